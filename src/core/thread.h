@@ -1,0 +1,64 @@
+// Worker threads. Failing to start a thread is one of the two reasons the
+// program stops on purpose; every other failure is a value.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+#include "core/clock.h"
+#include "core/result.h"
+
+namespace sw {
+
+// Logs the text at ERROR, writes it to standard error and ends the process.
+[[noreturn]] void fatal(std::string_view text);
+
+template <class Fn>
+std::thread spawn_thread(Fn&& fn) {
+    try {
+        return std::thread(std::forward<Fn>(fn));
+    } catch (const std::system_error&) {
+        fatal("failed to spawn thread");
+    }
+}
+
+// "{} did not finish within {} s", also logged at ERROR.
+std::string time_limit_text(std::string_view thread_name, unsigned seconds);
+
+// Runs `fn` on a thread of its own and waits at most `seconds` for its answer.
+// When the time runs out the thread is abandoned (it finishes on its own and
+// its late answer is dropped) and the error is the time-limit text.
+template <class Fn>
+auto run_with_time_limit(std::string_view thread_name, unsigned seconds, Fn fn,
+                         Clock& clock = real_clock())
+    -> Result<decltype(fn()), std::string> {
+    using T = decltype(fn());
+    struct Channel {
+        std::mutex mutex;
+        std::condition_variable cv;
+        std::optional<T> answer;
+    };
+    auto channel = std::make_shared<Channel>();
+    spawn_thread([channel, fn = std::move(fn)]() mutable {
+        T value = fn();
+        std::lock_guard<std::mutex> lock(channel->mutex);
+        channel->answer.emplace(std::move(value));
+        channel->cv.notify_all();
+    }).detach();
+
+    std::unique_lock<std::mutex> lock(channel->mutex);
+    bool answered = clock.wait_for(lock, channel->cv, std::chrono::seconds(seconds),
+                                   [&] { return channel->answer.has_value(); });
+    if (!answered) return unexpected(time_limit_text(thread_name, seconds));
+    return std::move(*channel->answer);
+}
+
+}  // namespace sw

@@ -1,0 +1,26 @@
+#include "entry.h"
+
+#include <algorithm>
+#include <array>
+#include <string_view>
+
+#include "cli/headless.h"
+
+namespace sw {
+
+Face choose_face(const std::vector<std::string>& args) {
+    static constexpr std::array<std::string_view, 5> kModeFlags = {
+        "--list-drives", "--verify-image", "--health", "--write", "--benchmark"};
+    for (const auto& arg : args) {
+        if (std::find(kModeFlags.begin(), kModeFlags.end(), arg) != kModeFlags.end())
+            return Face::Headless;
+    }
+    return Face::Window;
+}
+
+int run_program(const std::vector<std::string>& args) {
+    if (choose_face(args) == Face::Headless) return run_headless(args);
+    return run_window_face();
+}
+
+}  // namespace sw

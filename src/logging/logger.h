@@ -1,0 +1,50 @@
+// One plain-text log file per run in a per-user directory. Logging never
+// changes what the program does: every failure here ends in silence.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace sw {
+
+enum class LogLevel { Info, Warn, Error };
+
+// "INFO", "WARN" or "ERROR".
+std::string_view level_word(LogLevel level);
+
+class Logger {
+public:
+    // Prepares the directory, prunes old run logs to the newest 19, creates
+    // this run's file and turns logging on. Calling it again starts a new file.
+    static void init(const std::filesystem::path& directory);
+    // Appends one line; a no-op while logging is off.
+    static void write(LogLevel level, std::string_view message);
+    // The current file, if logging is on.
+    static std::optional<std::filesystem::path> current_file();
+    // Turns logging off again (tests).
+    static void shut_down();
+};
+
+// LOCALAPPDATA/Ortivex/Stickwright/logs, or HOME/.local/share/Ortivex/Stickwright/logs.
+std::optional<std::filesystem::path> log_directory();
+
+struct CivilTime {
+    int64_t year;
+    unsigned month, day, hour, minute, second;
+};
+// Seconds since the Unix epoch (negative counts as 0) to a UTC date and time.
+CivilTime civil_from_unix(int64_t seconds);
+int64_t unix_seconds(std::chrono::system_clock::time_point t);
+
+// "stickwright-20261207-122717.log"
+std::string log_file_name(const CivilTime& t);
+// "2026-12-07T12:27:17Z INFO  message | second line\n"
+std::string log_line(const CivilTime& t, LogLevel level, std::string_view message);
+
+inline constexpr size_t kOldLogsKept = 19;
+
+}  // namespace sw

@@ -1,0 +1,67 @@
+#include "platform/system.h"
+
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+
+#include "core/text.h"
+
+namespace sw::platform {
+
+std::vector<std::string> command_line_args(int argc, char** argv) {
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+    return args;
+}
+
+std::optional<std::string> env_var(std::string_view name) {
+    const char* value = std::getenv(std::string(name).c_str());
+    if (value == nullptr || !is_valid_utf8(value)) return std::nullopt;
+    return std::string(value);
+}
+
+void set_env_var(std::string_view name, const std::optional<std::string>& value) {
+    std::string key(name);
+    if (value) {
+        setenv(key.c_str(), value->c_str(), 1);
+    } else {
+        unsetenv(key.c_str());
+    }
+}
+
+// "Debian GNU/Linux 12 (bookworm) (kernel 6.1.0-18-amd64)": the distribution's
+// PRETTY_NAME from /etc/os-release and the running kernel's release.
+std::string system_description() {
+    std::string name = "Linux";
+    std::ifstream in("/etc/os-release");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.starts_with("PRETTY_NAME=")) continue;
+        std::string value = line.substr(12);
+        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+            value.back() == value.front())
+            value = value.substr(1, value.size() - 2);
+        if (!trim(value).empty()) name = utf8_lossy(trim(value));
+        break;
+    }
+    struct utsname uts {};
+    std::string kernel = uname(&uts) == 0 ? uts.release : "";
+    return kernel.empty() ? name : name + " (kernel " + kernel + ")";
+}
+
+bool is_elevated() { return geteuid() == 0; }
+
+void attach_parent_console() {}
+
+unsigned long process_id() { return static_cast<unsigned long>(getpid()); }
+
+std::optional<std::filesystem::path> current_executable() {
+    std::error_code ec;
+    auto p = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec) return std::nullopt;
+    return p;
+}
+
+}  // namespace sw::platform
