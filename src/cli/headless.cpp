@@ -23,7 +23,8 @@ bool has(const std::vector<std::string>& args, std::string_view flag) {
 }
 
 // The argument after the first occurrence of `flag`, if there is one.
-std::optional<std::string> value_after(const std::vector<std::string>& args, std::string_view flag) {
+std::optional<std::string> value_after(const std::vector<std::string>& args,
+                                       std::string_view flag) {
     auto it = std::find(args.begin(), args.end(), flag);
     if (it == args.end() || it + 1 == args.end()) return std::nullopt;
     return *(it + 1);

@@ -6,7 +6,7 @@ namespace sw {
 namespace {
 
 class RealClock final : public Clock {
-public:
+  public:
     TimePoint now() override { return std::chrono::steady_clock::now(); }
     void sleep_for(std::chrono::milliseconds d) override { std::this_thread::sleep_for(d); }
     bool wait_for(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,

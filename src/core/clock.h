@@ -11,7 +11,7 @@
 namespace sw {
 
 class Clock {
-public:
+  public:
     using TimePoint = std::chrono::steady_clock::time_point;
 
     virtual ~Clock() = default;

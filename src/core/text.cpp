@@ -63,8 +63,10 @@ bool is_ascii_space(char c) {
 }
 
 std::string_view trim(std::string_view s) {
-    while (!s.empty() && is_ascii_space(s.front())) s.remove_prefix(1);
-    while (!s.empty() && is_ascii_space(s.back())) s.remove_suffix(1);
+    while (!s.empty() && is_ascii_space(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && is_ascii_space(s.back()))
+        s.remove_suffix(1);
     return s;
 }
 
@@ -242,12 +244,19 @@ std::u16string utf8_to_utf16(std::string_view text) {
             i += bad;
             continue;
         }
-        auto b = [&](size_t k) { return static_cast<uint32_t>(static_cast<unsigned char>(text[i + k])); };
+        auto b = [&](size_t k) {
+            return static_cast<uint32_t>(static_cast<unsigned char>(text[i + k]));
+        };
         uint32_t cp;
-        if (len == 1) cp = b(0);
-        else if (len == 2) cp = ((b(0) & 0x1F) << 6) | (b(1) & 0x3F);
-        else if (len == 3) cp = ((b(0) & 0x0F) << 12) | ((b(1) & 0x3F) << 6) | (b(2) & 0x3F);
-        else cp = ((b(0) & 0x07) << 18) | ((b(1) & 0x3F) << 12) | ((b(2) & 0x3F) << 6) | (b(3) & 0x3F);
+        if (len == 1)
+            cp = b(0);
+        else if (len == 2)
+            cp = ((b(0) & 0x1F) << 6) | (b(1) & 0x3F);
+        else if (len == 3)
+            cp = ((b(0) & 0x0F) << 12) | ((b(1) & 0x3F) << 6) | (b(2) & 0x3F);
+        else
+            cp = ((b(0) & 0x07) << 18) | ((b(1) & 0x3F) << 12) | ((b(2) & 0x3F) << 6) |
+                 (b(3) & 0x3F);
         if (cp >= 0x10000) {
             cp -= 0x10000;
             out += static_cast<char16_t>(0xD800 + (cp >> 10));
@@ -264,7 +273,8 @@ bool is_valid_utf16(std::u16string_view units) {
     for (size_t i = 0; i < units.size(); ++i) {
         char16_t u = units[i];
         if (u >= 0xD800 && u <= 0xDBFF) {
-            if (i + 1 >= units.size() || units[i + 1] < 0xDC00 || units[i + 1] > 0xDFFF) return false;
+            if (i + 1 >= units.size() || units[i + 1] < 0xDC00 || units[i + 1] > 0xDFFF)
+                return false;
             ++i;
         } else if (u >= 0xDC00 && u <= 0xDFFF) {
             return false;

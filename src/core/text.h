@@ -13,14 +13,23 @@
 namespace sw {
 
 namespace detail {
-inline void append_text(std::string& out, std::string_view s) { out += s; }
-inline void append_text(std::string& out, const std::string& s) { out += s; }
-inline void append_text(std::string& out, const char* s) { out += s; }
-inline void append_text(std::string& out, char c) { out += c; }
-inline void append_text(std::string& out, bool b) { out += b ? "true" : "false"; }
+inline void append_text(std::string& out, std::string_view s) {
+    out += s;
+}
+inline void append_text(std::string& out, const std::string& s) {
+    out += s;
+}
+inline void append_text(std::string& out, const char* s) {
+    out += s;
+}
+inline void append_text(std::string& out, char c) {
+    out += c;
+}
+inline void append_text(std::string& out, bool b) {
+    out += b ? "true" : "false";
+}
 template <std::integral T>
-    requires(!std::same_as<T, bool> && !std::same_as<T, char>)
-void append_text(std::string& out, T v) {
+requires(!std::same_as<T, bool> && !std::same_as<T, char>) void append_text(std::string& out, T v) {
     char buf[24];
     auto res = std::to_chars(buf, buf + sizeof buf, v);
     out.append(buf, res.ptr);

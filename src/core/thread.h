@@ -38,8 +38,7 @@ std::string time_limit_text(std::string_view thread_name, unsigned seconds);
 // its late answer is dropped) and the error is the time-limit text.
 template <class Fn>
 auto run_with_time_limit(std::string_view thread_name, unsigned seconds, Fn fn,
-                         Clock& clock = real_clock())
-    -> Result<decltype(fn()), std::string> {
+                         Clock& clock = real_clock()) -> Result<decltype(fn()), std::string> {
     using T = decltype(fn());
     struct Channel {
         std::mutex mutex;

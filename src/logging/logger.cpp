@@ -23,7 +23,8 @@ std::string two(unsigned v) {
 
 std::string four(int64_t v) {
     std::string s = std::to_string(v);
-    while (s.size() < 4) s = "0" + s;
+    while (s.size() < 4)
+        s = "0" + s;
     return s;
 }
 
@@ -60,9 +61,12 @@ bool append(const std::filesystem::path& file, std::string_view bytes) {
 
 std::string_view level_word(LogLevel level) {
     switch (level) {
-        case LogLevel::Info: return "INFO";
-        case LogLevel::Warn: return "WARN";
-        case LogLevel::Error: return "ERROR";
+        case LogLevel::Info:
+            return "INFO";
+        case LogLevel::Warn:
+            return "WARN";
+        case LogLevel::Error:
+            return "ERROR";
     }
     return "INFO";
 }
@@ -82,8 +86,11 @@ CivilTime civil_from_unix(int64_t seconds) {
     int64_t d = doy - (153 * mp + 2) / 5 + 1;
     int64_t m = mp < 10 ? mp + 3 : mp - 9;
     if (m <= 2) ++y;
-    return CivilTime{y, static_cast<unsigned>(m), static_cast<unsigned>(d),
-                     static_cast<unsigned>(rem / 3600), static_cast<unsigned>(rem % 3600 / 60),
+    return CivilTime{y,
+                     static_cast<unsigned>(m),
+                     static_cast<unsigned>(d),
+                     static_cast<unsigned>(rem / 3600),
+                     static_cast<unsigned>(rem % 3600 / 60),
                      static_cast<unsigned>(rem % 60)};
 }
 
@@ -109,15 +116,16 @@ void Logger::init(const std::filesystem::path& directory) {
     std::filesystem::create_directories(directory, ec);
     if (ec || !std::filesystem::is_directory(directory, ec)) return;
     prune(directory);
-    auto file = directory / log_file_name(civil_from_unix(unix_seconds(std::chrono::system_clock::now())));
+    auto file =
+        directory / log_file_name(civil_from_unix(unix_seconds(std::chrono::system_clock::now())));
     if (!append(file, "")) return;
     std::lock_guard<std::mutex> lock(g_mutex);
     g_path = file;
 }
 
 void Logger::write(LogLevel level, std::string_view message) {
-    std::string line = log_line(civil_from_unix(unix_seconds(std::chrono::system_clock::now())),
-                                level, message);
+    std::string line =
+        log_line(civil_from_unix(unix_seconds(std::chrono::system_clock::now())), level, message);
     std::lock_guard<std::mutex> lock(g_mutex);
     if (g_path) append(*g_path, line);
 }

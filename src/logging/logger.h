@@ -17,7 +17,7 @@ enum class LogLevel { Info, Warn, Error };
 std::string_view level_word(LogLevel level);
 
 class Logger {
-public:
+  public:
     // Prepares the directory, prunes old run logs to the newest 19, creates
     // this run's file and turns logging on. Calling it again starts a new file.
     static void init(const std::filesystem::path& directory);

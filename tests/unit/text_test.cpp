@@ -56,9 +56,15 @@ TEST(Utf8, ValidityFollowsTheUnicodeRules) {
 }
 
 TEST(Utf8, LossyReplacesMaximalSubparts) {
-    EXPECT_EQ(utf8_lossy("a\xFF" "b"), "a\xEF\xBF\xBD" "b");
+    EXPECT_EQ(utf8_lossy("a\xFF"
+                         "b"),
+              "a\xEF\xBF\xBD"
+              "b");
     // A truncated three-byte sequence is one replacement, not two.
-    EXPECT_EQ(utf8_lossy("\xE2\x82" "x"), "\xEF\xBF\xBD" "x");
+    EXPECT_EQ(utf8_lossy("\xE2\x82"
+                         "x"),
+              "\xEF\xBF\xBD"
+              "x");
     EXPECT_EQ(utf8_lossy("\xF0\x9F\x98\x80"), "\xF0\x9F\x98\x80");
 }
 
@@ -67,7 +73,9 @@ TEST(Utf16, ConvertsPairsAndReplacesLoneSurrogates) {
     std::u16string pair = {0xD83D, 0xDE00};
     EXPECT_EQ(utf16_to_utf8(pair), "\xF0\x9F\x98\x80");
     std::u16string lone = {u'a', 0xD83D, u'b'};
-    EXPECT_EQ(utf16_to_utf8(lone), "a\xEF\xBF\xBD" "b");
+    EXPECT_EQ(utf16_to_utf8(lone),
+              "a\xEF\xBF\xBD"
+              "b");
     EXPECT_FALSE(is_valid_utf16(lone));
     std::u16string stops = {u'a', 0, u'b'};
     EXPECT_EQ(utf16_to_utf8(stops), "a");

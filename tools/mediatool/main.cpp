@@ -22,7 +22,8 @@ constexpr Command kCommands[] = {
 
 int usage() {
     std::fputs("usage: ortivex-mediatool COMMAND [ARGS]\n\ncommands:\n", stderr);
-    for (const auto& c : kCommands) std::fprintf(stderr, "  %.*s\n", int(c.usage.size()), c.usage.data());
+    for (const auto& c : kCommands)
+        std::fprintf(stderr, "  %.*s\n", int(c.usage.size()), c.usage.data());
     return 2;
 }
 

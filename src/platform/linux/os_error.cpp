@@ -41,6 +41,8 @@ OsError os_error(int code) {
     return OsError{code, fmt("{} (os error {})", msg, code), traits_of(code)};
 }
 
-OsError last_os_error() { return os_error(errno); }
+OsError last_os_error() {
+    return os_error(errno);
+}
 
 }  // namespace sw

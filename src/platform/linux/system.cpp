@@ -12,7 +12,8 @@ namespace sw::platform {
 
 std::vector<std::string> command_line_args(int argc, char** argv) {
     std::vector<std::string> args;
-    for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+    for (int i = 1; i < argc; ++i)
+        args.emplace_back(argv[i]);
     return args;
 }
 
@@ -51,11 +52,15 @@ std::string system_description() {
     return kernel.empty() ? name : name + " (kernel " + kernel + ")";
 }
 
-bool is_elevated() { return geteuid() == 0; }
+bool is_elevated() {
+    return geteuid() == 0;
+}
 
 void attach_parent_console() {}
 
-unsigned long process_id() { return static_cast<unsigned long>(getpid()); }
+unsigned long process_id() {
+    return static_cast<unsigned long>(getpid());
+}
 
 std::optional<std::filesystem::path> current_executable() {
     std::error_code ec;

@@ -42,9 +42,9 @@ unsigned traits_of(DWORD code) {
 
 std::string system_message(DWORD code) {
     wchar_t* buffer = nullptr;
-    DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                 FORMAT_MESSAGE_IGNORE_INSERTS,
-                             nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    DWORD n = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
     std::string text;
     if (n != 0 && buffer != nullptr) text = win::narrow(buffer, n);
     if (buffer != nullptr) LocalFree(buffer);
@@ -60,6 +60,8 @@ OsError os_error(int code) {
     return OsError{code, fmt("{} (os error {})", system_message(c), code), traits_of(c)};
 }
 
-OsError last_os_error() { return os_error(static_cast<int>(GetLastError())); }
+OsError last_os_error() {
+    return os_error(static_cast<int>(GetLastError()));
+}
 
 }  // namespace sw

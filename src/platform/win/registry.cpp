@@ -23,7 +23,8 @@ Result<std::wstring, OsError> read_units(HKEY root, const wchar_t* key, const wc
 
 }  // namespace
 
-Result<std::string, OsError> read_registry_string(HKEY root, const wchar_t* key, const wchar_t* value) {
+Result<std::string, OsError> read_registry_string(HKEY root, const wchar_t* key,
+                                                  const wchar_t* value) {
     auto units = read_units(root, key, value, RRF_RT_REG_SZ);
     if (!units) return unexpected(units.error());
     return narrow(*units);

@@ -13,7 +13,8 @@
 
 namespace sw::win {
 
-Result<std::string, OsError> read_registry_string(HKEY root, const wchar_t* key, const wchar_t* value);
+Result<std::string, OsError> read_registry_string(HKEY root, const wchar_t* key,
+                                                  const wchar_t* value);
 // A multi-string split at zero units, empty pieces skipped.
 Result<std::vector<std::string>, OsError> read_registry_multi_string(HKEY root, const wchar_t* key,
                                                                      const wchar_t* value);

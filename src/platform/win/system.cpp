@@ -17,21 +17,23 @@ std::vector<std::string> command_line_args(int, char**) {
     int count = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &count);
     if (argv == nullptr) return args;
-    for (int i = 1; i < count; ++i) args.push_back(win::narrow(argv[i], wcslen(argv[i])));
+    for (int i = 1; i < count; ++i)
+        args.push_back(win::narrow(argv[i], wcslen(argv[i])));
     LocalFree(argv);
     return args;
 }
 
 std::optional<std::string> env_var(std::string_view name) {
     std::wstring wname = win::widen(name);
+    SetLastError(ERROR_SUCCESS);
     DWORD needed = GetEnvironmentVariableW(wname.c_str(), nullptr, 0);
     if (needed == 0) {
         if (GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
-        return std::string();  // set but empty
+        return std::string();
     }
     std::wstring value(needed, L'\0');
     DWORD n = GetEnvironmentVariableW(wname.c_str(), value.data(), needed);
-    if (n == 0 || n >= needed) return std::nullopt;
+    if (n >= needed) return std::nullopt;  // changed in between
     value.resize(n);
     if (!is_valid_utf16(std::u16string_view(reinterpret_cast<const char16_t*>(value.data()), n)))
         return std::nullopt;
@@ -54,10 +56,11 @@ std::string system_description() {
         return std::nullopt;
     };
     auto ubr = win::read_registry_dword(HKEY_LOCAL_MACHINE, key, L"UBR");
-    return describe_windows(opt(win::read_registry_string(HKEY_LOCAL_MACHINE, key, L"ProductName")),
-                            opt(win::read_registry_string(HKEY_LOCAL_MACHINE, key, L"DisplayVersion")),
-                            opt(win::read_registry_string(HKEY_LOCAL_MACHINE, key, L"CurrentBuild")),
-                            ubr ? std::optional<uint32_t>(*ubr) : std::nullopt);
+    return describe_windows(
+        opt(win::read_registry_string(HKEY_LOCAL_MACHINE, key, L"ProductName")),
+        opt(win::read_registry_string(HKEY_LOCAL_MACHINE, key, L"DisplayVersion")),
+        opt(win::read_registry_string(HKEY_LOCAL_MACHINE, key, L"CurrentBuild")),
+        ubr ? std::optional<uint32_t>(*ubr) : std::nullopt);
 }
 
 bool is_elevated() {
@@ -82,7 +85,9 @@ void attach_parent_console() {
     }
 }
 
-unsigned long process_id() { return GetCurrentProcessId(); }
+unsigned long process_id() {
+    return GetCurrentProcessId();
+}
 
 std::optional<std::filesystem::path> current_executable() {
     std::wstring buf(512, L'\0');

@@ -15,8 +15,8 @@ int run_window_face() {
     SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);  // failure tolerated
     HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     if (auto dir = log_directory()) Logger::init(*dir);
-    Logger::write(LogLevel::Info,
-                  fmt("Ortivex Stickwright {} on {}", version_text(), platform::system_description()));
+    Logger::write(LogLevel::Info, fmt("Ortivex Stickwright {} on {}", version_text(),
+                                      platform::system_description()));
     Logger::write(LogLevel::Info, fmt("elevated={}", platform::is_elevated()));
     if (SUCCEEDED(com)) CoUninitialize();
     return 0;
