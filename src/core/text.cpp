@@ -162,6 +162,8 @@ size_t utf8_sequence(std::string_view s, size_t i, size_t* bad) {
     return 0;
 }
 
+}  // namespace
+
 void append_utf8(std::string& out, uint32_t cp) {
     if (cp < 0x80) {
         out += static_cast<char>(cp);
@@ -179,6 +181,8 @@ void append_utf8(std::string& out, uint32_t cp) {
         out += static_cast<char>(0x80 | (cp & 0x3F));
     }
 }
+
+namespace {
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 

@@ -78,6 +78,8 @@ std::optional<uint64_t> parse_u64_decimal(std::string_view s);
 std::optional<uint32_t> parse_u32_decimal(std::string_view s);
 
 bool is_valid_utf8(std::string_view bytes);
+// Appends one Unicode scalar value in UTF-8 (1 to 4 bytes).
+void append_utf8(std::string& out, uint32_t code_point);
 // Bytes to text, each invalid sequence replaced by U+FFFD.
 std::string utf8_lossy(std::string_view bytes);
 // UTF-16 up to its first zero unit, to UTF-8; unpaired surrogates become U+FFFD.
