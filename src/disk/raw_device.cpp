@@ -162,11 +162,12 @@ Result<void, OsError> RawDevice::write_at(uint64_t offset, std::span<std::byte> 
         auto reopened = disk_->reopen(open_mode_of(*next));
         if (!reopened) return reopened;
         next->depth = std::clamp<size_t>(next->depth, 1, disk_->slots());
+        // Only what this step gave up is given up for good.
+        if (next->depth < config_.depth) ceiling_.depth = next->depth;
+        if (next->io_size < config_.io_size) ceiling_.io_size = next->io_size;
+        ceiling_.no_buffering = next->no_buffering;
+        ceiling_.write_through = next->write_through;
         config_ = *next;
-        ceiling_.depth = std::min(ceiling_.depth, config_.depth);
-        ceiling_.io_size = std::min(ceiling_.io_size, config_.io_size);
-        ceiling_.no_buffering = config_.no_buffering;
-        ceiling_.write_through = config_.write_through;
     }
 }
 
