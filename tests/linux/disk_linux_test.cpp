@@ -190,6 +190,50 @@ TEST(LoopDevice, ListedOpenedByNumberWrittenAndReadBack) {
     EXPECT_TRUE(device->query_writable(10000));
 }
 
+TEST(LoopDevice, ReadOnlyDeviceAnswersTheWritableQueryAsWriteProtected) {
+    test::TempDir dir;
+    auto file = dir / "ro.img";
+    make_file(file, 4 * MiB);
+    if (::geteuid() != 0) GTEST_SKIP() << "no loop devices here";
+    std::string node = run("losetup -r -f --show " + file.string());
+    if (node.empty()) GTEST_SKIP() << "no loop devices here";
+    std::ifstream seq("/sys/block/" + node.substr(5) + "/diskseq");
+    uint32_t number = 0;
+    seq >> number;
+    test::FakeClock clock;
+    auto device = open_raw(number, 512, 4 * MiB, health_check_config(), clock);
+    if (device) {
+        auto q = device->query_writable(10000);
+        ASSERT_FALSE(q);
+        EXPECT_TRUE(q.error().is(kWriteProtected)) << q.error().text;
+        test::Aligned block(MiB);
+        auto w = device->write_at(0, block.span());
+        ASSERT_FALSE(w);
+        EXPECT_TRUE(w.error().is(kWriteProtected) || w.error().is(kAccessDenied)) << w.error().text;
+    } else {
+        EXPECT_TRUE(device.error().is(kWriteProtected) || device.error().is(kAccessDenied))
+            << device.error().text;
+    }
+    device = unexpected(OsError{});
+    run("losetup -d " + node);
+}
+
+TEST(LoopDevice, OpeningWithTheHealthCheckSettingsAndATimeLimit) {
+    test::TempDir dir;
+    auto file = dir / "loop.img";
+    make_file(file, 8 * MiB);
+    Loop loop(file);
+    if (!loop.ok()) GTEST_SKIP() << "no loop devices here";
+    auto device = open_raw_with_time_limit(*loop.number(), 512, 8 * MiB);
+    ASSERT_TRUE(device) << device.error();
+    EXPECT_EQ(device->config(), health_check_config());
+    EXPECT_EQ(device->slots(), 1u);
+    EXPECT_EQ(device->wait_ms(), 90000u);
+    auto gone = open_raw_with_time_limit(3999999999u, 512, 8 * MiB);
+    ASSERT_FALSE(gone);
+    EXPECT_EQ(gone.error(), os_error(ENODEV).text);
+}
+
 // An MBR with one Linux partition from 1 MiB to the end.
 void write_mbr(const fs::path& file, uint64_t size) {
     std::string mbr(512, '\0');
@@ -355,6 +399,17 @@ TEST_F(SimulatedOnLinux, AViewOfTheBackingFileCountsForTheDrive) {
     auto facts = gather_system_facts((mnt / "image.iso").string());
     EXPECT_EQ(facts.image, v->disks);
     ::umount(mnt.c_str());
+}
+
+TEST_F(SimulatedOnLinux, AFileBackedDriveHasNothingToLock) {
+    auto file = dir / "stick.img";
+    make_file(file, 4 * MiB);
+    test::ScopedEnv env("ORTIVEX_SIMULATED_USB", file.string());
+    auto volumes = enumerate_volumes();
+    ASSERT_TRUE(volumes);
+    auto locked = lock_and_dismount(4000000000u, *volumes, nullptr);
+    ASSERT_TRUE(locked) << locked.error().text;
+    EXPECT_EQ(locked->size(), 0u);
 }
 
 TEST_F(SimulatedOnLinux, MediaChangedIsRecoveredByReopeningTheBackingFile) {
