@@ -14,7 +14,7 @@ namespace sw::simulated {
 namespace {
 
 struct Present {
-    SimulatedSpec spec;
+    SimulatedDrive sim;
     platform::Backing backing;
     std::vector<uint32_t> aliases;  // system disks that are views of the same data
 };
@@ -41,11 +41,11 @@ std::vector<Present> present() {
     if (parse.drives.empty()) return out;
     std::vector<std::pair<uint32_t, platform::FileIdentity>> loops;
     bool loops_read = false;
-    for (auto& spec : parse.drives) {
-        if (simulated_state(spec)->removed) continue;
-        auto backing = platform::probe_backing(spec.path);
+    for (auto& sim : parse.drives) {
+        if (simulated_state(sim)->removed) continue;
+        auto backing = platform::probe_backing(sim.path);
         if (!backing) continue;
-        Present p{std::move(spec), *backing, {}};
+        Present p{std::move(sim), *backing, {}};
         if (backing->disk_number) p.aliases.push_back(*backing->disk_number);
         if (backing->identity) {
             if (!loops_read) {
@@ -60,15 +60,15 @@ std::vector<Present> present() {
     return out;
 }
 
-std::optional<SimulatedSpec> spec_of(uint32_t number) {
+std::optional<SimulatedDrive> configured_drive(uint32_t number) {
     if (!is_simulated_number(number)) return std::nullopt;
-    for (auto& spec : configured().drives)
-        if (spec.number() == number) return spec;
+    for (auto& sim : configured().drives)
+        if (sim.number() == number) return sim;
     return std::nullopt;
 }
 
 uint32_t logical_of(const Present& p) {
-    return p.backing.logical_sector.value_or(p.spec.sector);
+    return p.backing.logical_sector.value_or(p.sim.sector);
 }
 
 }  // namespace
@@ -85,7 +85,7 @@ void add_disks(std::vector<DeviceInfo>& disks) {
     }
     for (const auto& p : drives) {
         uint32_t logical = logical_of(p);
-        disks.push_back(simulated_record(p.spec, p.backing.size, logical,
+        disks.push_back(simulated_record(p.sim, p.backing.size, logical,
                                          p.backing.physical_sector.value_or(logical)));
     }
 }
@@ -97,7 +97,7 @@ void add_to_volumes(std::vector<VolumeInfo>& volumes) {
             bool aliased = std::any_of(p.aliases.begin(), p.aliases.end(), [&](uint32_t n) {
                 return std::find(volume.disks.begin(), volume.disks.end(), n) != volume.disks.end();
             });
-            if (aliased) add_unique(volume.disks, p.spec.number());
+            if (aliased) add_unique(volume.disks, p.sim.number());
         }
     }
 }
@@ -109,37 +109,37 @@ std::vector<uint32_t> disks_holding(const std::string& path) {
     auto identity = platform::file_identity(path);
     if (!identity) return out;
     for (const auto& p : drives)
-        if (p.backing.identity && *p.backing.identity == *identity) out.push_back(p.spec.number());
+        if (p.backing.identity && *p.backing.identity == *identity) out.push_back(p.sim.number());
     return out;
 }
 
 std::optional<UsbSpeed> speed_of(uint32_t number) {
-    auto spec = spec_of(number);
-    if (!spec) return std::nullopt;
-    return spec->usb;
+    auto sim = configured_drive(number);
+    if (!sim) return std::nullopt;
+    return sim->usb;
 }
 
 Result<RawDevice, OsError> open(uint32_t number, uint32_t sector, uint64_t size,
                                 const IoConfig& config, Clock& clock) {
-    auto spec = spec_of(number);
-    if (!spec) return unexpected(platform::simulated_error(platform::SimulatedError::Gone));
-    auto state = simulated_state(*spec);
+    auto sim = configured_drive(number);
+    if (!sim) return unexpected(platform::simulated_error(platform::SimulatedError::Gone));
+    auto state = simulated_state(*sim);
     if (state->removed)
         return unexpected(platform::simulated_error(platform::SimulatedError::Gone));
     size_t slots = slot_count_for(config.depth);
-    auto inner = platform::open_async(spec->path, open_mode_of(config), slots);
+    auto inner = platform::open_async(sim->path, open_mode_of(config), slots);
     if (!inner) return unexpected(inner.error());
     auto disk = std::make_unique<FaultInjectingDisk>(std::move(*inner), std::move(state),
-                                                     spec->faults, size, clock);
+                                                     sim->faults, size, clock);
     return RawDevice(std::move(disk), number, sector, size, config, clock);
 }
 
 Result<std::unique_ptr<VolumeLock>, OsError> hold(
     uint32_t number,
     const std::function<Result<std::unique_ptr<VolumeLock>, OsError>(uint32_t)>& hold_system_disk) {
-    auto spec = spec_of(number);
-    if (!spec) return unexpected(platform::simulated_error(platform::SimulatedError::Gone));
-    auto backing = platform::probe_backing(spec->path);
+    auto sim = configured_drive(number);
+    if (!sim) return unexpected(platform::simulated_error(platform::SimulatedError::Gone));
+    auto backing = platform::probe_backing(sim->path);
     if (!backing) return unexpected(backing.error());
     if (backing->disk_number) return hold_system_disk(*backing->disk_number);
     return std::unique_ptr<VolumeLock>();

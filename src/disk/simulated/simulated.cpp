@@ -39,37 +39,37 @@ std::optional<UsbSpeed> speed_value(std::string_view v, bool* ok) {
 }
 
 // Applies one "key=value" (or flag) setting; false when not understood.
-bool apply_setting(SimulatedSpec& spec, std::string_view setting) {
+bool apply_setting(SimulatedDrive& sim, std::string_view setting) {
     size_t eq = setting.find('=');
     std::string key = ascii_lower(trim(setting.substr(0, eq)));
     std::string_view value = eq == std::string_view::npos ? "" : setting.substr(eq + 1);
-    SimulatedFaults& f = spec.faults;
+    SimulatedFaults& f = sim.faults;
     if (key == "write-protect" && eq == std::string_view::npos) {
         f.write_protected = true;
         return true;
     }
     if (eq == std::string_view::npos) return false;
     if (key == "serial") {
-        spec.serial = std::string(trim(value));
+        sim.serial = std::string(trim(value));
         return true;
     }
     if (key == "vendor") {
-        spec.vendor = std::string(trim(value));
+        sim.vendor = std::string(trim(value));
         return true;
     }
     if (key == "product") {
-        spec.product = std::string(trim(value));
+        sim.product = std::string(trim(value));
         return true;
     }
     if (key == "usb") {
         bool ok = false;
-        spec.usb = speed_value(value, &ok);
+        sim.usb = speed_value(value, &ok);
         return ok;
     }
     if (key == "sector") {
         auto s = parse_u32_decimal(trim(value));
         if (!s || (*s != 512 && *s != 4096)) return false;
-        spec.sector = *s;
+        sim.sector = *s;
         return true;
     }
     if (key == "error") {
@@ -119,32 +119,32 @@ SimulatedParse parse_simulated_drives(std::string_view text) {
         std::string_view entry = trim(entries[i]);
         if (entry.empty()) continue;
         auto fields = split(entry, ',');
-        SimulatedSpec spec;
-        spec.position = i;
-        spec.entry = std::string(entry);
-        spec.path = std::string(trim(fields[0]));
-        spec.serial = fmt("SIM{}", i + 1);
-        bool ok = !spec.path.empty();
+        SimulatedDrive sim;
+        sim.position = i;
+        sim.entry = std::string(entry);
+        sim.path = std::string(trim(fields[0]));
+        sim.serial = fmt("SIM{}", i + 1);
+        bool ok = !sim.path.empty();
         for (size_t k = 1; k < fields.size() && ok; ++k) {
             if (trim(fields[k]).empty()) continue;
-            if (!apply_setting(spec, fields[k])) {
+            if (!apply_setting(sim, fields[k])) {
                 out.problems.push_back(
                     fmt("simulated drive {}: setting '{}' not understood", i + 1, trim(fields[k])));
                 ok = false;
             }
         }
-        if (spec.path.empty()) out.problems.push_back(fmt("simulated drive {}: no path", i + 1));
-        if (ok) out.drives.push_back(std::move(spec));
+        if (sim.path.empty()) out.problems.push_back(fmt("simulated drive {}: no path", i + 1));
+        if (ok) out.drives.push_back(std::move(sim));
     }
     return out;
 }
 
-std::shared_ptr<SimulatedState> simulated_state(const SimulatedSpec& spec) {
+std::shared_ptr<SimulatedState> simulated_state(const SimulatedDrive& sim) {
     std::lock_guard<std::mutex> lock(g_states_mutex);
-    auto& slot = states()[{spec.position, spec.entry}];
+    auto& slot = states()[{sim.position, sim.entry}];
     if (!slot) {
         slot = std::make_shared<SimulatedState>();
-        slot->media_changed_left = spec.faults.media_changed;
+        slot->media_changed_left = sim.faults.media_changed;
     }
     return slot;
 }
@@ -154,17 +154,17 @@ void reset_simulated_states() {
     states().clear();
 }
 
-DeviceInfo simulated_record(const SimulatedSpec& spec, uint64_t backing_size,
+DeviceInfo simulated_record(const SimulatedDrive& sim, uint64_t backing_size,
                             uint32_t logical_sector, uint32_t physical_sector) {
     DeviceInfo d;
-    d.instance_id = fmt("SIMULATED\\USB\\{}", spec.position + 1);
-    d.vendor = spec.vendor;
-    d.product = spec.product;
-    d.serial = spec.serial;
+    d.instance_id = fmt("SIMULATED\\USB\\{}", sim.position + 1);
+    d.vendor = sim.vendor;
+    d.product = sim.product;
+    d.serial = sim.serial;
     d.bus = BusKind{BusKind::Usb, 0};
     // A disk is whole sectors long.
     d.size = backing_size / logical_sector * logical_sector;
-    d.number = spec.number();
+    d.number = sim.number();
     d.logical_sector = logical_sector;
     d.physical_sector = std::max(logical_sector, physical_sector);
     d.removable = true;

@@ -53,7 +53,7 @@ struct SimulatedFaults {
     std::optional<uint64_t> hang_at;
 };
 
-struct SimulatedSpec {
+struct SimulatedDrive {
     size_t position = 0;  // 0-based place in the list; decides the disk number
     std::string entry;    // the entry as written, which keys its state
     std::string path;
@@ -68,7 +68,7 @@ struct SimulatedSpec {
 };
 
 struct SimulatedParse {
-    std::vector<SimulatedSpec> drives;
+    std::vector<SimulatedDrive> drives;
     std::vector<std::string> problems;  // entries or settings that were not understood
 };
 
@@ -81,12 +81,12 @@ struct SimulatedState {
 };
 
 // The state of one entry (created on first use with its fault counts).
-std::shared_ptr<SimulatedState> simulated_state(const SimulatedSpec& spec);
+std::shared_ptr<SimulatedState> simulated_state(const SimulatedDrive& sim);
 // Forgets every state (tests).
 void reset_simulated_states();
 
 // The record a simulated drive is listed with (no letters, no speed).
-DeviceInfo simulated_record(const SimulatedSpec& spec, uint64_t backing_size,
+DeviceInfo simulated_record(const SimulatedDrive& sim, uint64_t backing_size,
                             uint32_t logical_sector, uint32_t physical_sector);
 
 // The faults of one drive, injected around the disk that backs it. Requests
