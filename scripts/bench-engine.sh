@@ -36,14 +36,30 @@ dd_rate() {
 engine_rate() { $BIN/ortivex-enginebench "$1" "$TARGET" "$MIB" "$2" 1024 | awk '{print $2}'; }
 best() { sort -g | tail -1; }
 
+# Each round runs the three writers, then the three readers, in an order
+# rotated from round to round, so that no contender always goes first into
+# whatever the caches below the loop device hold.
 declare -A rate
+measure() {
+    case $1 in
+        dd_write) dd_rate dd if=/dev/zero of="$TARGET" bs=1M count="$MIB" oflag=direct conv=notrunc ;;
+        w1) engine_rate write 1 ;;
+        w4) engine_rate write 4 ;;
+        dd_read) dd_rate dd if="$TARGET" of=/dev/null bs=1M count="$MIB" iflag=direct ;;
+        r1) engine_rate read 1 ;;
+        r4) engine_rate read 4 ;;
+    esac
+}
+writers=(dd_write w1 w4)
+readers=(dd_read r1 r4)
 for round in $(seq "$ROUNDS"); do
-    rate[dd_write]+="$(dd_rate dd if=/dev/zero of="$TARGET" bs=1M count="$MIB" oflag=direct conv=notrunc) "
-    rate[w1]+="$(engine_rate write 1) "
-    rate[w4]+="$(engine_rate write 4) "
-    rate[dd_read]+="$(dd_rate dd if="$TARGET" of=/dev/null bs=1M count="$MIB" iflag=direct) "
-    rate[r1]+="$(engine_rate read 1) "
-    rate[r4]+="$(engine_rate read 4) "
+    for group in writers readers; do
+        declare -n list=$group
+        for i in 0 1 2; do
+            k=${list[$(( (i + round) % 3 ))]}
+            rate[$k]+="$(measure "$k") "
+        done
+    done
 done
 for k in "${!rate[@]}"; do rate[$k]=$(tr ' ' '\n' <<<"${rate[$k]}" | grep . | best); done
 
