@@ -70,7 +70,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             check(inspection->signature->offset + 4096 <= image.size());
             check(inspection->block.size() == 4096);
         }
-        check_layout(sw::ImageLayout{.files = inspection->files});
+        sw::ImageLayout files_only;
+        files_only.files = inspection->files;
+        check_layout(files_only);
     }
     return 0;
 }

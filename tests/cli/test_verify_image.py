@@ -131,7 +131,7 @@ class VerifyImage(TempDirTestCase):
 
     @unittest.skipUnless(UNDER_WINE, "Windows device names")
     def test_windows_devices_are_refused(self):
-        for device in ("NUL", "CON"):
+        for device in ("NUL",):
             with self.subTest(device=device):
                 proc = run(EXE, ["--verify-image", device], localappdata=self.tmp, timeout=60)
                 self.assertEqual(lines(proc.stdout)[1:],

@@ -48,7 +48,8 @@ TEST(SignatureBlock, RecognisedBlockGivesManifestLineAndSignature) {
 
 TEST(SignatureBlock, UnrecognisedBlocksMeanUnsigned) {
     EXPECT_EQ(reason(parse(std::string(4096, '\0'))), "not a block");
-    EXPECT_EQ(reason(parse(standard("m", "ed25519 " + kSig128).replace(26, 1, "\r"))),
+    const std::string cr_magic = "ORTIVEX-MEDIA-SIGNATURE-V1\r\nm\ned25519 ";
+    EXPECT_EQ(reason(parse(block(cr_magic + kSig128 + "\n"))),
               "not a block");  // magic line ends in a carriage return
     EXPECT_EQ(reason(parse("ortivex-media-signature-v1\nm\ned25519 " + kSig128)), "not a block");
     std::string bad_utf8 = standard("m", "ed25519 " + kSig128);
@@ -85,14 +86,14 @@ std::string manifest(const std::string& replace_key = "", const std::string& val
         {"product", "\"Ortivex\""}, {"version", "\"24.10.3118\""},
         {"build", "\"3118\""},      {"architecture", "\"x86_64\""},
         {"channel", "\"stable\""},  {"created", "\"2026-12-01T00:00:00Z\""},
-        {"size", "1048576"},        {"sha256", "\"" + std::string(64, 'c') + "\""},
+        {"size", "1048576"},        {"sha256", fmt("\"{}\"", std::string(64, 'c'))},
         {"sums_offset", "40960"},   {"sums_len", "4096"},
     };
     std::string out = "{";
     for (const auto& [k, v] : members) {
         if (k == replace_key && drop) continue;
         if (out.size() > 1) out += ",";
-        out += "\"" + k + "\":" + (k == replace_key ? value : v);
+        out += fmt("\"{}\":{}", k, k == replace_key ? value : v);
     }
     return out + ",\"extra\":[1,2]}";
 }
@@ -119,7 +120,7 @@ TEST(MediaManifest, AcceptedManifest) {
     EXPECT_EQ(m->digest(), d);
     // Sizes at the limits: the block may end exactly at the image's end.
     EXPECT_EQ(manifest_reason(manifest("size", "45056")), "ok");
-    EXPECT_EQ(manifest_reason(manifest("version", "\"" + std::string(64, 'v') + "\"")), "ok");
+    EXPECT_EQ(manifest_reason(manifest("version", fmt("\"{}\"", std::string(64, 'v')))), "ok");
     EXPECT_EQ(manifest_reason(manifest("version", "\"caf\u00e9 \\u00a0\"")), "ok");
 }
 
@@ -128,7 +129,6 @@ TEST(MediaManifest, EveryReasonInItsOrder) {
         std::string text;
         const char* reason;
     };
-    const std::string sha = "\"" + std::string(64, 'c') + "\"";
     const Case cases[] = {
         {"{", "manifest is not JSON"},
         {manifest() + " x", "manifest is not JSON"},
@@ -153,16 +153,16 @@ TEST(MediaManifest, EveryReasonInItsOrder) {
         {manifest("sums_len", "4096.0"), "sums_len"},
         {manifest().replace(12, 7, "ortivex"), "product"},
         {manifest("product", "\"OrtivexOS\""), "product"},
-        {manifest("sha256", "\"" + std::string(64, 'C') + "\""), "sha256"},
-        {manifest("sha256", "\"" + std::string(63, 'c') + "\""), "sha256"},
-        {manifest("sha256", "\"" + std::string(63, 'c') + "g\""), "sha256"},
+        {manifest("sha256", fmt("\"{}\"", std::string(64, 'C'))), "sha256"},
+        {manifest("sha256", fmt("\"{}\"", std::string(63, 'c'))), "sha256"},
+        {manifest("sha256", fmt("\"{}g\"", std::string(63, 'c'))), "sha256"},
         {manifest("sums_len", "2048"), "sums_offset"},
         {manifest("sums_offset", "40961"), "sums_offset"},
         {manifest("sums_offset", "18446744073709549568"), "sums_offset"},  // 2^64 - 2048
         {manifest("sums_offset", "18446744073709547520"), "sums_offset"},  // 2^64 - 4096
         {manifest("size", "45055"), "sums_offset"},
         {manifest("version", "\"\""), "field"},
-        {manifest("build", "\"" + std::string(65, 'b') + "\""), "field"},
+        {manifest("build", fmt("\"{}\"", std::string(65, 'b'))), "field"},
         {manifest("architecture", "\"x\\u0009\""), "field"},
         {manifest("channel", "\"x\\u007f\""), "field"},
         {manifest("created", "\"x\\u0085\""), "field"},
@@ -176,7 +176,7 @@ TEST(MediaManifest, EveryReasonInItsOrder) {
     both = both.replace(both.find("\"size\":1048576"), 14, "\"size\":\"x\"");
     EXPECT_EQ(manifest_reason(both), "size");
     EXPECT_EQ(manifest_reason(
-                  manifest("sha256", "\"" + std::string(64, 'C') + "\"")
+                  manifest("sha256", fmt("\"{}\"", std::string(64, 'C')))
                       .replace(manifest().find("\"sums_len\":4096"), 15, "\"sums_len\":2048")),
               "sha256");
 }
