@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "core/text.h"
 #include "hex/hex.h"
 #include "support/test_images.h"
@@ -239,6 +241,44 @@ TEST(InformationalManifest, VersionOnlyFromAReadableJsonFile) {
     auto deep_layout = read_image_layout(deep);
     ASSERT_TRUE(deep_layout);
     EXPECT_EQ(read_manifest_version(deep, *deep_layout), std::nullopt);
+}
+
+TEST(InformationalManifest, AtMost64KiB) {
+    // Give "ortivex/manifest.json" a recorded size of 65,536 and 65,537 bytes
+    // and fill that much of the image with JSON padded by spaces.
+    std::string bytes = test::load_test_image("unsigned.iso");
+    MemoryImageReader reader(bytes);
+    auto layout = read_image_layout(reader);
+    ASSERT_TRUE(layout);
+    auto root = read_directory(reader, layout->root_offset, layout->root_size, 0);
+    ASSERT_TRUE(root);
+    auto dir = std::find_if(root->begin(), root->end(),
+                            [](const DirectoryEntry& e) { return e.name == "ortivex"; });
+    ASSERT_NE(dir, root->end());
+    uint64_t record = 0;
+    for (uint64_t pos = dir->offset; pos < dir->offset + dir->size && bytes[pos] != 0;
+         pos += static_cast<uint8_t>(bytes[pos])) {
+        std::string_view rec =
+            std::string_view(bytes).substr(pos, static_cast<uint8_t>(bytes[pos]));
+        if (rec.find("manifest.json") != std::string_view::npos) record = pos;
+    }
+    ASSERT_NE(record, 0u);
+    const uint64_t at = static_cast<uint8_t>(bytes[record + 2]) * 2048ull +
+                        static_cast<uint8_t>(bytes[record + 3]) * 2048ull * 256;
+    auto with_size = [&](uint32_t size) {
+        std::string copy = bytes;
+        std::string json = "{\"version\":\"7.7.7\"}";
+        json.resize(size, ' ');
+        copy.replace(at, json.size(), json);
+        for (int i = 0; i < 4; ++i) {
+            copy[record + 10 + i] = static_cast<char>(size >> (8 * i));
+            copy[record + 17 - i] = static_cast<char>(size >> (8 * i));
+        }
+        MemoryImageReader r(copy);
+        return read_manifest_version(r, *layout);
+    };
+    EXPECT_EQ(with_size(65536), "7.7.7");
+    EXPECT_EQ(with_size(65537), std::nullopt);
 }
 
 }  // namespace
