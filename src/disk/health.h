@@ -15,6 +15,8 @@
 
 namespace sw {
 
+class MessageSink;
+
 // The outcome of one test.
 struct Verdict {
     enum Kind { Pass, NoResponse, WriteProtected, Failed, Skipped };
@@ -47,6 +49,10 @@ bool is_healthy(const HealthReport& report);
 
 // The whole check of one listed drive (with its letters). Never fails as a whole.
 HealthReport check_health(const DeviceInfo& drive);
+
+// The window's "Check drive": check_health on a worker thread of its own,
+// which logs the report and sends it to the window (DriveCheckFinished).
+void check_health_on_request(const DeviceInfo& drive, MessageSink& sink);
 
 // The write-acceptance probe: read the first 64 KiB and write the same bytes back.
 struct WriteProbeTimes {

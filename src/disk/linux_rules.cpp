@@ -143,6 +143,7 @@ std::vector<MountEntry> parse_mountinfo(std::string_view text) {
         e.major = *major;
         e.minor = *minor;
         e.mount_point = unescape_octal(f[4]);
+        e.mount_options = unescape_octal(f[5]);
         e.fs_type = unescape_octal(sep[1]);
         e.source = unescape_octal(sep[2]);
         e.super_options = sep + 3 < f.end() ? unescape_octal(sep[3]) : "";
@@ -357,7 +358,11 @@ SystemFacts gather_linux_facts(LinuxFactsSource& source,
                 last_reason = fact.error();
             }
         }
-        facts.pagefile = last_reason ? DiskFact(unexpected(*last_reason)) : DiskFact(all);
+        if (last_reason) {
+            facts.pagefile = unexpected(*last_reason);
+        } else {
+            facts.pagefile = std::move(all);
+        }
     }
 
     auto exe = source.current_exe();

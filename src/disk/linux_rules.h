@@ -45,6 +45,7 @@ struct MountEntry {
     uint32_t major = 0;
     uint32_t minor = 0;
     std::string mount_point;
+    std::string mount_options;  // this mount's own ("rw,nosuid,relatime")
     std::string fs_type;
     std::string source;
     std::string super_options;

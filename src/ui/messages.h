@@ -8,6 +8,8 @@
 #include <variant>
 
 #include "core/result.h"
+#include "disk/eject.h"
+#include "disk/health.h"
 #include "image/validation.h"
 
 namespace sw {
@@ -26,8 +28,26 @@ struct ImageContentChecked {
     Result<void, ValidationError> result;
 };
 
+// A drive scan's result: the drive list and the system facts gathered right
+// after it.
+struct DriveScanFinished {
+    DriveScan scan;
+};
+
+// The drive check the window started has finished.
+struct DriveCheckFinished {
+    uint32_t number = 0;  // the disk that was checked
+    HealthReport report;
+};
+
+// The eject the operator asked for has finished.
+struct EjectFinished {
+    EjectOutcome outcome;
+};
+
 // Each subsystem adds the records it sends as alternatives here.
-using UiMessage = std::variant<std::monostate, ImageInspected, ImageContentChecked>;
+using UiMessage = std::variant<std::monostate, ImageInspected, ImageContentChecked,
+                               DriveScanFinished, DriveCheckFinished, EjectFinished>;
 
 class MessageSink {
   public:

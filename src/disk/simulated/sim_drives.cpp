@@ -60,18 +60,18 @@ std::vector<Present> present() {
     return out;
 }
 
+uint32_t logical_of(const Present& p) {
+    return p.backing.logical_sector.value_or(p.sim.sector);
+}
+
+}  // namespace
+
 std::optional<SimulatedDrive> configured_drive(uint32_t number) {
     if (!is_simulated_number(number)) return std::nullopt;
     for (auto& sim : configured().drives)
         if (sim.number() == number) return sim;
     return std::nullopt;
 }
-
-uint32_t logical_of(const Present& p) {
-    return p.backing.logical_sector.value_or(p.sim.sector);
-}
-
-}  // namespace
 
 void add_disks(std::vector<DeviceInfo>& disks) {
     bool collision = std::any_of(disks.begin(), disks.end(),

@@ -25,8 +25,12 @@
 #include "core/result.h"
 #include "disk/device_info.h"
 #include "disk/raw_device.h"
+#include "disk/simulated/simulated.h"
 
 namespace sw::simulated {
+
+// The configured drive with that number, present or not.
+std::optional<SimulatedDrive> configured_drive(uint32_t number);
 
 // Appends the configured drives that are present (their backing can be
 // probed and they were not removed), unless a system disk already uses a

@@ -78,6 +78,11 @@ SimulatedParse parse_simulated_drives(std::string_view text);
 struct SimulatedState {
     std::atomic<uint32_t> media_changed_left{0};
     std::atomic<bool> removed{false};
+    // Eject requests and layout refreshes asked of the drive, for tests to
+    // see; an accepted eject also marks the drive removed, as a real one
+    // leaves the system.
+    std::atomic<uint32_t> eject_requests{0};
+    std::atomic<uint32_t> layout_refreshes{0};
 };
 
 // The state of one entry (created on first use with its fault counts).

@@ -1,0 +1,161 @@
+#include "disk/eject.h"
+
+#include <algorithm>
+
+#include "core/text.h"
+#include "core/thread.h"
+#include "disk/drives.h"
+#include "disk/eject_steps.h"
+#include "disk/platform_health.h"
+#include "logging/logger.h"
+#include "ui/messages.h"
+
+#ifdef ORTIVEX_SIMULATED_DRIVES
+#include "disk/simulated/sim_eject.h"
+#include "disk/simulated/simulated.h"
+#endif
+
+namespace sw {
+
+std::string debug_string(const EjectOutcome& outcome) {
+    return outcome ? std::string("Ok(())") : fmt("Err({})", sw::quoted(outcome.error()));
+}
+
+Result<void, std::string> eject_answer(uint32_t cr, int32_t veto_type,
+                                       std::string_view veto_name) {
+    if (cr == 0 && veto_type == 0) return {};
+    return unexpected(fmt("CM_Request_Device_EjectW cr={} veto={} {}", cr, veto_type, veto_name));
+}
+
+EjectOutcome eject_drive_with(const DeviceInfo& drive, EjectSystem& system, Clock& clock,
+                              const LogSink& log) {
+    std::string failure;
+    auto found = system.identify(identity_of(drive));
+    if (!found) {
+        failure = found.error();
+    } else {
+        auto parent = system.parent_of(*found);
+        EjectTarget target = parent ? *parent : system.own_node(*found);
+        for (int attempt = 1; attempt <= kEjectAttempts; ++attempt) {
+            auto answer = system.request_eject(*found, target);
+            if (answer) return {};
+            failure = answer.error();
+            log(LogLevel::Info, fmt("eject attempt {} refused: {}", attempt, failure));
+            // The pause also follows the last refusal: it gives the system
+            // time to settle before the layout is read again.
+            clock.sleep_for(std::chrono::milliseconds(500 * attempt));
+        }
+    }
+    // The drive stays; the system should at least show its new volumes.
+    if (auto refreshed = system.refresh_layout(drive.number); !refreshed)
+        log(LogLevel::Warn, fmt("{}: {}", system.refresh_name(), refreshed.error().text));
+    return unexpected(failure);
+}
+
+// --- Linux ---------------------------------------------------------------------
+
+std::optional<std::string> usb_device_of(const std::string& disk_sysfs_dir,
+                                         const std::function<bool(const std::string&)>& has_vendor) {
+    std::string dir = disk_sysfs_dir;
+    while (!dir.empty() && dir.back() == '/')
+        dir.pop_back();
+    while (dir.size() > std::string_view("/sys/devices").size()) {
+        if (has_vendor(dir)) return dir;
+        auto slash = dir.rfind('/');
+        if (slash == std::string::npos) break;
+        dir.resize(slash);
+    }
+    return std::nullopt;
+}
+
+namespace {
+
+std::string joined(const std::vector<std::string>& items) {
+    std::string out;
+    for (const auto& item : items) {
+        if (!out.empty()) out += ", ";
+        out += item;
+    }
+    return out;
+}
+
+}  // namespace
+
+Result<void, std::string> linux_request_eject(LinuxEjectOps& ops, const DeviceInfo& disk,
+                                              const EjectTarget& target, const LogSink& log) {
+    auto node = ops.disk_node(disk.number);
+    if (!node) return unexpected(fmt("disk {}: {}", disk.number, node.error().text));
+    // The kernel grants an exclusive open only while nothing claims the disk
+    // or a partition of it; while we hold it nothing can mount it either.
+    auto held = ops.hold_exclusive(*node);
+    if (!held) {
+        if (held.error().is(kInUse)) {
+            auto points = ops.mount_points(disk.number);
+            if (!points.empty())
+                return unexpected(fmt("{} is in use (mounted at {})", *node, joined(points)));
+            return unexpected(fmt("{} is in use: {}", *node, held.error().text));
+        }
+        return unexpected(fmt("{}: {}", *node, held.error().text));
+    }
+    if (auto flushed = (*held)->flush(); !flushed)
+        return unexpected(fmt("flushing {}: {}", *node, flushed.error().text));
+
+    if (target.parent) {
+        // Drivers let go of the USB device: the disk goes away after its
+        // driver has synchronised the device's cache.
+        std::string authorized = target.path + "/authorized";
+        if (auto done = ops.write_attribute(authorized, "0"); !done)
+            return unexpected(fmt("{}: {}", authorized, done.error().text));
+        // Then the port goes off, and with it the power on hubs that switch it.
+        std::string port = target.path + "/port/disable";
+        if (!ops.exists(port)) {
+            log(LogLevel::Info, fmt("{} is not offered; the device stays unpowered only "
+                                    "logically until it is unplugged",
+                                    port));
+        } else if (auto off = ops.write_attribute(port, "1"); !off) {
+            log(LogLevel::Info, fmt("{}: {} (the device is detached all the same)", port,
+                                    off.error().text));
+        }
+        return {};
+    }
+    std::string remove = target.path + "/device/delete";
+    if (!ops.exists(remove)) return unexpected(fmt("{} cannot be ejected: no {}", *node, remove));
+    if (auto done = ops.write_attribute(remove, "1"); !done)
+        return unexpected(fmt("{}: {}", remove, done.error().text));
+    return {};
+}
+
+// --- What the rest of the program calls ----------------------------------------
+
+EjectOutcome eject_drive(const DeviceInfo& drive) {
+#ifdef ORTIVEX_SIMULATED_DRIVES
+    if (is_simulated_number(drive.number)) {
+        auto system = simulated::eject_system();
+        return eject_drive_with(drive, *system, real_clock(), run_log());
+    }
+#endif
+    auto system = platform::eject_system();
+    return eject_drive_with(drive, *system, real_clock(), run_log());
+}
+
+void eject_on_request(const DeviceInfo& drive, MessageSink& sink) {
+    spawn_thread([drive, &sink] {
+        EjectOutcome outcome = eject_drive(drive);
+        Logger::write(LogLevel::Info,
+                      fmt("eject requested by the operator: {}", debug_string(outcome)));
+        sink.send(EjectFinished{std::move(outcome)});
+    }).detach();
+}
+
+void refresh_drives(const std::optional<std::string>& image_path, MessageSink& sink) {
+    DriveScan scan;
+    if (auto drives = list_drives()) {
+        scan.drives = std::move(*drives);
+    } else {
+        Logger::write(LogLevel::Error, fmt("disk enumeration failed: {}", drives.error().text));
+    }
+    scan.facts = gather_system_facts(image_path);
+    sink.send(DriveScanFinished{std::move(scan)});
+}
+
+}  // namespace sw

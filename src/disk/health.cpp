@@ -1,0 +1,404 @@
+#include "disk/health.h"
+
+#include <algorithm>
+#include <new>
+#include <vector>
+
+#include "core/text.h"
+#include "core/thread.h"
+#include "disk/drives.h"
+#include "disk/health_check.h"
+#include "disk/platform_health.h"
+#include "logging/logger.h"
+#include "ui/messages.h"
+
+namespace sw {
+
+namespace {
+
+// One transfer buffer, aligned for unbuffered I/O.
+class AlignedBlock {
+  public:
+    explicit AlignedBlock(size_t size)
+        : size_(size), data_(static_cast<std::byte*>(::operator new(size, kAlignment))) {
+        std::fill_n(data_, size_, std::byte{0});
+    }
+    ~AlignedBlock() { ::operator delete(data_, kAlignment); }
+    AlignedBlock(const AlignedBlock&) = delete;
+    AlignedBlock& operator=(const AlignedBlock&) = delete;
+    std::span<std::byte> span() { return {data_, size_}; }
+
+  private:
+    static constexpr std::align_val_t kAlignment{65536};
+    size_t size_;
+    std::byte* data_;
+};
+
+Verdict pass(double speed) {
+    return Verdict{Verdict::Pass, speed, {}};
+}
+
+Verdict failed(std::string text) {
+    return Verdict{Verdict::Failed, std::nullopt, std::move(text)};
+}
+
+// A Failed verdict at an offset says where; the others stay as they are.
+Verdict at_byte(uint64_t offset, Verdict verdict) {
+    if (verdict.kind == Verdict::Failed) verdict.text = fmt("at byte {}: {}", offset, verdict.text);
+    return verdict;
+}
+
+class SystemHealth final : public HealthSystem {
+  public:
+    Result<DeviceInfo, std::string> identify(const DeviceIdentity& expected) override {
+        return identify_drive(expected);
+    }
+    SystemFacts facts() override { return gather_system_facts(std::nullopt); }
+    std::vector<FileTestTarget> file_test_targets(const DeviceInfo& drive) override {
+        return platform::file_test_targets(drive);
+    }
+    std::optional<std::string> file_system_name(const FileTestTarget& target) override {
+        return platform::file_system_name(target);
+    }
+    std::shared_ptr<FileOps> file_ops() override { return platform::file_ops(); }
+    Result<std::vector<VolumeInfo>, OsError> volumes() override { return enumerate_volumes(); }
+    Result<LockedVolumes, OsError> lock(uint32_t number,
+                                        const std::vector<VolumeInfo>& volumes) override {
+        return lock_and_dismount(number, volumes, [](LockStep, std::string_view) {});
+    }
+    Result<RawDevice, OsError> open(uint32_t number, uint32_t sector, uint64_t size) override {
+        return open_raw(number, sector, size, health_check_config());
+    }
+};
+
+}  // namespace
+
+// --- Verdicts and reports ------------------------------------------------------
+
+std::string debug_string(const Verdict& verdict) {
+    switch (verdict.kind) {
+        case Verdict::Pass:
+            return verdict.speed ? fmt("Pass(Some({}))", shortest_float(*verdict.speed))
+                                 : std::string("Pass(None)");
+        case Verdict::NoResponse:
+            return "NoResponse";
+        case Verdict::WriteProtected:
+            return "WriteProtected";
+        case Verdict::Failed:
+            return fmt("Failed({})", sw::quoted(verdict.text));
+        case Verdict::Skipped:
+            return "Skipped";
+    }
+    return "Skipped";
+}
+
+Verdict verdict_of_error(const OsError& error) {
+    if (error.is(kTimedOut)) return Verdict{Verdict::NoResponse, std::nullopt, {}};
+    if (error.is(kWriteProtected)) return Verdict{Verdict::WriteProtected, std::nullopt, {}};
+    return failed(error.text);
+}
+
+std::string debug_string(const HealthReport& report) {
+    return fmt("HealthReport { drive: {}, file_write: {}, read: {}, write: {}, error: {} }",
+               sw::quoted(report.drive), debug_string(report.file_write), debug_string(report.read),
+               debug_string(report.write),
+               report.error ? fmt("Some({})", sw::quoted(*report.error)) : std::string("None"));
+}
+
+bool is_healthy(const HealthReport& report) {
+    return !report.error && report.read.kind == Verdict::Pass &&
+           report.write.kind == Verdict::Pass &&
+           (report.file_write.kind == Verdict::Pass || report.file_write.kind == Verdict::Skipped);
+}
+
+double rate(uint64_t bytes, Clock::TimePoint from, Clock::TimePoint to) {
+    return static_cast<double>(bytes) / std::max(elapsed_seconds(from, to), 0.001);
+}
+
+// --- File test -------------------------------------------------------------------
+
+FileTestTarget letter_target(char letter) {
+    return FileTestTarget{std::string(1, letter), fmt("{}:\\", letter),
+                          fmt("{}:\\ortivex-write-test.tmp", letter), {}};
+}
+
+FileTestTarget mount_point_target(const std::string& mount_point, const std::string& device) {
+    std::string file = mount_point;
+    if (file.empty() || file.back() != '/') file += '/';
+    file += "ortivex-write-test.tmp";
+    return FileTestTarget{mount_point, mount_point, std::move(file), device};
+}
+
+std::vector<FileTestTarget> mount_point_targets(uint32_t number,
+                                                const std::vector<VolumeInfo>& volumes) {
+    std::vector<FileTestTarget> out;
+    for (const auto& volume : volumes) {
+        if (std::find(volume.disks.begin(), volume.disks.end(), number) == volume.disks.end())
+            continue;
+        for (const auto& point : volume.mount_points)
+            out.push_back(mount_point_target(point, volume.device));
+    }
+    return out;
+}
+
+std::optional<std::string> mounted_file_system(const FileTestTarget& target,
+                                               const std::vector<MountEntry>& mounts) {
+    const MountEntry* top = nullptr;
+    for (const auto& m : mounts)
+        if (m.mount_point == target.root) top = &m;  // the last mount there is the one seen
+    if (top == nullptr || dev_text(top->major, top->minor) != target.device) return std::nullopt;
+    auto read_only = [](std::string_view options) {
+        while (!options.empty()) {
+            auto comma = options.find(',');
+            if (options.substr(0, comma) == "ro") return true;
+            if (comma == std::string_view::npos) break;
+            options.remove_prefix(comma + 1);
+        }
+        return false;
+    };
+    if (read_only(top->mount_options) || read_only(top->super_options)) return std::nullopt;
+    return top->fs_type;
+}
+
+bool file_system_qualifies(std::string_view name) {
+    static constexpr std::string_view kNames[] = {"FAT",  "NTFS",  "FAT32", "EXFAT",
+                                                  "VFAT", "MSDOS", "NTFS3"};
+    std::string upper = ascii_upper(name);
+    return std::find(std::begin(kNames), std::end(kNames), upper) != std::end(kNames);
+}
+
+Result<void, OsError> run_file_test(FileOps& ops, const std::string& path) {
+    auto file = ops.create(path);
+    if (!file) return unexpected(file.error());
+    std::vector<std::byte> data(kFileTestBytes, std::byte{kFileTestByte});
+    if (auto written = (*file)->write(data); !written) {
+        (void)(*file)->close();
+        return written;
+    }
+    if (auto flushed = (*file)->flush(); !flushed) {
+        (void)(*file)->close();
+        return flushed;
+    }
+    if (auto closed = (*file)->close(); !closed) return closed;
+    return ops.remove(path);
+}
+
+Result<Result<void, OsError>, std::string> file_test_with_time_limit(std::shared_ptr<FileOps> ops,
+                                                                     const std::string& path,
+                                                                     Clock& clock) {
+    return run_with_time_limit(
+        "filesystem write test", kFileTestSeconds,
+        [ops = std::move(ops), path] { return run_file_test(*ops, path); }, clock);
+}
+
+std::string filesystem_diagnosis_with(std::optional<char> letter, std::shared_ptr<FileOps> ops,
+                                      Clock& clock) {
+    if (!letter) return "skipped (the drive has no drive letter)";
+    clock.sleep_for(std::chrono::milliseconds(1500));
+    FileTestTarget target = letter_target(*letter);
+    auto start = clock.now();
+    auto answer = file_test_with_time_limit(std::move(ops), target.file, clock);
+    if (!answer) return fmt("{} on {}: (Windows cannot write to this drive either)", answer.error(),
+                            *letter);
+    if (!*answer) return fmt("FAILED on {}: {}", *letter, answer->error().text);
+    return fmt("OK on {}: in {} ms (Windows can write files to this drive)", *letter,
+               elapsed_ms(start, clock.now()));
+}
+
+// --- Raw tests -----------------------------------------------------------------
+
+void run_raw_test(RawDevice& device, HealthReport& report, Clock& clock, const LogSink& log) {
+    // Only write protection counts: a device that cannot answer the query
+    // may still take writes, which the write-back test then shows.
+    bool write_protected = false;
+    if (auto writable = device.query_writable(kWritableQueryMs); !writable)
+        write_protected = writable.error().is(kWriteProtected);
+
+    auto settings = device.use_settings(kHealthWaitMs, 1, kMiB);
+    AlignedBlock block(kMiB);
+    std::span<std::byte> buffer = block.span();
+
+    const uint64_t whole_mib = device.size() / kMiB;
+    if (whole_mib == 0) {
+        // Too small for one whole test block: nothing can be read or written
+        // back in 1 MiB pieces, so both tests stay Skipped (not healthy).
+        log(LogLevel::Info,
+            fmt("raw test skipped: the drive holds {} bytes, less than 1 MiB", device.size()));
+        return;
+    }
+
+    const uint64_t read_bytes = std::min(whole_mib * kMiB, kMaxReadTest);
+    auto start = clock.now();
+    for (uint64_t offset = 0; offset < read_bytes; offset += kMiB) {
+        auto read = device.read_at(offset, buffer);
+        if (!read) {
+            report.read = verdict_of_error(read.error());
+            report.write = write_protected
+                               ? Verdict{Verdict::WriteProtected, std::nullopt, {}}
+                               : at_byte(0, failed("not tested: the drive could not be read"));
+            device.cancel_all();
+            return;
+        }
+    }
+    report.read = pass(rate(read_bytes, start, clock.now()));
+
+    if (write_protected) {
+        report.write = Verdict{Verdict::WriteProtected, std::nullopt, {}};
+        return;
+    }
+    const uint64_t last = whole_mib - 1;
+    const uint64_t offsets[] = {0, last / 2 * kMiB, last * kMiB};
+    Clock::TimePoint::duration total{0};
+    for (uint64_t offset : offsets) {
+        auto read = device.read_at(offset, buffer);
+        if (!read) {
+            report.write = at_byte(offset, verdict_of_error(read.error()));
+            device.cancel_all();
+            return;
+        }
+        auto before = clock.now();
+        auto written = device.write_at(offset, buffer);
+        total += clock.now() - before;
+        if (!written) {
+            report.write = at_byte(offset, verdict_of_error(written.error()));
+            device.cancel_all();
+            return;
+        }
+    }
+    auto origin = Clock::TimePoint{};
+    report.write = pass(rate(3 * kMiB, origin, origin + total));
+}
+
+Result<WriteProbeTimes, WriteProbeFailure> probe_writable_with(RawDevice& device, Clock& clock,
+                                                               const LogSink& log) {
+    if (auto writable = device.query_writable(kWritableQueryMs); !writable) {
+        if (writable.error().is(kWriteProtected))
+            return unexpected(WriteProbeFailure{"writable query", writable.error()});
+        log(LogLevel::Info, fmt("IOCTL_DISK_IS_WRITABLE: {}", writable.error().text));
+    }
+    auto settings = device.use_settings(kHealthWaitMs, 1, kProbeBytes);
+    AlignedBlock block(kProbeBytes);
+    WriteProbeTimes times;
+
+    auto start = clock.now();
+    if (auto read = device.read_at(0, block.span()); !read) {
+        device.cancel_all();
+        return unexpected(WriteProbeFailure{"raw read of the first 64 KiB", read.error()});
+    }
+    auto middle = clock.now();
+    times.read_ms = static_cast<uint64_t>(elapsed_ms(start, middle));
+    if (auto written = device.write_at(0, block.span()); !written) {
+        device.cancel_all();
+        return unexpected(WriteProbeFailure{"raw write-back of the first 64 KiB", written.error()});
+    }
+    times.write_ms = static_cast<uint64_t>(elapsed_ms(middle, clock.now()));
+    return times;
+}
+
+// --- The whole check ---------------------------------------------------------------
+
+HealthReport check_health_with(const DeviceInfo& drive, std::shared_ptr<HealthSystem> system,
+                               Clock& clock, const LogSink& log) {
+    HealthReport report;
+    report.drive = drive_label(drive);
+    log(LogLevel::Info, fmt("health check start: disk {} '{}' serial='{}'", drive.number,
+                            report.drive, drive.serial));
+
+    auto found = system->identify(identity_of(drive));
+    if (!found) {
+        report.error = found.error();
+        return report;
+    }
+
+    auto facts = run_with_time_limit(
+        "system disk check", kFactsSeconds, [system] { return system->facts(); }, clock);
+    if (!facts) {
+        report.error = facts.error();
+        return report;
+    }
+    auto refusals = refusals_for(*found, *facts, std::nullopt);
+    if (!refusals.empty()) {
+        report.error = fmt("drive protected: {}", debug_string(refusals));
+        return report;
+    }
+
+    for (const auto& target : system->file_test_targets(drive)) {
+        auto name = system->file_system_name(target);
+        if (!name || !file_system_qualifies(*name)) continue;
+        auto start = clock.now();
+        auto answer = file_test_with_time_limit(system->file_ops(), target.file, clock);
+        if (!answer) {
+            report.file_write = Verdict{Verdict::NoResponse, std::nullopt, {}};
+        } else if (!*answer) {
+            report.file_write = verdict_of_error(answer->error());
+        } else {
+            report.file_write = pass(rate(kFileTestBytes, start, clock.now()));
+        }
+        break;
+    }
+
+    auto volumes = run_with_time_limit(
+        "volume enumeration", kVolumesSeconds, [system] { return system->volumes(); }, clock);
+    if (!volumes) {
+        report.error = volumes.error();
+        return report;
+    }
+    if (!*volumes) {
+        report.error = fmt("volume enumeration: {}", volumes->error().text);
+        return report;
+    }
+
+    auto locked = system->lock(found->number, **volumes);
+    if (!locked) {
+        report.error = locked.error().is(kInUse) ? fmt("drive in use: {}", locked.error().text)
+                                                 : fmt("lock volumes: {}", locked.error().text);
+        return report;
+    }
+    {
+        uint32_t number = found->number;
+        uint32_t sector = found->logical_sector;
+        uint64_t size = found->size;
+        auto opened = run_with_time_limit(
+            "opening the drive", kOpenSeconds,
+            [system, number, sector, size] { return system->open(number, sector, size); }, clock);
+        if (!opened) {
+            report.error = opened.error();
+            return report;
+        }
+        if (!*opened) {
+            report.error = fmt("open disk: {}", opened->error().text);
+            return report;
+        }
+        run_raw_test(**opened, report, clock, log);
+    }  // the device closes here, before the volume locks are released
+    return report;
+}
+
+// --- What the rest of the program calls ---------------------------------------------
+
+std::shared_ptr<HealthSystem> system_health() {
+    return std::make_shared<SystemHealth>();
+}
+
+HealthReport check_health(const DeviceInfo& drive) {
+    return check_health_with(drive, system_health(), real_clock(), run_log());
+}
+
+Result<WriteProbeTimes, WriteProbeFailure> probe_writable(RawDevice& device) {
+    return probe_writable_with(device, real_clock(), run_log());
+}
+
+std::string filesystem_diagnosis(std::optional<char> letter) {
+    return filesystem_diagnosis_with(letter, platform::file_ops(), real_clock());
+}
+
+void check_health_on_request(const DeviceInfo& drive, MessageSink& sink) {
+    spawn_thread([drive, &sink] {
+        HealthReport report = check_health(drive);
+        Logger::write(LogLevel::Info,
+                      fmt("health check of disk {}: {}", drive.number, debug_string(report)));
+        sink.send(DriveCheckFinished{drive.number, std::move(report)});
+    }).detach();
+}
+
+}  // namespace sw

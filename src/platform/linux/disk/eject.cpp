@@ -1,0 +1,125 @@
+// Ejecting a disk on Linux through the kernel's sysfs files (what the steps
+// mean is in eject_steps.h), and re-reading a disk's partition table.
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+
+#include "disk/drives.h"
+#include "disk/platform_disks.h"
+#include "disk/platform_health.h"
+#include "platform/linux/disk/sysfs.h"
+
+namespace sw::platform {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class Fd {
+  public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+
+  private:
+    int fd_;
+};
+
+class ExclusiveDisk final : public HeldDisk {
+  public:
+    explicit ExclusiveDisk(int fd) : fd_(fd) {}
+    Result<void, OsError> flush() override {
+        if (::fsync(fd_.get()) != 0) return unexpected(last_os_error());
+        return {};
+    }
+
+  private:
+    Fd fd_;
+};
+
+class SysfsEjectOps final : public LinuxEjectOps {
+  public:
+    Result<std::string, OsError> disk_node(uint32_t number) override { return disk_path(number); }
+    Result<std::unique_ptr<HeldDisk>, OsError> hold_exclusive(const std::string& node) override {
+        int fd = ::open(node.c_str(), O_RDONLY | O_CLOEXEC | O_EXCL);
+        if (fd < 0) return unexpected(last_os_error());
+        return std::unique_ptr<HeldDisk>(std::make_unique<ExclusiveDisk>(fd));
+    }
+    std::vector<std::string> mount_points(uint32_t number) override {
+        std::vector<std::string> out;
+        auto volumes = enumerate_volumes();
+        if (!volumes) return out;
+        for (const auto& v : *volumes)
+            if (std::find(v.disks.begin(), v.disks.end(), number) != v.disks.end())
+                out.insert(out.end(), v.mount_points.begin(), v.mount_points.end());
+        return out;
+    }
+    bool exists(const std::string& file) override {
+        std::error_code ec;
+        return fs::exists(file, ec);
+    }
+    Result<void, OsError> write_attribute(const std::string& file,
+                                          std::string_view value) override {
+        Fd fd(::open(file.c_str(), O_WRONLY | O_CLOEXEC));
+        if (fd.get() < 0) return unexpected(last_os_error());
+        ssize_t n = ::write(fd.get(), value.data(), value.size());
+        if (n < 0) return unexpected(last_os_error());
+        if (static_cast<size_t>(n) != value.size()) return unexpected(os_error(EIO));
+        return {};
+    }
+};
+
+class LinuxEject final : public EjectSystem {
+  public:
+    Result<DeviceInfo, std::string> identify(const DeviceIdentity& expected) override {
+        return identify_drive(expected);
+    }
+    std::optional<EjectTarget> parent_of(const DeviceInfo& disk) override {
+        auto usb = usb_device_of(sysfs_dir(disk), [](const std::string& dir) {
+            std::error_code ec;
+            return fs::exists(dir + "/idVendor", ec);
+        });
+        if (!usb) return std::nullopt;
+        return EjectTarget{0, *usb, true};
+    }
+    EjectTarget own_node(const DeviceInfo& disk) override {
+        return EjectTarget{0, sysfs_dir(disk), false};
+    }
+    Result<void, std::string> request_eject(const DeviceInfo& disk,
+                                            const EjectTarget& target) override {
+        return linux_request_eject(ops_, disk, target, run_log());
+    }
+    Result<void, OsError> refresh_layout(uint32_t number) override {
+        auto node = disk_path(number);
+        if (!node) return unexpected(node.error());
+        Fd fd(::open(node->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+        if (fd.get() < 0) return unexpected(last_os_error());
+        if (::ioctl(fd.get(), BLKRRPART) != 0) return unexpected(last_os_error());
+        return {};
+    }
+    std::string_view refresh_name() const override { return "BLKRRPART"; }
+
+  private:
+    // The disk's instance identifier is its device path below /sys.
+    static std::string sysfs_dir(const DeviceInfo& disk) {
+        return (fs::path("/sys") / fs::path(disk.instance_id).relative_path()).string();
+    }
+    SysfsEjectOps ops_;
+};
+
+}  // namespace
+
+std::unique_ptr<EjectSystem> eject_system() {
+    return std::make_unique<LinuxEject>();
+}
+
+}  // namespace sw::platform
