@@ -7,6 +7,7 @@
 #ifdef ORTIVEX_SIMULATED_DRIVES
 #include "disk/simulated/sim_drives.h"
 #include "disk/simulated/simulated.h"
+#include "disk/simulated/system_disk.h"
 #endif
 
 namespace sw {
@@ -62,7 +63,14 @@ Result<std::vector<DeviceInfo>, OsError> enumerate_disks() {
 Result<std::vector<VolumeInfo>, OsError> enumerate_volumes() {
     auto volumes = platform::enumerate_system_volumes();
 #ifdef ORTIVEX_SIMULATED_DRIVES
-    if (volumes) simulated::add_to_volumes(*volumes);
+    if (volumes) {
+#ifdef _WIN32
+        // Only where a volume without disks means the system could not tell
+        // them: on Linux it means a volume on no disk at all (RAM).
+        simulated::apply_system_disk(*volumes);
+#endif
+        simulated::add_to_volumes(*volumes);
+    }
 #endif
     return volumes;
 }
