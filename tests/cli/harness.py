@@ -3,7 +3,9 @@
 The build passes STICKWRIGHT_EXE, MEDIATOOL_EXE, STICKWRIGHT_RUNNER ("wine" for
 the Windows build, empty for Linux) and STICKWRIGHT_BINARY_DIR.
 """
+import glob
 import os
+import re
 import shutil
 import subprocess
 import tempfile
@@ -56,6 +58,63 @@ def run(exe, args, env=None, localappdata=None, timeout=300, stdin=None):
     cmd = ([RUNNER] if RUNNER else []) + [exe] + list(args)
     return subprocess.run(cmd, env=full_env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                           timeout=timeout, stdin=stdin if stdin is not None else subprocess.DEVNULL)
+
+
+# The disk that development builds take wine's volumes to rest on; any number
+# below the simulated drives' range.
+SYSTEM_DISK = "0"
+_system_partition = None
+
+
+def determinable_facts():
+    """Environment in which the development build can tell the system facts.
+
+    Natively nothing is needed. Under wine the volumes do not report their
+    disks and the registry has no HKLM\\SYSTEM\\Setup SystemPartition, so every
+    drive would be refused as undetermined: ORTIVEX_SIMULATED_SYSTEM_DISK names
+    the disk of such volumes, and the wine prefix gets SystemPartition set to
+    the device wine reports for C:'s volume. Only a throw-away prefix is
+    touched (WINEPREFIX set, and not the user's own ~/.wine)."""
+    if not UNDER_WINE:
+        return {}
+    env = {"ORTIVEX_SIMULATED_SYSTEM_DISK": SYSTEM_DISK}
+    _set_system_partition(env)
+    return env
+
+
+def _set_system_partition(env):
+    global _system_partition
+    if _system_partition is not None:
+        return
+    prefix = os.environ.get("WINEPREFIX", "")
+    own = os.path.realpath(os.path.expanduser("~/.wine"))
+    if not prefix or os.path.realpath(prefix) == own:
+        raise RuntimeError("the system facts under wine need a throw-away WINEPREFIX "
+                           "(scripts/test.sh makes one); refusing to change " + (prefix or own))
+    # The program logs, once per run, each volume it takes to rest on the
+    # system disk, with the device name wine gave it.
+    logs = tempfile.mkdtemp(prefix="stickwright-facts-")
+    try:
+        result = run(EXE, ["--list-drives"], env=env, localappdata=logs)
+        if result.returncode != 0:
+            raise RuntimeError("--list-drives failed: " + result.stderr.decode(errors="replace"))
+        device = None
+        pattern = re.compile(r"ORTIVEX_SIMULATED_SYSTEM_DISK: volume \S+ \(device (\S+), "
+                             r"letters (?:[A-Z]: )*C:(?: [A-Z]:)*\)")
+        for log in glob.glob(os.path.join(logs, "Ortivex", "Stickwright", "logs", "*.log")):
+            with open(log, encoding="utf-8", errors="replace") as f:
+                for line in f:
+                    m = pattern.search(line)
+                    if m:
+                        device = m.group(1)
+        if device is None or device == "unknown":
+            raise RuntimeError("wine reported no device for the volume of C:")
+    finally:
+        shutil.rmtree(logs, ignore_errors=True)
+    subprocess.run(["wine", "reg", "add", r"HKLM\SYSTEM\Setup", "/v", "SystemPartition",
+                    "/t", "REG_SZ", "/d", device, "/f"],
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+    _system_partition = device
 
 
 def lines(data):

@@ -105,6 +105,21 @@ class ListDrives(SimulatedSticks):
                 r"id='SIMULATED\USB\1' -> WRITABLE")
             self.assertEqual(empty.group(14), "BLOCKED [NoMedia]")
 
+    def test_facts_that_can_be_told_leave_the_stick_writable(self):
+        # Under wine through the development remedy for its volumes (see
+        # harness.determinable_facts); natively the facts are told anyway.
+        out, disks = self.list(env=harness.determinable_facts())
+        self.assertNotIn("Err(", out[1])
+        self.assertEqual(disks[SIM].group(14), "WRITABLE")
+        self.assertEqual(disks[SIM + 1].group(14), "BLOCKED [NoMedia]")
+        if UNDER_WINE:
+            # Every volume of wine rests on the named disk, the system's.
+            self.assertIn(f"windows: Ok([{harness.SYSTEM_DISK}])", out[1])
+            self.assertIn(f"boot_partition: Ok([{harness.SYSTEM_DISK}])", out[1])
+            # A number in the simulated drives' range is not taken.
+            _, refused = self.list(env={"ORTIVEX_SIMULATED_SYSTEM_DISK": str(SIM)})
+            self.assertTrue(refused[SIM].group(14).startswith("BLOCKED [Undetermined("))
+
     def test_without_simulated_drives_none_are_listed(self):
         _, disks = self.list(env={"ORTIVEX_SIMULATED_USB": None})
         self.assertFalse([n for n in disks if n >= SIM])
