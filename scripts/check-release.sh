@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # What a release build must be: it refuses to configure without the vendor's
 # own media key (and with the development one), and it contains nothing of the
-# simulated USB drives of development builds: builds the windows-release
-# preset with a stand-in vendor key and looks for their environment variable,
-# their texts and their symbols in the executable. The development executable
-# (windows preset) must show them, so that the search itself is known to work.
+# simulated USB drives of development builds, nor of the development remedy
+# that names the disk of wine's volumes: builds the windows-release preset
+# with a stand-in vendor key and looks for their environment variables, their
+# texts and their symbols in the executable. The development executable
+# (windows preset) must show every one of them, so that the search itself is
+# known to work.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 NM=x86_64-w64-mingw32-nm
-MARKERS=("ORTIVEX_SIMULATED_USB" 'SIMULATED\USB' "not understood" "FaultInjectingDisk" "simulated")
+MARKERS=("ORTIVEX_SIMULATED_USB" 'SIMULATED\USB' "not understood" "FaultInjectingDisk" "simulated"
+    "ORTIVEX_SIMULATED_SYSTEM_DISK" "taken to rest on disk" "apply_system_disk")
 
 found() {  # file -> the markers it contains, one per line
     local exe=$1
@@ -45,14 +48,17 @@ if [[ ! -f $dev ]]; then
     cmake --preset windows >/dev/null && cmake --build --preset windows --target stickwright_app >/dev/null
 fi
 
-if [[ -z $(found "$dev") ]]; then
-    echo "check-release: the development executable shows no simulated drives; the search is broken"
-    status=1
-fi
+shown=$(found "$dev")
+for m in "${MARKERS[@]}"; do
+    if ! grep -qxF -- "$m" <<<"$shown"; then
+        echo "check-release: the development executable does not show '$m'; the search is broken"
+        status=1
+    fi
+done
 leaks=$(found "$release")
 if [[ -n $leaks ]]; then
     echo "check-release: the release executable contains:" $leaks
     status=1
 fi
-[[ $status -eq 0 ]] && echo "check-release: release configuration refuses development keys; no simulated drives in $release"
+[[ $status -eq 0 ]] && echo "check-release: release configuration refuses development keys; no simulated drives or system disk in $release"
 exit $status

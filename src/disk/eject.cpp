@@ -21,8 +21,7 @@ std::string debug_string(const EjectOutcome& outcome) {
     return outcome ? std::string("Ok(())") : fmt("Err({})", sw::quoted(outcome.error()));
 }
 
-Result<void, std::string> eject_answer(uint32_t cr, int32_t veto_type,
-                                       std::string_view veto_name) {
+Result<void, std::string> eject_answer(uint32_t cr, int32_t veto_type, std::string_view veto_name) {
     if (cr == 0 && veto_type == 0) return {};
     return unexpected(fmt("CM_Request_Device_EjectW cr={} veto={} {}", cr, veto_type, veto_name));
 }
@@ -54,8 +53,8 @@ EjectOutcome eject_drive_with(const DeviceInfo& drive, EjectSystem& system, Cloc
 
 // --- Linux ---------------------------------------------------------------------
 
-std::optional<std::string> usb_device_of(const std::string& disk_sysfs_dir,
-                                         const std::function<bool(const std::string&)>& has_vendor) {
+std::optional<std::string> usb_device_of(
+    const std::string& disk_sysfs_dir, const std::function<bool(const std::string&)>& has_vendor) {
     std::string dir = disk_sysfs_dir;
     while (!dir.empty() && dir.back() == '/')
         dir.pop_back();
@@ -113,8 +112,8 @@ Result<void, std::string> linux_request_eject(LinuxEjectOps& ops, const DeviceIn
                                     "logically until it is unplugged",
                                     port));
         } else if (auto off = ops.write_attribute(port, "1"); !off) {
-            log(LogLevel::Info, fmt("{}: {} (the device is detached all the same)", port,
-                                    off.error().text));
+            log(LogLevel::Info,
+                fmt("{}: {} (the device is detached all the same)", port, off.error().text));
         }
         return {};
     }

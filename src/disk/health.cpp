@@ -118,8 +118,10 @@ double rate(uint64_t bytes, Clock::TimePoint from, Clock::TimePoint to) {
 // --- File test -------------------------------------------------------------------
 
 FileTestTarget letter_target(char letter) {
-    return FileTestTarget{std::string(1, letter), fmt("{}:\\", letter),
-                          fmt("{}:\\ortivex-write-test.tmp", letter), {}};
+    return FileTestTarget{std::string(1, letter),
+                          fmt("{}:\\", letter),
+                          fmt("{}:\\ortivex-write-test.tmp", letter),
+                          {}};
 }
 
 FileTestTarget mount_point_target(const std::string& mount_point, const std::string& device) {
@@ -198,8 +200,9 @@ std::string filesystem_diagnosis_with(std::optional<char> letter, std::shared_pt
     FileTestTarget target = letter_target(*letter);
     auto start = clock.now();
     auto answer = file_test_with_time_limit(std::move(ops), target.file, clock);
-    if (!answer) return fmt("{} on {}: (Windows cannot write to this drive either)", answer.error(),
-                            *letter);
+    if (!answer)
+        return fmt("{} on {}: (Windows cannot write to this drive either)", answer.error(),
+                   *letter);
     if (!*answer) return fmt("FAILED on {}: {}", *letter, answer->error().text);
     return fmt("OK on {}: in {} ms (Windows can write files to this drive)", *letter,
                elapsed_ms(start, clock.now()));

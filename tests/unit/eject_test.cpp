@@ -237,10 +237,9 @@ TEST(LinuxEject, UsbDiskIsFlushedDetachedAndItsPortSwitchedOff) {
     FakeSysfs ops;
     Log log;
     EXPECT_TRUE(linux_request_eject(ops, stick(), kUsbDevice, log.sink()));
-    EXPECT_EQ(ops.calls, (std::vector<std::string>{"hold /dev/sdb", "flush",
-                                                   "write /sys/devices/usb2/2-1/authorized 0",
-                                                   "write /sys/devices/usb2/2-1/port/disable 1",
-                                                   "release"}));
+    EXPECT_EQ(ops.calls, (std::vector<std::string>{
+                             "hold /dev/sdb", "flush", "write /sys/devices/usb2/2-1/authorized 0",
+                             "write /sys/devices/usb2/2-1/port/disable 1", "release"}));
     EXPECT_TRUE(log.lines.empty());
 
     // A port that cannot be switched off: detached all the same.
@@ -323,9 +322,9 @@ TEST(LinuxEject, UsbDeviceAboveADisk) {
                             "target6:0:0/6:0:0:0/block/sdb/",
                             has_vendor),
               "/sys/devices/pci0000:00/0000:00:14.0/usb2/2-1");
-    EXPECT_EQ(usb_device_of("/sys/devices/pci0000:00/0000:00:17.0/ata1/host0/block/sda",
-                            has_vendor),
-              std::nullopt);
+    EXPECT_EQ(
+        usb_device_of("/sys/devices/pci0000:00/0000:00:17.0/ata1/host0/block/sda", has_vendor),
+        std::nullopt);
     // The walk stops below /sys/devices.
     EXPECT_EQ(usb_device_of("/sys/devices/virtual/block/loop0",
                             [](const std::string& d) { return d == "/sys/devices"; }),
@@ -358,12 +357,13 @@ TEST(SimulatedSystemDisk, VolumesWithoutDisksRestOnTheNamedDisk) {
     EXPECT_EQ(lines[0],
               "volume \\\\?\\Volume{c}\\ (device \\Device\\HarddiskVolume1, letters C:) taken to "
               "rest on disk 0");
-    EXPECT_EQ(lines[1], "volume \\\\?\\Volume{z}\\ (device unknown, letters none) taken to rest "
-                        "on disk 0");
+    EXPECT_EQ(lines[1],
+              "volume \\\\?\\Volume{z}\\ (device unknown, letters none) taken to rest "
+              "on disk 0");
 
     // From the environment; nothing changes without it or with a bad value.
-    for (std::optional<std::string> value : {std::optional<std::string>{},
-                                             std::optional<std::string>{"4000000001"}}) {
+    for (std::optional<std::string> value :
+         {std::optional<std::string>{}, std::optional<std::string>{"4000000001"}}) {
         test::ScopedEnv env(std::string(simulated::kSystemDiskVariable), value);
         std::vector<VolumeInfo> v{{"\\\\?\\Volume{c}\\", "", {}, {'C'}, {}}};
         simulated::apply_system_disk(v);

@@ -142,7 +142,8 @@ TEST(HealthReport, VerdictOfAnError) {
     // Anything else fails with the error's own text, a removed device included.
     OsError gone = message_error("The device is not connected.", kDisconnected);
     EXPECT_EQ(verdict_of_error(gone), (Verdict{Verdict::Failed, std::nullopt, gone.text}));
-    EXPECT_EQ(verdict_of_error(io_error()), (Verdict{Verdict::Failed, std::nullopt, io_error().text}));
+    EXPECT_EQ(verdict_of_error(io_error()),
+              (Verdict{Verdict::Failed, std::nullopt, io_error().text}));
 }
 
 // --- Raw tests -----------------------------------------------------------------
@@ -396,9 +397,10 @@ TEST(WriteProbe, FailedSteps) {
         rig.disk->writable_error = message_error("Incorrect function. (os error 1)");
         auto probe = probe_writable_with(*rig.device, rig.clock, rig.log.sink());
         ASSERT_TRUE(probe);
-        EXPECT_EQ(rig.log.lines, (std::vector<std::pair<LogLevel, std::string>>{
-                                     {LogLevel::Info,
-                                      "IOCTL_DISK_IS_WRITABLE: Incorrect function. (os error 1)"}}));
+        EXPECT_EQ(
+            rig.log.lines,
+            (std::vector<std::pair<LogLevel, std::string>>{
+                {LogLevel::Info, "IOCTL_DISK_IS_WRITABLE: Incorrect function. (os error 1)"}}));
         EXPECT_EQ(rig.disk->requests.size(), 2u);
     }
     {
@@ -509,8 +511,9 @@ TEST(FileTest, AFailedWriteOrFlushLeavesTheFileClosedButInPlace) {
         EXPECT_EQ(result.error().text, io_error().text);
         auto calls = files.calls.get();
         EXPECT_EQ(calls.back(), "close");
-        EXPECT_EQ(std::count(calls.begin(), calls.end(), "remove /media/stick/ortivex-write-test.tmp"),
-                  0);
+        EXPECT_EQ(
+            std::count(calls.begin(), calls.end(), "remove /media/stick/ortivex-write-test.tmp"),
+            0);
     }
     for (std::string step : {"create", "close", "remove"}) {
         SCOPED_TRACE(step);
@@ -535,8 +538,8 @@ TEST(FileTest, TargetsAndFileSystems) {
     for (std::string_view name : {"FAT", "FAT32", "NTFS", "EXFAT", "exFAT", "fat32", "vfat",
                                   "msdos", "ntfs", "ntfs3", "exfat"})
         EXPECT_TRUE(file_system_qualifies(name)) << name;
-    for (std::string_view name : {"", "UDF", "CDFS", "ReFS", "ext4", "btrfs", "fuseblk", "FAT16",
-                                  "NTFS ", "iso9660"})
+    for (std::string_view name :
+         {"", "UDF", "CDFS", "ReFS", "ext4", "btrfs", "fuseblk", "FAT16", "NTFS ", "iso9660"})
         EXPECT_FALSE(file_system_qualifies(name)) << name;
 
     // On Linux: every mount point of every volume on the disk, in order.
@@ -700,8 +703,8 @@ class FakeHealth final : public HealthSystem {
     std::map<std::string, std::optional<std::string>> fs_names{{"E:\\", "FAT32"},
                                                                {"F:\\", "FAT32"}};
     std::shared_ptr<FakeFiles> files = std::make_shared<FakeFiles>();
-    Result<std::vector<VolumeInfo>, OsError> volumes_answer =
-        std::vector<VolumeInfo>{{"\\\\?\\Volume{e}\\", "\\Device\\HarddiskVolume9", {7}, {'E'}, {}}};
+    Result<std::vector<VolumeInfo>, OsError> volumes_answer = std::vector<VolumeInfo>{
+        {"\\\\?\\Volume{e}\\", "\\Device\\HarddiskVolume9", {7}, {'E'}, {}}};
     std::optional<OsError> lock_error;
     std::optional<OsError> open_error;
     std::optional<OsError> writable_error;
@@ -753,6 +756,7 @@ class FakeHealth final : public HealthSystem {
                          size, health_check_config(), shared_->clock,
                          [](LogLevel, std::string_view) {});
     }
+
   private:
     std::shared_ptr<Shared> shared_;
 
@@ -799,7 +803,8 @@ TEST(HealthCheck, HealthyDriveStepByStep) {
     // Nothing but the bytes read went back: the disk is still all zeros.
     const auto& storage = rig.shared->storage;
     ASSERT_EQ(storage.size(), 16 * MiB);
-    EXPECT_TRUE(std::all_of(storage.begin(), storage.end(), [](std::byte b) { return b == std::byte{0}; }));
+    EXPECT_TRUE(
+        std::all_of(storage.begin(), storage.end(), [](std::byte b) { return b == std::byte{0}; }));
 }
 
 TEST(HealthCheck, FileTestLetters) {
@@ -916,8 +921,8 @@ TEST(HealthCheck, StepsThatEndTheCheck) {
     }
     {
         CheckRig rig;
-        rig.system->lock_error = message_error("FSCTL_LOCK_VOLUME failed on E:: Access is denied.",
-                                               kInUse);
+        rig.system->lock_error =
+            message_error("FSCTL_LOCK_VOLUME failed on E:: Access is denied.", kInUse);
         auto report = rig.run();
         EXPECT_EQ(report.error, "drive in use: FSCTL_LOCK_VOLUME failed on E:: Access is denied.");
         EXPECT_EQ(report.read.kind, Verdict::Skipped);

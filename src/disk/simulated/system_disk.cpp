@@ -24,8 +24,8 @@ std::vector<std::string> assume_system_disk(std::vector<VolumeInfo>& volumes, ui
         volume.disks.push_back(number);
         std::string letters = volume.letters.empty() ? "none" : volume_label(volume);
         lines.push_back(fmt("volume {} (device {}, letters {}) taken to rest on disk {}",
-                            volume.name, volume.device.empty() ? "unknown" : volume.device,
-                            letters, number));
+                            volume.name, volume.device.empty() ? "unknown" : volume.device, letters,
+                            number));
     }
     return lines;
 }
