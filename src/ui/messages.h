@@ -5,10 +5,13 @@
 
 #include <variant>
 
+#include "http/release_info.h"
+
 namespace sw {
 
 // Each subsystem adds the records it sends as alternatives here.
-using UiMessage = std::variant<std::monostate>;
+using UiMessage = std::variant<std::monostate, ReleaseInfoMessage, DownloadFinishedMessage,
+                               UpdateNoticeMessage>;
 
 class MessageSink {
 public:
