@@ -1,10 +1,14 @@
 #include "http/download.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "core/text.h"
+#include "core/thread.h"
 #include "hex/hex.h"
 #include "http/client.h"
 #include "logging/logger.h"
@@ -29,6 +33,79 @@ void log_mismatch(uint64_t size, uint64_t expected) {
     Logger::write(LogLevel::Error,
                   fmt("download hash/size mismatch: size={} expected={}", size, expected));
 }
+
+// The download's buffers and its hasher. Each piece is hashed on a helper
+// thread while the following ones are received and written: SHA-256 costs
+// about as much CPU as TLS and the file together, and done in line it would
+// hold up the transfer. A few buffers let the hasher fall behind for a moment
+// without stalling the connection; pieces are hashed once, in order.
+class PipelinedHasher {
+  public:
+    static constexpr size_t kSlots = 4;
+
+    explicit PipelinedHasher(const MediaManifest* manifest) : hasher_(manifest) {
+        for (auto& slot : slots_)
+            slot.resize(kDownloadBufferBytes);
+        thread_ = spawn_thread([this] { run(); });
+    }
+    ~PipelinedHasher() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        cv_.notify_all();
+        thread_.join();
+    }
+    PipelinedHasher(const PipelinedHasher&) = delete;
+    PipelinedHasher& operator=(const PipelinedHasher&) = delete;
+
+    // The buffer for the next piece, once the hasher is done with its last use.
+    std::span<uint8_t> next_buffer() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        cv_.wait(lock, [this] { return submitted_ < kSlots || hashed_ > submitted_ - kSlots; });
+        return slots_[submitted_ % kSlots];
+    }
+    // Hands the first `length` bytes of the buffer from next_buffer() over.
+    void submit(size_t length) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            lengths_[submitted_ % kSlots] = length;
+            ++submitted_;
+        }
+        cv_.notify_all();
+    }
+    Sha256Digest finish() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        cv_.wait(lock, [this] { return hashed_ == submitted_; });
+        return std::move(hasher_).finish();
+    }
+
+  private:
+    void run() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (true) {
+            cv_.wait(lock, [this] { return hashed_ < submitted_ || stop_; });
+            if (stop_) return;
+            size_t slot = hashed_ % kSlots;
+            size_t length = lengths_[slot];
+            lock.unlock();
+            hasher_.update(std::span<const uint8_t>(slots_[slot].data(), length));
+            lock.lock();
+            ++hashed_;
+            cv_.notify_all();
+        }
+    }
+
+    DownloadHasher hasher_;
+    std::vector<uint8_t> slots_[kSlots];
+    size_t lengths_[kSlots] = {};
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    uint64_t submitted_ = 0;
+    uint64_t hashed_ = 0;
+    bool stop_ = false;
+    std::thread thread_;
+};
 
 class Downloader {
   public:
@@ -86,14 +163,14 @@ class Downloader {
     // Feeds what an earlier download left in the file to the hasher; its
     // length is where this one resumes.
     Result<uint64_t, HttpError> hash_existing_content() {
-        std::vector<uint8_t> piece(kResumeReadBytes);
         uint64_t n = 0;
         while (true) {
             if (cancel_) return unexpected(HttpError::cancelled());
+            std::span<uint8_t> piece = hasher_.next_buffer();
             auto got = file_.read_at(n, piece);
             if (!got) return unexpected(HttpError::file(got.error()));
             if (*got == 0) return n;
-            hasher_.update(std::span<const uint8_t>(piece.data(), *got));
+            hasher_.submit(*got);
             n += *got;
             progress_.done = n;
         }
@@ -146,17 +223,17 @@ class Downloader {
     }
 
     AttemptResult stream_body(HttpResponse& r, uint64_t n, std::optional<uint64_t> expected) {
-        if (buffer_.empty()) buffer_.resize(kDownloadBufferBytes);
         uint64_t position = n;
         while (true) {
             if (cancel_) return {Attempt::Cancelled};
-            auto got = r.read(buffer_);
+            std::span<uint8_t> buffer = hasher_.next_buffer();
+            auto got = r.read(buffer);
             if (!got) return {Attempt::Error, got.error()};
             if (*got == 0) break;
-            std::span<const uint8_t> piece(buffer_.data(), *got);
+            std::span<const uint8_t> piece(buffer.data(), *got);
             if (auto w = file_.write_at(position, piece); !w)
                 return {Attempt::Error, HttpError::file(w.error())};
-            hasher_.update(piece);
+            hasher_.submit(*got);
             position += *got;
             progress_.done = position;
             // Without this a server that never stops would fill the disk.
@@ -178,7 +255,7 @@ class Downloader {
         if (manifest_ == nullptr) return {DownloadOutcomeKind::Success, std::nullopt, ""};
         auto length = file_.length();
         if (!length) return outcome_of(HttpError::file(length.error()));
-        Sha256Digest digest = std::move(hasher_).finish();
+        Sha256Digest digest = hasher_.finish();
         if (*length != manifest_->size || hex_encode(digest) != manifest_->sha256) {
             log_mismatch(*length, manifest_->size);
             return {DownloadOutcomeKind::Mismatch, std::nullopt, ""};
@@ -192,8 +269,7 @@ class Downloader {
     DownloadProgress& progress_;
     const DownloadServices& services_;
     PartialFile& file_;
-    DownloadHasher hasher_;
-    std::vector<uint8_t> buffer_;
+    PipelinedHasher hasher_;
 };
 
 }  // namespace

@@ -47,8 +47,10 @@ struct DownloadOutcome {
 };
 
 inline constexpr uint32_t kDownloadRetries = 4;
+// Pieces read from the connection, or from the partial file when resuming, are
+// at most this long; a few such buffers are in use at once (the hasher works
+// on one while the next is received).
 inline constexpr size_t kDownloadBufferBytes = 1024 * 1024;
-inline constexpr size_t kResumeReadBytes = 4 * 1024 * 1024;
 
 // What the download runs on; tests replace each part.
 struct DownloadServices {
