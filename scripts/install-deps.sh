@@ -9,6 +9,8 @@ PACKAGES=(
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libgcrypt-mingw-w64-dev wine wine64
     # Test fixtures: real ISO images, loop devices, a local HTTPS server, measurements
     xorriso util-linux nginx-light openssl time
+    # Loop device tests make file systems on them
+    e2fsprogs
 )
 
 missing=()

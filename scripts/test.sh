@@ -48,6 +48,9 @@ wine winecfg -v win10 >/dev/null 2>&1
 wineserver -p
 run_preset windows
 
+echo "=== windows-release: no simulated drives"
+scripts/check-release.sh || build_failures=$((build_failures + 1))
+
 python3 - "$RESULTS" "$build_failures" <<'PY'
 import glob, sys, xml.etree.ElementTree as ET
 passed = failed = 0

@@ -1,10 +1,22 @@
+#include "cli/drive_lines.h"
+#include "cli/headless.h"
 #include "cli/modes.h"
-#include "cli/not_built.h"
+#include "core/text.h"
+#include "disk/drives.h"
 
 namespace sw {
 
 int list_drives_mode() {
-    return mode_not_available("--list-drives");
+    auto drives = list_drives();
+    if (!drives) {
+        emit(fmt("enumeration failed: {}", drives.error().text));
+        return kExitFailed;
+    }
+    SystemFacts facts = gather_system_facts(std::nullopt);
+    emit(fmt("facts: {}", debug_string(facts)));
+    for (const auto& drive : *drives)
+        emit(drive_line(drive, refusals_for(drive, facts, std::nullopt)));
+    return kExitOk;
 }
 
 }  // namespace sw

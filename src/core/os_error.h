@@ -16,6 +16,7 @@ enum ErrorTrait : unsigned {
     kAccessDenied = 1u << 4,    // insufficient rights or an exclusive holder
     kNotReady = 1u << 5,        // no medium / device not ready
     kNotFound = 1u << 6,        // file, key or value does not exist
+    kInUse = 1u << 7,           // others still use it (a volume that cannot be locked)
 };
 
 struct OsError {
@@ -32,6 +33,10 @@ OsError os_error(int code);
 
 // The calling thread's last error (GetLastError on Windows, errno elsewhere).
 OsError last_os_error();
+
+// The platform's own "the operation timed out" error (ERROR_TIMEOUT on
+// Windows, ETIMEDOUT elsewhere), for a request that never completed.
+OsError os_timeout_error();
 
 // An error that is only a text of ours, optionally with traits
 // (for example "short transfer 4096/8192" or a timed-out control request).

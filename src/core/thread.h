@@ -46,17 +46,25 @@ auto run_with_time_limit(std::string_view thread_name, unsigned seconds, Fn fn,
         std::optional<T> answer;
     };
     auto channel = std::make_shared<Channel>();
-    spawn_thread([channel, fn = std::move(fn)]() mutable {
+    std::thread worker = spawn_thread([channel, fn = std::move(fn)]() mutable {
         T value = fn();
         std::lock_guard<std::mutex> lock(channel->mutex);
         channel->answer.emplace(std::move(value));
         channel->cv.notify_all();
-    }).detach();
+    });
 
     std::unique_lock<std::mutex> lock(channel->mutex);
     bool answered = clock.wait_for(lock, channel->cv, std::chrono::seconds(seconds),
                                    [&] { return channel->answer.has_value(); });
-    if (!answered) return unexpected(time_limit_text(thread_name, seconds));
+    lock.unlock();
+    // Only an abandoned thread is detached: a thread that answered is joined
+    // (it is about to end), so threads do not pile up ending while new ones
+    // start, which the mingw thread library under wine does not always survive.
+    if (!answered) {
+        worker.detach();
+        return unexpected(time_limit_text(thread_name, seconds));
+    }
+    worker.join();
     return std::move(*channel->answer);
 }
 

@@ -11,11 +11,20 @@ namespace {
 
 unsigned traits_of(int code) {
     switch (code) {
+        // The device is gone: unplugged, its driver detached it, or the
+        // handle no longer refers to anything.
         case ENODEV:
         case ENXIO:
         case ESHUTDOWN:
         case ENOTCONN:
+        case EBADF:
             return kDisconnected;
+        // No direct media-change error exists for Linux I/O; a stale handle
+        // (the medium behind it was replaced) calls for the same cure: reopen.
+        case ESTALE:
+            return kMediaChanged;
+        case EBUSY:
+            return kInUse;
         case ENOMEDIUM:
             return kDisconnected | kNotReady;
         case ENOENT:
@@ -43,6 +52,10 @@ OsError os_error(int code) {
 
 OsError last_os_error() {
     return os_error(errno);
+}
+
+OsError os_timeout_error() {
+    return os_error(ETIMEDOUT);
 }
 
 }  // namespace sw

@@ -64,4 +64,8 @@ OsError last_os_error() {
     return os_error(static_cast<int>(GetLastError()));
 }
 
+OsError os_timeout_error() {
+    return os_error(ERROR_TIMEOUT);
+}
+
 }  // namespace sw

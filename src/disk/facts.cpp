@@ -1,0 +1,198 @@
+#include "disk/facts.h"
+
+#include <algorithm>
+
+#include "core/text.h"
+#include "disk/disk_answers.h"
+
+namespace sw {
+
+namespace {
+
+std::string number_list(const std::vector<uint32_t>& numbers) {
+    std::string out = "[";
+    for (size_t i = 0; i < numbers.size(); ++i) {
+        if (i > 0) out += ", ";
+        out += fmt("{}", numbers[i]);
+    }
+    return out + "]";
+}
+
+bool contains(const std::vector<uint32_t>& list, uint32_t number) {
+    return std::find(list.begin(), list.end(), number) != list.end();
+}
+
+}  // namespace
+
+std::string debug_string(const DiskFact& fact) {
+    if (fact) return fmt("Ok({})", number_list(*fact));
+    return fmt("Err({})", quoted(fact.error()));
+}
+
+std::string debug_string(const SystemFacts& f) {
+    return fmt(
+        "SystemFacts { windows: {}, system_drive: {}, boot_partition: {}, pagefile: {}, "
+        "executable: {}, image: {} }",
+        debug_string(f.windows), debug_string(f.system_drive), debug_string(f.boot_partition),
+        debug_string(f.pagefile), debug_string(f.executable), debug_string(f.image));
+}
+
+std::string debug_string(const Refusal& r) {
+    switch (r.kind) {
+        case Refusal::NotUsb:
+            return "NotUsb";
+        case Refusal::Windows:
+            return "Windows";
+        case Refusal::SystemDrive:
+            return "SystemDrive";
+        case Refusal::BootPartition:
+            return "BootPartition";
+        case Refusal::Pagefile:
+            return "Pagefile";
+        case Refusal::Executable:
+            return "Executable";
+        case Refusal::ContainsImage:
+            return "ContainsImage";
+        case Refusal::Undetermined:
+            return fmt("Undetermined({})", quoted(r.text));
+        case Refusal::NoMedia:
+            return "NoMedia";
+        case Refusal::TooSmall:
+            return fmt("TooSmall { need: {} }", r.need);
+    }
+    return "Undetermined";
+}
+
+std::string debug_string(const std::vector<Refusal>& refusals) {
+    std::string out = "[";
+    for (size_t i = 0; i < refusals.size(); ++i) {
+        if (i > 0) out += ", ";
+        out += debug_string(refusals[i]);
+    }
+    return out + "]";
+}
+
+std::vector<Refusal> refusals_for(const DeviceInfo& drive, const SystemFacts& facts,
+                                  std::optional<uint64_t> image_size) {
+    std::vector<Refusal> out;
+    if (drive.bus.kind != BusKind::Usb) out.push_back(Refusal{Refusal::NotUsb, "", 0});
+    const std::pair<const DiskFact*, Refusal::Kind> checks[] = {
+        {&facts.windows, Refusal::Windows},
+        {&facts.system_drive, Refusal::SystemDrive},
+        {&facts.boot_partition, Refusal::BootPartition},
+        {&facts.pagefile, Refusal::Pagefile},
+        {&facts.executable, Refusal::Executable},
+        {&facts.image, Refusal::ContainsImage},
+    };
+    for (const auto& [fact, kind] : checks) {
+        if (!*fact) {
+            out.push_back(Refusal{Refusal::Undetermined, fact->error(), 0});
+        } else if (contains(**fact, drive.number)) {
+            out.push_back(Refusal{kind, "", 0});
+        }
+    }
+    if (drive.size == 0) {
+        out.push_back(Refusal{Refusal::NoMedia, "", 0});
+    } else if (image_size && drive.size < *image_size) {
+        out.push_back(Refusal{Refusal::TooSmall, "", *image_size});
+    }
+    return out;
+}
+
+DiskFact windows_disks_of_path(const std::vector<VolumeInfo>& volumes, const std::string& path,
+                               WindowsPathQuery& query) {
+    if (path.size() >= 2 && path.starts_with("\\\\") &&
+        (path.size() <= 3 || !(path.starts_with("\\\\?\\") || path.starts_with("\\\\.\\"))))
+        return std::vector<uint32_t>{};
+
+    auto mount_point = query.volume_path_name(path);
+    if (!mount_point) return unexpected(fmt("volume of {}: {}", path, mount_point.error().text));
+    auto guid = query.volume_name_for_mount_point(*mount_point);
+    if (!guid) {
+        if (mount_point->size() < 4 && query.is_remote_drive(*mount_point))
+            return std::vector<uint32_t>{};
+        return unexpected(fmt("volume of {}: {}", path, guid.error().text));
+    }
+    for (const auto& v : volumes) {
+        if (!iequals_ascii(v.name, *guid)) continue;
+        // A local volume always rests on some disk: an empty list means its
+        // extents could not be read, which must not pass for "on no disk".
+        if (v.disks.empty())
+            return unexpected(fmt("disks of volume {} of {} unknown", *guid, path));
+        std::vector<uint32_t> disks = v.disks;
+        for (uint32_t extra : query.extra_disks_of(path))
+            disks.push_back(extra);
+        return disks;
+    }
+    return unexpected(fmt("volume {} of {} not found", *guid, path));
+}
+
+SystemFacts gather_windows_facts(WindowsFactsSource& source,
+                                 const std::optional<std::string>& image_path) {
+    auto volumes = source.volumes();
+    if (!volumes) {
+        std::string reason = fmt("volume enumeration failed: {}", volumes.error().text);
+        DiskFact same = unexpected(reason);
+        return SystemFacts{same, same, same, same, same, same};
+    }
+    auto locate = [&](const std::string& path) {
+        return windows_disks_of_path(*volumes, path, source);
+    };
+
+    SystemFacts facts;
+    auto root = source.env("SystemRoot");
+    if (!root) root = source.env("windir");
+    facts.windows =
+        root ? locate(*root) : DiskFact(unexpected(std::string("SystemRoot is not set")));
+
+    auto drive = source.env("SystemDrive");
+    facts.system_drive = drive ? locate(fmt("{}\\", *drive))
+                               : DiskFact(unexpected(std::string("SystemDrive is not set")));
+
+    auto partition = source.system_partition();
+    if (!partition) {
+        facts.boot_partition = unexpected(fmt("SystemPartition: {}", partition.error().text));
+    } else {
+        facts.boot_partition =
+            unexpected(fmt("boot partition {} not found among volumes", *partition));
+        for (const auto& v : *volumes) {
+            if (v.device.empty() || !iequals_ascii(v.device, *partition)) continue;
+            if (!v.disks.empty()) facts.boot_partition = v.disks;
+            break;
+        }
+    }
+
+    auto page_files = source.existing_page_files();
+    if (!page_files) {
+        if (page_files.error().is(kNotFound)) {
+            facts.pagefile = std::vector<uint32_t>{};
+        } else {
+            facts.pagefile = unexpected(fmt("ExistingPageFiles: {}", page_files.error().text));
+        }
+    } else {
+        std::vector<uint32_t> all;
+        std::optional<std::string> last_reason;
+        for (const auto& entry : *page_files) {
+            if (entry.empty()) continue;
+            std::string_view file = entry;
+            while (file.starts_with("\\??\\"))
+                file.remove_prefix(4);
+            auto fact = locate(std::string(file));
+            if (fact) {
+                all.insert(all.end(), fact->begin(), fact->end());
+            } else {
+                last_reason = fact.error();
+            }
+        }
+        facts.pagefile = last_reason ? DiskFact(unexpected(*last_reason)) : DiskFact(all);
+    }
+
+    auto exe = source.current_exe();
+    facts.executable =
+        exe ? locate(*exe) : DiskFact(unexpected(fmt("current_exe: {}", exe.error().text)));
+
+    facts.image = image_path ? locate(*image_path) : DiskFact(std::vector<uint32_t>{});
+    return facts;
+}
+
+}  // namespace sw

@@ -1,0 +1,129 @@
+// The decisions of the Linux build's drive adapters: which block devices
+// are disks, what bus a disk hangs on, how a path, a partition, a
+// device-mapper or md device or a loop device leads back to whole disks, and
+// where the running system lives. The adapter reads sysfs and /proc; these
+// rules read its answers, so they run against recorded ones.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/os_error.h"
+#include "core/result.h"
+#include "disk/device_info.h"
+#include "disk/facts.h"
+
+namespace sw {
+
+// --- sysfs -------------------------------------------------------------------
+
+// Block devices that are never disks of the drive list: RAM disks, zram,
+// device-mapper and md devices (they are volumes on other disks), optical
+// drives, and loop devices without a backing file.
+bool is_listed_disk(std::string_view kernel_name, bool loop_attached);
+// RAM-backed devices: they lie on no disk at all.
+bool is_ram_device(std::string_view kernel_name);
+
+// The bus of a disk from its resolved sysfs device path
+// (/sys/devices/pci0000:00/.../usb2/2-1/2-1:1.0/host6/.../block/sdb), coded
+// like the storage bus types of Windows: USB 7, SD 12 (MMC cards 13), ATA
+// and SATA 11, NVMe 17, virtio 14, loop 15, other SCSI 1, otherwise 0.
+// `mmc_type` is the card's "type" attribute ("SD", "MMC") when it has one.
+uint32_t bus_code_of_sysfs_path(std::string_view device_path, std::string_view mmc_type);
+
+// A USB device's "speed" attribute (Mbit/s: 1.5, 12, 480, 5000, 10000, 20000).
+std::optional<UsbSpeed> usb_speed_of_mbps(std::string_view speed);
+
+// --- mounts ------------------------------------------------------------------
+
+struct MountEntry {
+    uint32_t major = 0;
+    uint32_t minor = 0;
+    std::string mount_point;
+    std::string fs_type;
+    std::string source;
+    std::string super_options;
+};
+
+// /proc/self/mountinfo, escapes (\040 and the like) resolved; malformed lines
+// are skipped.
+std::vector<MountEntry> parse_mountinfo(std::string_view text);
+
+// The swap areas of /proc/swaps (first field of every line after the header).
+std::vector<std::string> parse_swaps(std::string_view text);
+
+// "major:minor"
+std::string dev_text(uint32_t major, uint32_t minor);
+
+// --- locating paths ----------------------------------------------------------
+
+struct PathStat {
+    bool block_device = false;  // the path is a block device node
+    uint32_t major = 0;         // the node's device (block) or the file system's
+    uint32_t minor = 0;
+};
+
+// What locating a path needs from the system.
+class LinuxPathQuery {
+  public:
+    virtual ~LinuxPathQuery() = default;
+    virtual Result<PathStat, OsError> stat(const std::string& path) = 0;
+    // Disks that hold `path` without any volume knowing it: simulated drives
+    // backed by that very file (development builds); none in the product.
+    virtual std::vector<uint32_t> extra_disks_of(const std::string&) { return {}; }
+};
+
+// The block device ("major:minor") that a path's data lives on, an empty
+// text when it lives on no local disk (RAM, network or virtual file
+// systems), or the reason it cannot be told.
+Result<std::string, std::string> device_of_path(const std::vector<MountEntry>& mounts,
+                                                const std::string& path, LinuxPathQuery& query,
+                                                int depth = 0);
+
+// The disks holding `path`, through the volume of its block device.
+DiskFact linux_disks_of_path(const std::vector<VolumeInfo>& volumes,
+                             const std::vector<MountEntry>& mounts, const std::string& path,
+                             LinuxPathQuery& query);
+
+// --- volumes -----------------------------------------------------------------
+
+// One block device as sysfs shows it.
+struct BlockNode {
+    std::string name;                         // kernel name: "sda1", "dm-0", "loop3"
+    std::string dev;                          // "major:minor"
+    std::optional<std::string> parent;        // partitions: the whole disk's kernel name
+    std::vector<std::string> slaves;          // device-mapper and md members
+    std::optional<std::string> loop_backing;  // attached loop devices: the backing file
+    bool ram = false;
+};
+
+// Every block device as a volume (partitions, whole disks, stacked devices),
+// with the whole-disk numbers it rests on: partitions lead to their disk,
+// stacked devices to their members' disks, loop devices to themselves and to
+// the disks of their backing file, RAM devices to none. `numbers` maps
+// listed disks' kernel names to their numbers.
+std::vector<VolumeInfo> linux_volumes(const std::vector<BlockNode>& nodes,
+                                      const std::map<std::string, uint32_t>& numbers,
+                                      const std::vector<MountEntry>& mounts, LinuxPathQuery& query);
+
+// --- facts -------------------------------------------------------------------
+
+class LinuxFactsSource : public LinuxPathQuery {
+  public:
+    virtual Result<std::vector<VolumeInfo>, OsError> volumes() = 0;
+    virtual Result<std::string, OsError> mountinfo() = 0;
+    virtual Result<std::string, OsError> swaps() = 0;
+    virtual Result<std::string, OsError> current_exe() = 0;
+    // The firmware booted through UEFI (/sys/firmware/efi exists).
+    virtual bool uefi_firmware() = 0;
+};
+
+SystemFacts gather_linux_facts(LinuxFactsSource& source,
+                               const std::optional<std::string>& image_path);
+
+}  // namespace sw

@@ -1,0 +1,118 @@
+// The Linux drive adapters: disks and volumes from sysfs and the mount
+// table, USB speed from the USB device, system facts from /proc.
+#include <unistd.h>
+
+#include <cerrno>
+
+#include <map>
+
+#include "core/text.h"
+#include "disk/linux_rules.h"
+#include "disk/platform_disks.h"
+#include "platform/linux/disk/sysfs.h"
+
+namespace sw::platform {
+
+namespace fs = std::filesystem;
+using namespace linux_disk;
+
+namespace {
+
+class SystemPathQuery : public LinuxPathQuery {
+  public:
+    Result<PathStat, OsError> stat(const std::string& path) override { return stat_path(path); }
+};
+
+class SystemFactsSource final : public LinuxFactsSource {
+  public:
+    explicit SystemFactsSource(const FactsHooks& hooks) : hooks_(hooks) {}
+    Result<PathStat, OsError> stat(const std::string& path) override { return stat_path(path); }
+    std::vector<uint32_t> extra_disks_of(const std::string& path) override {
+        return hooks_.extra_disks_of ? hooks_.extra_disks_of(path) : std::vector<uint32_t>{};
+    }
+    Result<std::vector<VolumeInfo>, OsError> volumes() override { return hooks_.volumes(); }
+    Result<std::string, OsError> mountinfo() override { return read_file("/proc/self/mountinfo"); }
+    Result<std::string, OsError> swaps() override { return read_file("/proc/swaps"); }
+    Result<std::string, OsError> current_exe() override {
+        std::error_code ec;
+        auto p = fs::read_symlink("/proc/self/exe", ec);
+        if (ec) return unexpected(os_error(ec.value()));
+        return p.string();
+    }
+    bool uefi_firmware() override {
+        std::error_code ec;
+        return fs::exists("/sys/firmware/efi", ec);
+    }
+
+  private:
+    const FactsHooks& hooks_;
+};
+
+}  // namespace
+
+Result<std::vector<DeviceInfo>, OsError> enumerate_system_disks() {
+    auto listed = listed_disks();
+    if (!listed) return unexpected(listed.error());
+    std::vector<DeviceInfo> out;
+    for (auto& d : *listed)
+        out.push_back(std::move(d.info));
+    return out;
+}
+
+Result<std::vector<VolumeInfo>, OsError> enumerate_system_volumes() {
+    auto nodes = block_nodes();
+    if (!nodes) return unexpected(nodes.error());
+    std::map<std::string, uint32_t> numbers;
+    if (auto listed = listed_disks())
+        for (const auto& d : *listed)
+            numbers[d.name] = d.info.number;
+    auto mount_text = read_file("/proc/self/mountinfo");
+    std::vector<MountEntry> mounts =
+        mount_text ? parse_mountinfo(*mount_text) : std::vector<MountEntry>{};
+    SystemPathQuery query;
+    return linux_volumes(*nodes, numbers, mounts, query);
+}
+
+std::optional<UsbSpeed> usb_speed_of(const DeviceInfo& drive) {
+    // The disk's sysfs path is its instance identifier; the USB device is
+    // the nearest ancestor with a vendor ID.
+    std::error_code ec;
+    for (fs::path dir = fs::path("/sys") / fs::path(drive.instance_id).relative_path();
+         !dir.empty() && dir != "/sys/devices" && dir != "/"; dir = dir.parent_path()) {
+        if (fs::exists(dir / "idVendor", ec)) {
+            auto speed = attribute(dir / "speed");
+            return speed ? usb_speed_of_mbps(*speed) : std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
+
+SystemFacts gather_facts(const std::optional<std::string>& image_path, const FactsHooks& hooks) {
+    SystemFactsSource source(hooks);
+    return gather_linux_facts(source, image_path);
+}
+
+DiskFact locate_path(const std::vector<VolumeInfo>& volumes, const std::string& path) {
+    auto mount_text = read_file("/proc/self/mountinfo");
+    if (!mount_text) return unexpected(fmt("volume of {}: {}", path, mount_text.error().text));
+    SystemPathQuery query;
+    return linux_disks_of_path(volumes, parse_mountinfo(*mount_text), path, query);
+}
+
+Result<std::string, OsError> disk_path(uint32_t number) {
+    auto listed = listed_disks();
+    if (!listed) return unexpected(listed.error());
+    for (const auto& d : *listed) {
+        if (d.info.number != number) continue;
+        // The node must still be this disk, not a leftover of another one.
+        std::string node = "/dev/" + d.name;
+        auto st = stat_path(node);
+        if (!st) return unexpected(st.error());
+        if (!st->block_device || dev_text(st->major, st->minor) != trim(d.dev))
+            return unexpected(os_error(ENODEV));
+        return node;
+    }
+    return unexpected(os_error(ENODEV));
+}
+
+}  // namespace sw::platform

@@ -1,0 +1,91 @@
+// Where Windows lives: environment, registry and the volume calls that
+// locate a path. The rules decide what each answer means.
+#include <windows.h>
+
+#include <array>
+
+#include "disk/facts.h"
+#include "disk/platform_disks.h"
+#include "platform/system.h"
+#include "platform/win/registry.h"
+#include "platform/win/wide.h"
+
+namespace sw::platform {
+
+namespace {
+
+class PathQuery : public WindowsPathQuery {
+  public:
+    Result<std::string, OsError> volume_path_name(const std::string& path) override {
+        std::array<wchar_t, 1024> buf{};
+        if (!GetVolumePathNameW(win::widen(path).c_str(), buf.data(), buf.size()))
+            return unexpected(last_os_error());
+        return win::narrow(buf.data(), buf.size());
+    }
+    Result<std::string, OsError> volume_name_for_mount_point(
+        const std::string& mount_point) override {
+        std::array<wchar_t, 64> buf{};
+        if (!GetVolumeNameForVolumeMountPointW(win::widen(mount_point).c_str(), buf.data(),
+                                               buf.size()))
+            return unexpected(last_os_error());
+        return win::narrow(buf.data(), buf.size());
+    }
+    bool is_remote_drive(const std::string& root) override {
+        return GetDriveTypeW(win::widen(root).c_str()) == DRIVE_REMOTE;
+    }
+};
+
+class FactsSource final : public WindowsFactsSource {
+  public:
+    explicit FactsSource(const FactsHooks& hooks) : hooks_(hooks) {}
+
+    Result<std::string, OsError> volume_path_name(const std::string& path) override {
+        return query_.volume_path_name(path);
+    }
+    Result<std::string, OsError> volume_name_for_mount_point(const std::string& mp) override {
+        return query_.volume_name_for_mount_point(mp);
+    }
+    bool is_remote_drive(const std::string& root) override { return query_.is_remote_drive(root); }
+    std::vector<uint32_t> extra_disks_of(const std::string& path) override {
+        return hooks_.extra_disks_of ? hooks_.extra_disks_of(path) : std::vector<uint32_t>{};
+    }
+    Result<std::vector<VolumeInfo>, OsError> volumes() override { return hooks_.volumes(); }
+    std::optional<std::string> env(std::string_view name) override { return env_var(name); }
+    Result<std::string, OsError> system_partition() override {
+        return win::read_registry_string(HKEY_LOCAL_MACHINE, L"SYSTEM\\Setup", L"SystemPartition");
+    }
+    Result<std::vector<std::string>, OsError> existing_page_files() override {
+        return win::read_registry_multi_string(
+            HKEY_LOCAL_MACHINE,
+            L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Memory Management",
+            L"ExistingPageFiles");
+    }
+    Result<std::string, OsError> current_exe() override {
+        std::wstring buf(512, L'\0');
+        for (;;) {
+            DWORD n = GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
+            if (n == 0) return unexpected(last_os_error());
+            if (n < buf.size()) return win::narrow(buf.data(), n);
+            if (buf.size() >= 32768) return unexpected(os_error(ERROR_INSUFFICIENT_BUFFER));
+            buf.resize(buf.size() * 2);
+        }
+    }
+
+  private:
+    const FactsHooks& hooks_;
+    PathQuery query_;
+};
+
+}  // namespace
+
+SystemFacts gather_facts(const std::optional<std::string>& image_path, const FactsHooks& hooks) {
+    FactsSource source(hooks);
+    return gather_windows_facts(source, image_path);
+}
+
+DiskFact locate_path(const std::vector<VolumeInfo>& volumes, const std::string& path) {
+    PathQuery query;
+    return windows_disks_of_path(volumes, path, query);
+}
+
+}  // namespace sw::platform

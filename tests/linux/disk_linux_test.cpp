@@ -1,0 +1,432 @@
+// The Linux drive adapters for real: io_uring with O_DIRECT on a file and on
+// a loop device, the disk walk and the volumes of a partitioned loop device,
+// locking a mounted file system away, and simulated drives on both.
+// Loop device tests need root and a working losetup; they skip otherwise.
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+
+#include "core/text.h"
+#include "disk/drives.h"
+#include "disk/platform_disks.h"
+#include "support/aligned.h"
+#include "support/fake_clock.h"
+#include "support/temp_dir.h"
+
+#ifdef ORTIVEX_SIMULATED_DRIVES
+#include "disk/simulated/simulated.h"
+#endif
+
+namespace sw {
+namespace {
+
+constexpr size_t MiB = 1 << 20;
+namespace fs = std::filesystem;
+
+std::string run(const std::string& command) {
+    std::string out;
+    FILE* p = ::popen((command + " 2>/dev/null").c_str(), "r");
+    if (p == nullptr) return out;
+    char buf[512];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
+        out.append(buf, n);
+    int status = ::pclose(p);
+    if (status != 0) return "";
+    while (!out.empty() && out.back() == '\n')
+        out.pop_back();
+    return out;
+}
+
+void make_file(const fs::path& path, uint64_t size) {
+    std::ofstream(path, std::ios::binary).close();
+    fs::resize_file(path, size);
+}
+
+std::string read_range(const fs::path& path, uint64_t offset, size_t n) {
+    std::ifstream in(path, std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(offset));
+    std::string s(n, '\0');
+    in.read(s.data(), static_cast<std::streamsize>(n));
+    s.resize(static_cast<size_t>(in.gcount()));
+    return s;
+}
+
+std::string as_text(std::span<std::byte> b) {
+    return std::string(reinterpret_cast<const char*>(b.data()), b.size());
+}
+
+Result<RawDevice, OsError> open_file(const std::string& path, IoConfig config, uint64_t size,
+                                     Clock& clock = real_clock()) {
+    auto disk = platform::open_async(path, open_mode_of(config), slot_count_for(config.depth));
+    if (!disk) return unexpected(disk.error());
+    return RawDevice(std::move(*disk), 0, 512, size, config, clock);
+}
+
+// A loop device over a file, detached at the end.
+class Loop {
+  public:
+    explicit Loop(const fs::path& file, bool partitions = false) {
+        if (::geteuid() != 0) return;
+        node_ = run(fmt("losetup -f --show {} {}", partitions ? "-P" : "", file.string()));
+    }
+    ~Loop() {
+        if (!node_.empty()) run("losetup -d " + node_);
+    }
+    bool ok() const { return !node_.empty(); }
+    const std::string& node() const { return node_; }
+    std::string name() const { return node_.substr(5); }
+    std::optional<uint32_t> number() const {
+        std::ifstream in("/sys/block/" + name() + "/diskseq");
+        uint64_t n = 0;
+        if (!(in >> n)) return std::nullopt;
+        return static_cast<uint32_t>(n);
+    }
+
+  private:
+    std::string node_;
+};
+
+bool mounted(const fs::path& point) {
+    std::ifstream in("/proc/self/mountinfo");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.find(" " + point.string() + " ") != std::string::npos) return true;
+    return false;
+}
+
+const DeviceInfo* find(const std::vector<DeviceInfo>& drives, uint32_t number) {
+    for (const auto& d : drives)
+        if (d.number == number) return &d;
+    return nullptr;
+}
+
+TEST(UringDisk, DeepUnbufferedTransfersOnAFile) {
+    test::TempDir dir;
+    auto path = dir / "disk.img";
+    make_file(path, 16 * MiB);
+    auto device = open_file(path.string(), IoConfig{true, false, 4, MiB}, 16 * MiB);
+    if (!device && device.error().code == EINVAL) GTEST_SKIP() << "no O_DIRECT on this file system";
+    ASSERT_TRUE(device) << device.error().text;
+    EXPECT_EQ(device->slots(), 4u);
+
+    test::Aligned out(5 * MiB + 4096);
+    out.fill(1);
+    ASSERT_TRUE(device->write_at(3 * MiB, out.span()));
+    ASSERT_TRUE(device->flush());
+    EXPECT_EQ(read_range(path, 3 * MiB, out.size()), as_text(out.span()));
+
+    test::Aligned back(out.size());
+    ASSERT_TRUE(device->read_at(3 * MiB, back.span()));
+    EXPECT_EQ(as_text(back.span()), as_text(out.span()));
+    EXPECT_TRUE(device->query_writable(10000));
+
+    // Past the end of the file a read comes back short.
+    test::Aligned tail(2 * MiB);
+    auto r = device->read_at(15 * MiB, tail.span());
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error().text, "short transfer 0/1048576");
+}
+
+TEST(UringDisk, SystemErrorsKeepTheirErrnoAndText) {
+    test::TempDir dir;
+    auto path = dir / "disk.img";
+    make_file(path, 4 * MiB);
+    auto device = open_file(path.string(), IoConfig{true, false, 2, MiB}, 4 * MiB);
+    if (!device && device.error().code == EINVAL) GTEST_SKIP() << "no O_DIRECT on this file system";
+    ASSERT_TRUE(device);
+    // Far beyond the largest file the file system can hold.
+    test::Aligned buf(MiB);
+    auto r = device->read_at(0, buf.span());
+    ASSERT_TRUE(r);
+    r = run_transfer(*platform::open_async(path.string(), OpenMode{true, false}, 1).value(),
+                     IoDirection::Write, uint64_t{1} << 60, buf.span(), 1, MiB, 512, 90000);
+    ASSERT_FALSE(r);
+    EXPECT_TRUE(r.error().code == EFBIG || r.error().code == EINVAL) << r.error().text;
+    EXPECT_EQ(r.error().text, os_error(r.error().code).text);
+    EXPECT_NE(r.error().text.find(fmt("(os error {})", r.error().code)), std::string::npos);
+
+    auto missing = platform::open_async((dir / "none").string(), OpenMode{}, 1);
+    ASSERT_FALSE(missing);
+    EXPECT_TRUE(missing.error().is(kNotFound));
+}
+
+TEST(LoopDevice, ListedOpenedByNumberWrittenAndReadBack) {
+    test::TempDir dir;
+    auto file = dir / "loop.img";
+    make_file(file, 32 * MiB);
+    Loop loop(file);
+    if (!loop.ok()) GTEST_SKIP() << "no loop devices here";
+    auto number = loop.number();
+    ASSERT_TRUE(number);
+
+    auto drives = list_drives();
+    ASSERT_TRUE(drives) << drives.error().text;
+    const DeviceInfo* d = find(*drives, *number);
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(d->bus, (BusKind{BusKind::Other, 15}));
+    EXPECT_EQ(d->size, 32 * MiB);
+    EXPECT_EQ(d->logical_sector, 512u);
+    EXPECT_EQ(platform::disk_path(*number).value_or(""), loop.node());
+    EXPECT_TRUE(identify_drive(identity_of(*d)));
+
+    auto device = open_raw(*number, d->logical_sector, d->size, IoConfig{true, false, 4, MiB});
+    ASSERT_TRUE(device) << device.error().text;
+    test::Aligned out(6 * MiB);
+    out.fill(7);
+    ASSERT_TRUE(device->write_at(MiB, out.span()));
+    ASSERT_TRUE(device->flush());
+    EXPECT_EQ(read_range(file, MiB, out.size()), as_text(out.span()));
+    test::Aligned back(out.size());
+    ASSERT_TRUE(device->read_at(MiB, back.span()));
+    EXPECT_EQ(as_text(back.span()), as_text(out.span()));
+    // A loop device is not write-protected.
+    EXPECT_TRUE(device->query_writable(10000));
+}
+
+TEST(LoopDevice, ReadOnlyDeviceAnswersTheWritableQueryAsWriteProtected) {
+    test::TempDir dir;
+    auto file = dir / "ro.img";
+    make_file(file, 4 * MiB);
+    if (::geteuid() != 0) GTEST_SKIP() << "no loop devices here";
+    std::string node = run("losetup -r -f --show " + file.string());
+    if (node.empty()) GTEST_SKIP() << "no loop devices here";
+    std::ifstream seq("/sys/block/" + node.substr(5) + "/diskseq");
+    uint32_t number = 0;
+    seq >> number;
+    test::FakeClock clock;
+    auto device = open_raw(number, 512, 4 * MiB, health_check_config(), clock);
+    if (device) {
+        auto q = device->query_writable(10000);
+        ASSERT_FALSE(q);
+        EXPECT_TRUE(q.error().is(kWriteProtected)) << q.error().text;
+        test::Aligned block(MiB);
+        auto w = device->write_at(0, block.span());
+        ASSERT_FALSE(w);
+        EXPECT_TRUE(w.error().is(kWriteProtected) || w.error().is(kAccessDenied)) << w.error().text;
+    } else {
+        EXPECT_TRUE(device.error().is(kWriteProtected) || device.error().is(kAccessDenied))
+            << device.error().text;
+    }
+    device = unexpected(OsError{});
+    run("losetup -d " + node);
+}
+
+TEST(LoopDevice, OpeningWithTheHealthCheckSettingsAndATimeLimit) {
+    test::TempDir dir;
+    auto file = dir / "loop.img";
+    make_file(file, 8 * MiB);
+    Loop loop(file);
+    if (!loop.ok()) GTEST_SKIP() << "no loop devices here";
+    auto device = open_raw_with_time_limit(*loop.number(), 512, 8 * MiB);
+    ASSERT_TRUE(device) << device.error();
+    EXPECT_EQ(device->config(), health_check_config());
+    EXPECT_EQ(device->slots(), 1u);
+    EXPECT_EQ(device->wait_ms(), 90000u);
+    auto gone = open_raw_with_time_limit(3999999999u, 512, 8 * MiB);
+    ASSERT_FALSE(gone);
+    EXPECT_EQ(gone.error(), os_error(ENODEV).text);
+}
+
+// An MBR with one Linux partition from 1 MiB to the end.
+void write_mbr(const fs::path& file, uint64_t size) {
+    std::string mbr(512, '\0');
+    auto put32 = [&](size_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            mbr[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+    };
+    mbr[446 + 4] = static_cast<char>(0x83);
+    put32(446 + 8, 2048);
+    put32(446 + 12, static_cast<uint32_t>(size / 512 - 2048));
+    mbr[510] = static_cast<char>(0x55);
+    mbr[511] = static_cast<char>(0xAA);
+    std::fstream f(file, std::ios::binary | std::ios::in | std::ios::out);
+    f.write(mbr.data(), 512);
+}
+
+TEST(LoopDevice, MountedVolumeIsLockedAwayAndTheDiskHeld) {
+    test::TempDir dir;
+    auto file = dir / "parted.img";
+    make_file(file, 64 * MiB);
+    write_mbr(file, 64 * MiB);
+    Loop loop(file, true);
+    if (!loop.ok()) GTEST_SKIP() << "no loop devices here";
+    // A partition when the kernel reads partition tables, else the whole disk.
+    std::string part = loop.node() + "p1";
+    for (int i = 0; i < 10 && !fs::exists(part); ++i)
+        ::usleep(20000);
+    if (!fs::exists(part)) part = loop.node();
+    if (run("mkfs.ext4 -q -F " + part + " && echo ok") != "ok")
+        GTEST_SKIP() << "cannot make a file system on the loop partition";
+    auto mnt = dir / "mnt";
+    fs::create_directories(mnt);
+    ASSERT_EQ(::mount(part.c_str(), mnt.c_str(), "ext4", 0, nullptr), 0);
+    std::ofstream(mnt / "image.iso") << "iso";
+
+    uint32_t number = *loop.number();
+    auto volumes = enumerate_volumes();
+    ASSERT_TRUE(volumes);
+    auto v = std::find_if(volumes->begin(), volumes->end(),
+                          [&](const VolumeInfo& x) { return x.name == part; });
+    ASSERT_NE(v, volumes->end());
+    // The loop disk, and the disk its backing file lives on.
+    ASSERT_EQ(v->disks.size(), 2u);
+    EXPECT_EQ(v->disks.front(), number);
+    EXPECT_EQ(v->mount_points, std::vector<std::string>{mnt.string()});
+
+    // The image on the mounted volume lives on both.
+    auto facts = gather_system_facts((mnt / "image.iso").string());
+    EXPECT_EQ(facts.image, v->disks);
+
+    // A file held open on it keeps it from being locked.
+    {
+        int busy = ::open((mnt / "image.iso").c_str(), O_RDONLY);
+        test::FakeClock clock;
+        auto refused = lock_and_dismount(number, *volumes, nullptr, clock);
+        ::close(busy);
+        ASSERT_FALSE(refused);
+        EXPECT_EQ(refused.error().text,
+                  fmt("FSCTL_LOCK_VOLUME failed on {}: {}", part, os_error(EBUSY).text));
+        EXPECT_EQ(clock.sleeps().size(), 20u);
+    }
+
+    std::vector<std::string> steps;
+    {
+        auto locked = lock_and_dismount(number, *volumes, [&](LockStep s, std::string_view label) {
+            steps.push_back((s == LockStep::Locking ? "locking " : "dismounting ") +
+                            std::string(label));
+        });
+        ASSERT_TRUE(locked) << locked.error().text;
+        EXPECT_EQ(steps, (std::vector<std::string>{"locking " + part, "dismounting " + part}));
+        EXPECT_FALSE(mounted(mnt));
+        // The disk is held: nothing can mount its partition while the job runs.
+        EXPECT_NE(::mount(part.c_str(), mnt.c_str(), "ext4", 0, nullptr), 0);
+        EXPECT_EQ(errno, EBUSY);
+    }
+    // Released: it can be mounted again.
+    ASSERT_EQ(::mount(part.c_str(), mnt.c_str(), "ext4", 0, nullptr), 0);
+    ::umount(mnt.c_str());
+}
+
+#ifdef ORTIVEX_SIMULATED_DRIVES
+
+class SimulatedOnLinux : public ::testing::Test {
+  protected:
+    void SetUp() override { reset_simulated_states(); }
+    void TearDown() override { reset_simulated_states(); }
+    test::TempDir dir;
+};
+
+TEST_F(SimulatedOnLinux, ListedAsUsbAndWrittenThroughTheRealEngine) {
+    auto file = dir / "stick.img";
+    make_file(file, 8 * MiB);
+    auto empty = dir / "empty.img";
+    make_file(empty, 0);
+    test::ScopedEnv env("ORTIVEX_SIMULATED_USB",
+                        fmt("{},serial=STICK1,usb=super,error=5@4194304;{},serial=NONE",
+                            file.string(), empty.string()));
+    test::FakeClock clock;
+    auto drives = list_drives();
+    ASSERT_TRUE(drives);
+    const DeviceInfo* stick = find(*drives, 4000000000u);
+    ASSERT_NE(stick, nullptr);
+    EXPECT_EQ(stick->bus.kind, BusKind::Usb);
+    EXPECT_EQ(stick->usb_speed, UsbSpeed::Super);
+    EXPECT_EQ(stick->size, 8 * MiB);
+    EXPECT_EQ(stick->serial, "STICK1");
+    const DeviceInfo* none = find(*drives, 4000000001u);
+    ASSERT_NE(none, nullptr);
+
+    auto facts = gather_system_facts(std::nullopt);
+    EXPECT_TRUE(refusals_for(*stick, facts, std::nullopt).empty())
+        << debug_string(refusals_for(*stick, facts, std::nullopt));
+    EXPECT_EQ(debug_string(refusals_for(*none, facts, std::nullopt)), "[NoMedia]");
+
+    auto device = open_raw(stick->number, 512, stick->size, IoConfig{true, false, 4, MiB}, clock);
+    ASSERT_TRUE(device) << device.error().text;
+    test::Aligned out(4 * MiB);
+    out.fill(3);
+    ASSERT_TRUE(device->write_at(0, out.span()));
+    EXPECT_EQ(read_range(file, 0, out.size()), as_text(out.span()));
+    // The injected error keeps its errno and the system's text.
+    auto bad = device->write_at(4 * MiB, out.span());
+    ASSERT_FALSE(bad);
+    EXPECT_EQ(bad.error().text, os_error(EIO).text);
+}
+
+TEST_F(SimulatedOnLinux, BackingFileThatIsTheImageContainsIt) {
+    auto file = dir / "stick.img";
+    make_file(file, 8 * MiB);
+    test::ScopedEnv env("ORTIVEX_SIMULATED_USB", file.string());
+    auto facts = gather_system_facts(file.string());
+    auto drives = list_drives();
+    ASSERT_TRUE(drives);
+    const DeviceInfo* stick = find(*drives, 4000000000u);
+    ASSERT_NE(stick, nullptr);
+    auto r = refusals_for(*stick, facts, std::nullopt);
+    ASSERT_EQ(r.size(), 1u) << debug_string(r);
+    EXPECT_EQ(r[0].kind, Refusal::ContainsImage);
+}
+
+TEST_F(SimulatedOnLinux, AViewOfTheBackingFileCountsForTheDrive) {
+    auto file = dir / "stick.img";
+    make_file(file, 32 * MiB);
+    Loop loop(file);
+    if (!loop.ok()) GTEST_SKIP() << "no loop devices here";
+    if (run("mkfs.ext4 -q -F " + loop.node() + " && echo ok") != "ok")
+        GTEST_SKIP() << "cannot make a file system";
+    auto mnt = dir / "mnt";
+    fs::create_directories(mnt);
+    ASSERT_EQ(::mount(loop.node().c_str(), mnt.c_str(), "ext4", 0, nullptr), 0);
+    std::ofstream(mnt / "image.iso") << "iso";
+
+    test::ScopedEnv env("ORTIVEX_SIMULATED_USB", file.string());
+    auto volumes = enumerate_volumes();
+    ASSERT_TRUE(volumes);
+    auto v = std::find_if(volumes->begin(), volumes->end(),
+                          [&](const VolumeInfo& x) { return x.name == loop.node(); });
+    ASSERT_NE(v, volumes->end());
+    // The loop device, the disk its backing file lives on, and the drive.
+    ASSERT_EQ(v->disks.size(), 3u);
+    EXPECT_EQ(v->disks.front(), *loop.number());
+    EXPECT_EQ(v->disks.back(), 4000000000u);
+    auto facts = gather_system_facts((mnt / "image.iso").string());
+    EXPECT_EQ(facts.image, v->disks);
+    ::umount(mnt.c_str());
+}
+
+TEST_F(SimulatedOnLinux, AFileBackedDriveHasNothingToLock) {
+    auto file = dir / "stick.img";
+    make_file(file, 4 * MiB);
+    test::ScopedEnv env("ORTIVEX_SIMULATED_USB", file.string());
+    auto volumes = enumerate_volumes();
+    ASSERT_TRUE(volumes);
+    auto locked = lock_and_dismount(4000000000u, *volumes, nullptr);
+    ASSERT_TRUE(locked) << locked.error().text;
+    EXPECT_EQ(locked->size(), 0u);
+}
+
+TEST_F(SimulatedOnLinux, MediaChangedIsRecoveredByReopeningTheBackingFile) {
+    auto file = dir / "stick.img";
+    make_file(file, 4 * MiB);
+    test::ScopedEnv env("ORTIVEX_SIMULATED_USB", file.string() + ",media-changed=2");
+    test::FakeClock clock;
+    auto device = open_raw(4000000000u, 512, 4 * MiB, IoConfig{true, false, 2, MiB}, clock);
+    ASSERT_TRUE(device) << device.error().text;
+    test::Aligned out(2 * MiB);
+    out.fill(9);
+    ASSERT_TRUE(device->write_at(MiB, out.span()));
+    EXPECT_EQ(clock.sleeps().size(), 2u);
+    EXPECT_EQ(read_range(file, MiB, out.size()), as_text(out.span()));
+}
+
+#endif  // ORTIVEX_SIMULATED_DRIVES
+
+}  // namespace
+}  // namespace sw

@@ -1,0 +1,75 @@
+// Re-identifying a chosen drive before anything is done to it.
+#include <gtest/gtest.h>
+
+#include <future>
+
+#include "disk/identify.h"
+#include "support/fake_clock.h"
+
+namespace sw {
+namespace {
+
+DeviceInfo stick(uint32_t number, std::string serial) {
+    DeviceInfo d;
+    d.number = number;
+    d.instance_id = "USBSTOR\\DISK&VEN_ACME\\" + serial;
+    d.vendor = "Acme";
+    d.product = "Pocket";
+    d.serial = std::move(serial);
+    d.size = 8000000000;
+    d.bus = BusKind{BusKind::Usb, 0};
+    return d;
+}
+
+DiskEnumerator answering(std::vector<DeviceInfo> disks) {
+    return [disks] { return Result<std::vector<DeviceInfo>, OsError>(disks); };
+}
+
+TEST(IdentifyDrive, SameDriveUnderItsNumberIsReturnedFresh) {
+    DeviceInfo chosen = stick(2, "AAA");
+    DeviceInfo now = chosen;
+    now.letters = {'E'};  // letters and speed do not belong to the identity
+    now.removable = true;
+    auto r = identify_drive_with(identity_of(chosen), answering({stick(1, "X"), now}));
+    ASSERT_TRUE(r) << r.error();
+    EXPECT_TRUE(r->removable);
+}
+
+TEST(IdentifyDrive, AnotherStickUnderTheSameNumberIsNamedWithBothIdentities) {
+    DeviceInfo chosen = stick(2, "AAA");
+    DeviceInfo other = stick(2, "BBB");
+    auto r = identify_drive_with(identity_of(chosen), answering({other}));
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error(), "expected " + debug_string(identity_of(chosen)) + ", found " +
+                             debug_string(identity_of(other)));
+}
+
+TEST(IdentifyDrive, UnpluggedDriveAndEnumerationFailure) {
+    auto gone = identify_drive_with(identity_of(stick(5, "AAA")), answering({stick(1, "X")}));
+    EXPECT_EQ(gone.error(), "disk 5 is no longer present");
+    auto failed = identify_drive_with(identity_of(stick(5, "AAA")), [] {
+        return Result<std::vector<DeviceInfo>, OsError>(
+            unexpected(message_error("Access is denied. (os error 5)")));
+    });
+    EXPECT_EQ(failed.error(), "disk enumeration failed: Access is denied. (os error 5)");
+}
+
+TEST(IdentifyDrive, GivesUpAfterThirtySecondsAndDropsTheLateAnswer) {
+    test::FakeClock clock;
+    auto release = std::make_shared<std::promise<void>>();
+    auto gate = release->get_future().share();
+    auto r = identify_drive_with(
+        identity_of(stick(2, "AAA")),
+        [gate] {
+            gate.wait();
+            return Result<std::vector<DeviceInfo>, OsError>(std::vector<DeviceInfo>{});
+        },
+        clock);
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error(), "drive identification did not finish within 30 s");
+    EXPECT_EQ(clock.elapsed(), std::chrono::seconds(30));
+    release->set_value();
+}
+
+}  // namespace
+}  // namespace sw
