@@ -169,6 +169,8 @@ class FaultServer:
     /norange/NAME        ranges ignored: always 200 with the whole file
     /norange-cut/NAME    ranges ignored and every answer cut after 64 KiB
     /trickle/NAME        ranges honoured, 4 KiB every 20 ms
+    /slowtail/NAME       ranges honoured; the file's first MiB at full speed, then 64 KiB
+                         every 20 ms (a stop after the first MiB lands in the slow part)
     /status/CODE         an empty answer with that status (and a Location)
     Every request's path and headers are recorded in `requests`.
     """
@@ -215,7 +217,7 @@ class FaultServer:
                     self.send_header("Content-Length", "0")
                     self.end_headers()
                     return
-                honour_range = kind in ("plain", "cut", "trickle")
+                honour_range = kind in ("plain", "cut", "trickle", "slowtail")
                 start = 0
                 header = self.headers.get("Range")
                 if honour_range and header and header.startswith("bytes=") and header.endswith("-"):
@@ -246,6 +248,14 @@ class FaultServer:
                         self.wfile.write(body[i:i + 4096])
                         self.wfile.flush()
                         time.sleep(0.02)
+                    return
+                if kind == "slowtail":
+                    fast = max(0, 1024 * 1024 - start)
+                    self.wfile.write(body[:fast])
+                    for i in range(fast, len(body), CHUNK):
+                        self.wfile.flush()
+                        time.sleep(0.02)
+                        self.wfile.write(body[i:i + CHUNK])
                     return
                 self.wfile.write(body)
 
