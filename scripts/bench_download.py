@@ -8,7 +8,8 @@ import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests", "cli"))
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, "tests", "cli"))
 from https_servers import Nginx, TestCA  # noqa: E402
 
 
@@ -52,8 +53,9 @@ def main():
         try:
             for mib in a.sizes:
                 size = mib * 1024 * 1024
-                subprocess.run([a.probe, "release", str(size), "bench", downloads], check=True,
-                               stdout=subprocess.DEVNULL)
+                subprocess.run([a.probe, "release", str(size), "bench", downloads, "--secret-key",
+                                os.path.join(ROOT, "keys", "dev-media-ed25519.secret")],
+                               check=True, stdout=subprocess.DEVNULL)
                 job, curl, job_rss, curl_rss = [], [], 0, 0
                 for _ in range(a.rounds):
                     clean(dest)

@@ -7,8 +7,10 @@ PACKAGES=(
     cmake ninja-build g++ python3 googletest libgcrypt20-dev liburing-dev libcurl4-openssl-dev
     # Windows cross-build, its libraries, and wine to run its tests
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libgcrypt-mingw-w64-dev wine wine64
-    # Test fixtures: real ISO images, loop devices, a local HTTPS server, measurements
-    xorriso util-linux nginx-light openssl time
+    # Test fixtures: real ISO images (xorriso; FAT EFI partitions with dosfstools
+    # and mtools; isolinux for a Debian-style hybrid), loop devices, a local
+    # HTTPS server, measurements
+    xorriso dosfstools mtools isolinux syslinux-common util-linux nginx-light openssl time
     # Loop device tests make file systems on them
     e2fsprogs
 )

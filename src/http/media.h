@@ -4,25 +4,20 @@
 // the manifest's sha256.
 #pragma once
 
-#include <array>
-#include <cstdint>
-#include <optional>
 #include <span>
-#include <string>
-#include <string_view>
 
-#include "http/interim/media_interim.h"
+#include "image/crypto.h"
+#include "image/hashing.h"
+#include "image/media_signature.h"
 
 namespace sw {
-
-using Sha256Digest = std::array<uint8_t, 32>;
 
 class DownloadHasher {
   public:
     // With a manifest, its signature block region is hashed as zeros.
     explicit DownloadHasher(const MediaManifest* manifest);
-    void update(std::span<const uint8_t> bytes);
-    Sha256Digest finish() &&;
+    void update(std::span<const uint8_t> bytes) { hasher_.update(bytes); }
+    Sha256Digest finish() && { return std::move(hasher_).finish().digest; }
 
   private:
     ImageHasher hasher_;

@@ -1,5 +1,6 @@
 #include "http/release.h"
 
+#include <algorithm>
 #include <system_error>
 
 #include "app/version.h"
@@ -61,10 +62,13 @@ Result<ReleaseInfo, DescriptorRefusal> check_release_descriptor(std::string_view
     auto signature_text = json_member_str(*doc, "signature");
     if (!manifest_text || !signature_text || signature_text->size() % 2 != 0)
         return unexpected(DescriptorRefusal::Malformed);
-    auto signature = hex_decode(*signature_text);
-    if (!signature || signature->size() != 64) return unexpected(DescriptorRefusal::Malformed);
+    auto signature_bytes = hex_decode(*signature_text);
+    if (!signature_bytes || signature_bytes->size() != 64)
+        return unexpected(DescriptorRefusal::Malformed);
+    Ed25519Signature signature{};
+    std::copy(signature_bytes->begin(), signature_bytes->end(), signature.begin());
 
-    if (!verify_manifest_signature(*manifest_text, *signature))
+    if (!verify_manifest_signature(*manifest_text, signature))
         return unexpected(DescriptorRefusal::BadSignature);
     auto manifest = parse_media_manifest(*manifest_text);
     if (!manifest) return unexpected(DescriptorRefusal::Malformed);

@@ -3,18 +3,36 @@
 // not sent this way: workers publish it in shared records of atomic fields.
 #pragma once
 
+#include <cstdint>
+#include <string>
 #include <variant>
 
+#include "core/result.h"
+#include "image/validation.h"
 #include "http/release_info.h"
 
 namespace sw {
 
+// The validation worker's first report: the inspection's verdict.
+struct ImageInspected {
+    uint64_t request_number = 0;
+    std::string path;
+    Result<ImageInspection, ValidationError> result;
+};
+
+// The validation worker's second report, for signed images only: the content check.
+struct ImageContentChecked {
+    uint64_t request_number = 0;
+    std::string path;
+    Result<void, ValidationError> result;
+};
+
 // Each subsystem adds the records it sends as alternatives here.
-using UiMessage = std::variant<std::monostate, ReleaseInfoMessage, DownloadFinishedMessage,
-                               UpdateNoticeMessage>;
+using UiMessage = std::variant<std::monostate, ImageInspected, ImageContentChecked,
+                               ReleaseInfoMessage, DownloadFinishedMessage, UpdateNoticeMessage>;
 
 class MessageSink {
-public:
+  public:
     virtual ~MessageSink() = default;
     // Called from any worker thread; must not block for long.
     virtual void send(UiMessage message) = 0;

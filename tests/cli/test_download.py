@@ -18,6 +18,8 @@ import harness
 from https_servers import FaultServer, Nginx, TestCA, wine_trust
 
 PROBE = os.environ.get("DOWNLOAD_PROBE_EXE", "")
+IMAGES = os.environ.get("TEST_IMAGES_DIR", "")
+SECRET_KEY = os.path.join(harness.SOURCE_DIR, "keys", "dev-media-ed25519.secret")
 SMALL = 300 * 1024
 
 
@@ -184,7 +186,8 @@ class DownloadJobTest(DownloadTestCase):
 
     def publish(self, version="24.10", size=2 * 1024 * 1024, url=None):
         folder = os.path.join(self.root, "downloads")
-        args = ["release", str(size), version, harness.host_path(folder)]
+        args = ["release", str(size), version, harness.host_path(folder),
+                "--secret-key", harness.host_path(SECRET_KEY)]
         if url:
             args.append(url)
         out, _ = self.probe(*args)
@@ -199,6 +202,42 @@ class DownloadJobTest(DownloadTestCase):
         out, lines = self.probe("job", harness.host_path(dest), "--log-dir",
                                 harness.host_path(logs), *extra, env=env)
         return out, lines, dest, logs
+
+    def test_signed_image_needs_no_second_hash_pass_after_download(self):
+        # A real image, mastered by xorriso and signed by the media tool, and
+        # its descriptor made by the media tool.
+        downloads = os.path.join(self.root, "downloads")
+        shutil.copyfile(os.path.join(IMAGES, "signed.iso"),
+                        os.path.join(downloads, "OrtivexOS-Lastest.iso"))
+        made = harness.run(harness.MEDIATOOL, [
+            "descriptor", harness.host_path(os.path.join(downloads, "OrtivexOS-Lastest.iso")),
+            harness.host_path(SECRET_KEY),
+            "--out", harness.host_path(os.path.join(downloads, "OrtivexOS-Lastest.json"))])
+        self.assertEqual(made.returncode, 0, made.stderr)
+        version, digest = harness.lines(made.stdout)[0].split()
+
+        out, lines, dest, logs = self.job()
+        final = os.path.join(dest, f"OrtivexOS-{version}.iso")
+        self.assertEqual(out["finished"], harness.host_path(final), lines)
+        self.assertEqual(out["digest"], digest)
+        self.assertEqual(read(final), read(os.path.join(IMAGES, "signed.iso")))
+
+        # Validation with the download's digest accepts the image without
+        # hashing it again; without the digest it does the full pass.
+        vlogs = os.path.join(self.work, "validation-logs")
+        os.makedirs(vlogs)
+        out, lines = parse(harness.run(PROBE, [
+            "validate", harness.host_path(final), digest, "--log-dir",
+            harness.host_path(vlogs)]).stdout)
+        self.assertEqual(lines, ["inspected accepted", "content ok"])
+        self.assertIn("INFO  image content already verified during download", self.log_lines(vlogs))
+        shutil.rmtree(vlogs)
+        os.makedirs(vlogs)
+        out, lines = parse(harness.run(PROBE, [
+            "validate", harness.host_path(final), "--log-dir", harness.host_path(vlogs)]).stdout)
+        self.assertEqual(lines, ["inspected accepted", "content ok"])
+        self.assertNotIn("INFO  image content already verified during download",
+                         self.log_lines(vlogs))
 
     def test_signed_release_ends_under_its_version_with_the_signed_digest(self):
         digest, image = self.publish(version="24.10 beta/2")
@@ -262,7 +301,7 @@ class DownloadJobTest(DownloadTestCase):
     def test_malformed_manifest_is_refused(self):
         _, image = self.publish()
         manifest = json.dumps({"product": "Ortivex", "version": "24.10"})  # signed, but incomplete
-        out, _ = self.probe("sign", manifest)
+        out, _ = self.probe("sign", manifest, "--secret-key", harness.host_path(SECRET_KEY))
         signature = next(iter(out))
         text = json.dumps({"media_manifest": manifest, "signature": signature}).encode()
         self.assertEqual(self.refused(text, "Malformed"), image)

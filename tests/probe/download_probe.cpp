@@ -17,6 +17,7 @@
 #include "http/client.h"
 #include "http/download.h"
 #include "http/release.h"
+#include "image/validation.h"
 #include "logging/logger.h"
 #include "platform/system.h"
 #include "support/temp_dir.h"
@@ -33,6 +34,7 @@ struct Options {
     std::string ca_file;
     std::optional<std::string> log_dir;
     std::optional<std::string> manifest_line;
+    std::optional<std::string> secret_key;
     std::optional<uint64_t> stop_after;
     bool instant_waits = false;
 };
@@ -189,6 +191,12 @@ class PrintingSink final : public MessageSink {
                 out("release " + info->release->manifest.version + " " + info->release->image_url);
             else
                 out("release none");
+        } else if (auto* inspected = std::get_if<ImageInspected>(&message)) {
+            out(inspected->result ? std::string("inspected accepted")
+                                  : "inspected refused " + inspected->result.error().message());
+        } else if (auto* content = std::get_if<ImageContentChecked>(&message)) {
+            out(content->result ? std::string("content ok")
+                                : "content refused " + content->result.error().message());
         } else if (auto* done = std::get_if<DownloadFinishedMessage>(&message)) {
             if (done->result) {
                 out("finished " + utf8_of(done->result->path));
@@ -221,12 +229,42 @@ int job_command(const Options& o) {
     return 0;
 }
 
+std::optional<Ed25519Seed> secret_key(const Options& o) {
+    if (!o.secret_key) {
+        std::fputs("--secret-key FILE is required\n", stderr);
+        return std::nullopt;
+    }
+    auto seed = test::read_seed_file(path_from_utf8(*o.secret_key));
+    if (!seed) std::fprintf(stderr, "cannot read the key in %s\n", o.secret_key->c_str());
+    return seed;
+}
+
+// Validates an image as the window does after a download, with the
+// download's digest when one is given.
+int validate_command(const Options& o) {
+    if (o.positional.size() < 2 || o.positional.size() > 3) return 2;
+    ValidationRequest request{o.positional[1], 1, std::nullopt};
+    if (o.positional.size() == 3) {
+        auto bytes = hex_decode(o.positional[2]);
+        if (!bytes || bytes->size() != 32) return 2;
+        Sha256Digest digest{};
+        std::copy(bytes->begin(), bytes->end(), digest.begin());
+        request.download_digest = digest;
+    }
+    PrintingSink sink;
+    ValidationProgress progress;
+    std::atomic<bool> cancel{false};
+    run_validation(request, sink, progress, cancel);
+    return 0;
+}
+
 // Writes a signed test release (image and descriptor) into a folder.
 int release_command(const Options& o) {
     if (o.positional.size() < 4 || o.positional.size() > 5) return 2;
     auto size = parse_u64_decimal(o.positional[1]);
-    if (!size) return 2;
-    test::TestRelease r = test::make_test_release(*size, o.positional[2]);
+    auto seed = secret_key(o);
+    if (!size || !seed) return 2;
+    test::TestRelease r = test::make_test_release(*size, o.positional[2], *seed);
     std::filesystem::path folder = path_from_utf8(o.positional[3]);
     std::optional<std::string> url;
     if (o.positional.size() == 5) url = o.positional[4];
@@ -239,8 +277,9 @@ int release_command(const Options& o) {
 
 // The development signature of a manifest line.
 int sign_command(const Options& o) {
-    if (o.positional.size() != 2) return 2;
-    out(test::sign_manifest_hex(o.positional[1]));
+    auto seed = secret_key(o);
+    if (o.positional.size() != 2 || !seed) return 2;
+    out(test::sign_manifest_hex(o.positional[1], *seed));
     return 0;
 }
 
@@ -254,6 +293,8 @@ int run(int argc, char** argv) {
             o.ca_file = args[++i];
         } else if (a == "--log-dir" && has_value) {
             o.log_dir = args[++i];
+        } else if (a == "--secret-key" && has_value) {
+            o.secret_key = args[++i];
         } else if (a == "--manifest" && has_value) {
             o.manifest_line = args[++i];
         } else if (a == "--stop-after" && has_value) {
@@ -274,7 +315,9 @@ int run(int argc, char** argv) {
     if (command == "job") code = job_command(o);
     if (command == "release") code = release_command(o);
     if (command == "sign") code = sign_command(o);
-    if (code == 2) std::fputs("usage: download-probe get|text|file|job|release|sign ...\n", stderr);
+    if (command == "validate") code = validate_command(o);
+    if (code == 2)
+        std::fputs("usage: download-probe get|text|file|job|release|sign|validate ...\n", stderr);
     Logger::shut_down();
     return code;
 }

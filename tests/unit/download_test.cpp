@@ -12,6 +12,7 @@
 #include "support/fake_transport.h"
 #include "support/log_capture.h"
 #include "support/temp_dir.h"
+#include "support/test_images.h"
 #include "support/test_release.h"
 
 namespace sw {
@@ -37,7 +38,7 @@ constexpr const char* kUrl = "https://dl.example/downloads/OrtivexOS-Lastest.iso
 class DownloadFileTest : public ::testing::Test {
   protected:
     DownloadFileTest()
-        : release(test::make_test_release(300 * 1024)),
+        : release(test::make_test_release(300 * 1024, "24.10", test::development_seed())),
           manifest(*parse_media_manifest(release.manifest_line)),
           partial(dir / "image.iso.part") {}
 

@@ -16,6 +16,7 @@
 #include "support/log_capture.h"
 #include "support/recording_sink.h"
 #include "support/temp_dir.h"
+#include "support/test_images.h"
 #include "support/test_release.h"
 
 namespace sw {
@@ -59,7 +60,8 @@ TEST(DownloadBaseChoice, ReadFromTheEnvironment) {
 
 class DescriptorCheck : public ::testing::Test {
   protected:
-    DescriptorCheck() : release(test::make_test_release(64 * 1024, "24.10")) {}
+    DescriptorCheck()
+        : release(test::make_test_release(64 * 1024, "24.10", test::development_seed())) {}
 
     static std::string descriptor(const std::string& manifest, const std::string& signature,
                                   const std::string& extra = "") {
@@ -159,7 +161,8 @@ TEST_F(DescriptorCheck, MalformedDescriptors) {
 TEST_F(DescriptorCheck, SignedManifestThatBreaksItsRulesIsMalformed) {
     std::string wrong_product = release.manifest_line;
     wrong_product.replace(wrong_product.find("\"Ortivex\""), 9, "\"Ortivez\"");
-    auto info = check(descriptor(wrong_product, test::sign_manifest_hex(wrong_product)));
+    auto info = check(descriptor(wrong_product,
+                                 test::sign_manifest_hex(wrong_product, test::development_seed())));
     ASSERT_FALSE(info);
     EXPECT_EQ(info.error(), DescriptorRefusal::Malformed);
 }
@@ -239,7 +242,7 @@ class DownloadJob : public ::testing::Test {
   protected:
     DownloadJob()
         : no_override(std::string(kDownloadBaseVariable), std::nullopt),
-          release(test::make_test_release(200 * 1024, "24.10 beta/2")) {
+          release(test::make_test_release(200 * 1024, "24.10 beta/2", test::development_seed())) {
         transport.set_handler(
             [this](const RecordedRequest& r, size_t i) { return service.answer(r, i); });
     }
@@ -365,7 +368,7 @@ TEST_F(DownloadJob, RefusedDescriptorsAreLoggedByReasonAndTheDownloadGoesOnUnver
                   ",\"signature\":" + test::json_quote(flipped) + "}",
               "BadSignature"},
              {"{\"media_manifest\":" + test::json_quote(wrong_product) + ",\"signature\":\"" +
-                  test::sign_manifest_hex(wrong_product) + "\"}",
+                  test::sign_manifest_hex(wrong_product, test::development_seed()) + "\"}",
               "Malformed"},
              {release.descriptor("https://example.invalid/evil.iso"), "UntrustedUrl"},
          }) {

@@ -18,6 +18,19 @@ struct Command {
 constexpr Command kCommands[] = {
     {"json", "json FILE                 check that FILE is one strict JSON document",
      sw::mediatool::json_command},
+    {"keygen", "keygen PREFIX             write a new Ed25519 key pair PREFIX.secret, PREFIX.pub",
+     sw::mediatool::keygen_command},
+    {"sign",
+     "sign IMAGE SECRET --version V --build B --architecture A --channel C --created T\n"
+     "                            sign the image's ortivex/MEDIA.SUMS placeholder in place",
+     sw::mediatool::sign_command},
+    {"inspect", "inspect IMAGE             print the image's layout and its verdict",
+     sw::mediatool::inspect_command},
+    {"descriptor",
+     "descriptor IMAGE SECRET [--url URL] [--out FILE]\n"
+     "                            write the release descriptor of a signed image\n"
+     "                            (FILE defaults to OrtivexOS-Lastest.json)",
+     sw::mediatool::descriptor_command},
 };
 
 int usage() {

@@ -1,0 +1,155 @@
+#include "image/validation.h"
+
+#include <algorithm>
+
+#include "core/clock.h"
+#include "core/text.h"
+#include "core/thread.h"
+#include "hex/hex.h"
+#include "logging/logger.h"
+#include "ui/messages.h"
+
+namespace sw {
+
+std::optional<CaptureRegion> ImageInspection::capture_region() const {
+    if (!signature) return std::nullopt;
+    return CaptureRegion{signature->offset, signature->size};
+}
+
+std::optional<Sha256Digest> ImageInspection::expected_digest() const {
+    if (!manifest) return std::nullopt;
+    return manifest->digest();
+}
+
+std::string ImageInspection::version_text() const {
+    return version.value_or("unknown");
+}
+
+std::optional<std::string> build_from_version(std::string_view version) {
+    std::string_view core = version.substr(0, std::min(version.find('-'), version.find('+')));
+    if (std::count(core.begin(), core.end(), '.') < 2) return std::nullopt;
+    std::string_view last = core.substr(core.rfind('.') + 1);
+    if (last.empty() ||
+        !std::all_of(last.begin(), last.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return std::nullopt;
+    }
+    return std::string(last);
+}
+
+Result<ImageInspection, ValidationError> inspect_image(const ImageReader& image) {
+    auto layout = read_image_layout(image);
+    if (!layout) return unexpected(layout.error());
+    auto block = read_signature_block(image, *layout);
+    if (!block) return unexpected(block.error());
+    std::optional<std::string> info_version = read_manifest_version(image, *layout);
+
+    ImageInspection insp;
+    insp.volume_id = layout->volume_id;
+    insp.image_size = image.size();
+    insp.boot_flags = layout->boot_flags;
+    const bool bootable = layout->boot_flags.mbr_partition && layout->boot_flags.efi_partition;
+
+    std::optional<ParsedSignatureBlock> parsed;
+    if (*block) {
+        auto p = parse_signature_block((*block)->bytes);
+        if (!p) return unexpected(ValidationError::malformed(p.error()));
+        parsed = std::move(*p);
+    }
+    if (parsed) {
+        if (!verify_manifest_signature(parsed->manifest_line, parsed->signature)) {
+            return unexpected(ValidationError::of(ValidationError::Kind::BadSignature));
+        }
+        auto manifest = parse_media_manifest(parsed->manifest_line);
+        if (!manifest) return unexpected(ValidationError::malformed(manifest.error()));
+        if (manifest->sums_offset != (*block)->offset ||
+            manifest->sums_len != (*block)->bytes.size()) {
+            return unexpected(ValidationError::malformed("signature block location"));
+        }
+        if (manifest->size != insp.image_size) {
+            return unexpected(ValidationError::size_mismatch(manifest->size, insp.image_size));
+        }
+        if (!bootable) return unexpected(ValidationError::of(ValidationError::Kind::NotBootable));
+        insp.signature = SignatureLocation{(*block)->offset, (*block)->bytes.size()};
+        insp.version = manifest->version;
+        insp.build = manifest->build;
+        insp.manifest = std::move(*manifest);
+        insp.block = std::move((*block)->bytes);
+    } else {
+        if (!starts_with_ascii_ci(layout->volume_id, "ORTIVEX")) {
+            return unexpected(ValidationError::of(ValidationError::Kind::NotOrtivex));
+        }
+        if (insp.image_size < layout->volume_bytes) {
+            return unexpected(
+                ValidationError::size_mismatch(layout->volume_bytes, insp.image_size));
+        }
+        if (!bootable) return unexpected(ValidationError::of(ValidationError::Kind::NotBootable));
+        insp.version = std::move(info_version);
+        if (insp.version) insp.build = build_from_version(*insp.version);
+    }
+    insp.files = std::move(layout->files);
+    return insp;
+}
+
+std::string inspection_summary(const ImageInspection& inspection) {
+    return fmt("{} size={} version={} uefi={} bios={}",
+               inspection.is_signed() ? "signed" : "unsigned", inspection.image_size,
+               inspection.version_text(), inspection.boot_flags.efi_partition,
+               inspection.boot_flags.mbr_boot_code);
+}
+
+void run_validation(const ValidationRequest& request, MessageSink& sink,
+                    ValidationProgress& progress, const std::atomic<bool>& cancel) {
+    progress.done.store(0);
+    progress.total.store(0);
+    auto refuse = [&](ValidationError error) {
+        Logger::write(LogLevel::Info,
+                      fmt("image {}: {}", request.path, fmt("refused: {}", error.message())));
+        sink.send(
+            ImageInspected{request.request_number, request.path, unexpected(std::move(error))});
+    };
+
+    auto image = open_image_file(request.path);
+    if (!image) {
+        refuse(ValidationError::io(image.error()));
+        return;
+    }
+    auto inspection = inspect_image(**image);
+    if (!inspection) {
+        refuse(inspection.error());
+        return;
+    }
+    Logger::write(LogLevel::Info,
+                  fmt("image {}: {}", request.path, inspection_summary(*inspection)));
+    const bool is_signed = inspection->is_signed();
+    const std::string expected_sha = is_signed ? inspection->manifest->sha256 : std::string();
+    const ImageInspection* facts = &*inspection;
+    // The window gets its own copy; the content check below still needs the facts.
+    sink.send(ImageInspected{request.request_number, request.path, *inspection});
+    if (!is_signed) return;
+
+    if (request.download_digest && hex_encode(*request.download_digest) == expected_sha) {
+        Logger::write(LogLevel::Info, "image content already verified during download");
+        sink.send(ImageContentChecked{request.request_number, request.path, {}});
+        return;
+    }
+
+    progress.total.store(facts->image_size);
+    auto started = real_clock().now();
+    auto result = verify_image_content(**image, *facts, cancel,
+                                       [&](uint64_t done, uint64_t) { progress.done.store(done); });
+    double seconds = elapsed_seconds(started, real_clock().now());
+    Logger::write(LogLevel::Info,
+                  fmt("image content check: {} in {}s",
+                      result ? std::string("ok") : result.error().message(), fixed(seconds, 1)));
+    sink.send(ImageContentChecked{request.request_number, request.path, std::move(result)});
+}
+
+std::thread start_validation(ValidationRequest request, MessageSink& sink,
+                             std::shared_ptr<ValidationProgress> progress,
+                             std::shared_ptr<const std::atomic<bool>> cancel) {
+    return spawn_thread(
+        [request = std::move(request), &sink, progress = std::move(progress),
+         cancel = std::move(cancel)] { run_validation(request, sink, *progress, *cancel); });
+}
+
+}  // namespace sw
