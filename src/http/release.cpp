@@ -6,6 +6,7 @@
 #include "app/version.h"
 #include "core/paths.h"
 #include "core/text.h"
+#include "core/thread.h"
 #include "hex/hex.h"
 #include "http/client.h"
 #include "http/url.h"
@@ -187,6 +188,16 @@ void run_image_download(const std::filesystem::path& folder, const std::atomic<b
     sink.send(DownloadFinishedMessage{DownloadedImage{final_path, outcome.digest}});
 }
 
+std::thread start_image_download(std::filesystem::path folder, MessageSink& sink,
+                                 std::shared_ptr<DownloadProgress> progress,
+                                 std::shared_ptr<const std::atomic<bool>> cancel,
+                                 DownloadServices services) {
+    return spawn_thread([folder = std::move(folder), &sink, progress = std::move(progress),
+                         cancel = std::move(cancel), services = std::move(services)] {
+        run_image_download(folder, *cancel, *progress, sink, services);
+    });
+}
+
 std::optional<VersionNumber> parse_version(std::string_view text) {
     std::string_view s = trim(text);
     while (s.starts_with('v'))
@@ -248,6 +259,10 @@ void run_update_check(MessageSink& sink, HttpTransport& transport) {
     if (!newer || !*newer) return;
     Logger::write(LogLevel::Info, fmt("update available: {}", *version));
     sink.send(UpdateNoticeMessage{std::string(*version), std::string(*url)});
+}
+
+std::thread start_update_check(MessageSink& sink, HttpTransport& transport) {
+    return spawn_thread([&sink, &transport] { run_update_check(sink, transport); });
 }
 
 }  // namespace sw

@@ -6,9 +6,11 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "core/result.h"
 #include "http/download.h"
@@ -52,6 +54,13 @@ void run_image_download(const std::filesystem::path& folder, const std::atomic<b
                         DownloadProgress& progress, MessageSink& sink,
                         const DownloadServices& services = system_download_services());
 
+// The download job on a thread of its own; the caller owns the thread (join
+// or detach). The window keeps `progress` and `cancel` alive with it.
+std::thread start_image_download(std::filesystem::path folder, MessageSink& sink,
+                                 std::shared_ptr<DownloadProgress> progress,
+                                 std::shared_ptr<const std::atomic<bool>> cancel,
+                                 DownloadServices services = system_download_services());
+
 // A version text read as (major, minor, patch) and an optional pre-release.
 struct VersionNumber {
     uint64_t major = 0, minor = 0, patch = 0;
@@ -66,5 +75,7 @@ std::string tool_release_url();
 
 // The update check: sends an update notice when a newer release of this tool exists.
 void run_update_check(MessageSink& sink, HttpTransport& transport = system_transport());
+// The update check on a thread of its own (join or detach).
+std::thread start_update_check(MessageSink& sink, HttpTransport& transport = system_transport());
 
 }  // namespace sw

@@ -500,6 +500,29 @@ TEST_F(DownloadJob, RenameFailureIsReportedAndTheFinishedPartialFileKept) {
     EXPECT_EQ(test::read_file(file("OrtivexOS-24.10_beta_2.iso.part")), release.image);
 }
 
+TEST_F(DownloadJob, RunsOnAThreadOfItsOwnUntilStopped) {
+    publish_signed();
+    auto shared_progress = std::make_shared<DownloadProgress>();
+    auto stop = std::make_shared<std::atomic<bool>>(false);
+    service.override = [&](const RecordedRequest& r, size_t) -> std::optional<FakeStep> {
+        if (!r.path.ends_with(".iso")) return std::nullopt;
+        FakeAnswer a = test::serve(release.image, r);
+        a.chunk = 1000;
+        a.on_read = [&](uint64_t sent) {
+            if (sent == 5000) *stop = true;  // the window's stop action
+        };
+        return a;
+    };
+    std::thread job = start_image_download(dir.path(), sink, shared_progress, stop, services);
+    ASSERT_TRUE(sink.wait_for_count(2));
+    job.join();
+    const auto& done = finished_message();
+    ASSERT_FALSE(done.result);
+    EXPECT_EQ(done.result.error().kind, DownloadError::Kind::Cancelled);
+    EXPECT_EQ(shared_progress->done, 5000u);
+    EXPECT_EQ(shared_progress->total, release.image.size());
+}
+
 class UpdateCheck : public ::testing::Test {
   protected:
     UpdateCheck() {
@@ -529,7 +552,8 @@ TEST_F(UpdateCheck, NewerReleaseIsAnnouncedWithItsAddress) {
     EXPECT_EQ(tool_release_url(), "https://" + kPrimary + "/downloads/Ortivex-Stickwright.json");
     const std::string url = "https://" + kPrimary + "/downloads/Ortivex-Stickwright-1.3.2.exe";
     publish("v1.3.2", url);
-    auto msgs = run();
+    start_update_check(sink, transport).join();
+    auto msgs = sink.messages();
     ASSERT_EQ(msgs.size(), 1u);
     const auto& notice = std::get<UpdateNoticeMessage>(msgs[0]);
     EXPECT_EQ(notice.version, "v1.3.2");
