@@ -78,6 +78,10 @@ class DownloadTestCase(unittest.TestCase):
 
     def probe(self, *args, env=None, timeout=120):
         extra = [] if harness.UNDER_WINE else ["--ca-file", self.ca.ca_pem]
+        # A proxy configured on the machine must not stand between the
+        # client and the local servers.
+        local = "localhost,.localhost,127.0.0.1"
+        env = dict(env or {}, no_proxy=local, NO_PROXY=local)
         r = harness.run(PROBE, list(args) + extra, env=env, timeout=timeout)
         self.assertNotEqual(r.returncode, 2, r.stderr.decode(errors="replace"))
         return parse(r.stdout)
