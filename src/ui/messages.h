@@ -9,6 +9,7 @@
 
 #include "core/result.h"
 #include "image/validation.h"
+#include "http/release_info.h"
 
 namespace sw {
 
@@ -27,7 +28,8 @@ struct ImageContentChecked {
 };
 
 // Each subsystem adds the records it sends as alternatives here.
-using UiMessage = std::variant<std::monostate, ImageInspected, ImageContentChecked>;
+using UiMessage = std::variant<std::monostate, ImageInspected, ImageContentChecked,
+                               ReleaseInfoMessage, DownloadFinishedMessage, UpdateNoticeMessage>;
 
 class MessageSink {
   public:
