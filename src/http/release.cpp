@@ -152,6 +152,11 @@ void run_image_download(const std::filesystem::path& folder, const std::atomic<b
     }
     std::filesystem::path final_path = folder / path_from_utf8(name);
     std::filesystem::path partial_path = folder / path_from_utf8(name + ".part");
+    // Without a signed manifest nothing proves that a partial file left by an
+    // earlier job belongs to the image served now: the unversioned name stays
+    // the same from release to release, and joining the head of one image to
+    // the tail of the next would pass for a whole file. Start it over.
+    if (!release) remove_quietly(partial_path);
 
     DownloadOutcome outcome =
         download_file(url, partial_path, manifest, cancel, progress, services);

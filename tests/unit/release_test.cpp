@@ -436,6 +436,22 @@ TEST_F(DownloadJob, StoppedDownloadIsResumedByTheNextJob) {
     EXPECT_EQ(transport.requests().at(3).headers, "Range: bytes=50000-\r\n");
 }
 
+TEST_F(DownloadJob, UnverifiedDownloadNeverResumesAnEarlierJobsPartialFile) {
+    // The partial file of an earlier unverified download may be the head of
+    // another release: the next job must not append this release's tail to it.
+    std::string older(120 * 1024, 'o');
+    test::write_file(file("OrtivexOS-Lastest.iso.part"), older.substr(0, 50'000));
+    service.files[at("OrtivexOS-Lastest.iso")] = release.image;
+    run();
+    const auto& done = finished_message();
+    ASSERT_TRUE(done.result);
+    EXPECT_TRUE(test::read_file(done.result->path) == release.image)
+        << "the file joins the earlier partial file and this download";
+    for (const auto& r : transport.requests())
+        EXPECT_EQ(r.headers, "") << r.host << r.path;
+    EXPECT_FALSE(std::filesystem::exists(file("OrtivexOS-Lastest.iso.part")));
+}
+
 TEST_F(DownloadJob, RefusedResumeStartsOverOnce) {
     publish_signed();
     test::write_file(file("OrtivexOS-24.10_beta_2.iso.part"), release.image.substr(0, 3000));
