@@ -11,6 +11,7 @@
 #include "disk/eject.h"
 #include "disk/health.h"
 #include "image/validation.h"
+#include "http/release_info.h"
 
 namespace sw {
 
@@ -47,6 +48,7 @@ struct EjectFinished {
 
 // Each subsystem adds the records it sends as alternatives here.
 using UiMessage = std::variant<std::monostate, ImageInspected, ImageContentChecked,
+                               ReleaseInfoMessage, DownloadFinishedMessage, UpdateNoticeMessage,
                                DriveScanFinished, DriveCheckFinished, EjectFinished>;
 
 class MessageSink {
