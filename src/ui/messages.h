@@ -9,6 +9,7 @@
 
 #include "core/result.h"
 #include "image/validation.h"
+#include "writer/job_types.h"
 
 namespace sw {
 
@@ -26,8 +27,17 @@ struct ImageContentChecked {
     Result<void, ValidationError> result;
 };
 
+// The write job is about to eject the drive (only when it was asked to eject).
+struct WriteEjectStarted {};
+
+// The write job's end: its report or its error.
+struct WriteFinished {
+    WriteResult result;
+};
+
 // Each subsystem adds the records it sends as alternatives here.
-using UiMessage = std::variant<std::monostate, ImageInspected, ImageContentChecked>;
+using UiMessage = std::variant<std::monostate, ImageInspected, ImageContentChecked,
+                               WriteEjectStarted, WriteFinished>;
 
 class MessageSink {
   public:
