@@ -307,7 +307,7 @@ TEST(Benchmark, TheWholeTableOnADriveOfAnOddNumberOfSectors) {
 
 TEST(Benchmark, ADriveThatRejectsWriteThroughGetsErrorRowsOnly) {
     BenchRig rig(64 * MiB);
-    auto sys = rig.sys;
+    FakeWriteSystem* sys = rig.sys.get();  // the hook lives inside it: no owning copy
     sys->disk->complete = [sys](const FakeDisk::Request& r) -> std::optional<SlotOutcome> {
         if (r.direction == IoDirection::Write && sys->opened_config.write_through)
             return SlotOutcome{SlotOutcome::Failed, 0,
