@@ -9,6 +9,7 @@
 
 #include "core/result.h"
 #include "image/validation.h"
+#include "http/release_info.h"
 #include "writer/job_types.h"
 
 namespace sw {
@@ -37,6 +38,7 @@ struct WriteFinished {
 
 // Each subsystem adds the records it sends as alternatives here.
 using UiMessage = std::variant<std::monostate, ImageInspected, ImageContentChecked,
+                               ReleaseInfoMessage, DownloadFinishedMessage, UpdateNoticeMessage,
                                WriteEjectStarted, WriteFinished>;
 
 class MessageSink {

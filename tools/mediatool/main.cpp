@@ -26,6 +26,11 @@ constexpr Command kCommands[] = {
      sw::mediatool::sign_command},
     {"inspect", "inspect IMAGE             print the image's layout and its verdict",
      sw::mediatool::inspect_command},
+    {"descriptor",
+     "descriptor IMAGE SECRET [--url URL] [--out FILE]\n"
+     "                            write the release descriptor of a signed image\n"
+     "                            (FILE defaults to OrtivexOS-Lastest.json)",
+     sw::mediatool::descriptor_command},
 };
 
 int usage() {

@@ -1,0 +1,25 @@
+// Small blocking HTTPS requests made on worker threads.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "core/result.h"
+#include "http/http_error.h"
+#include "http/transport.h"
+
+namespace sw {
+
+// Opens a GET for an "https://" URL and waits for the response headers.
+Result<std::unique_ptr<HttpResponse>, HttpError> http_get(
+    std::string_view url, std::string_view extra_headers,
+    HttpTransport& transport = system_transport());
+
+// A whole small response of status 200 as UTF-8 text of at most `max_bytes`
+// bytes; larger is "response too large", other statuses are the status kind.
+Result<std::string, HttpError> http_get_text(std::string_view url, size_t max_bytes,
+                                             HttpTransport& transport = system_transport());
+
+}  // namespace sw

@@ -1,0 +1,50 @@
+// What the download subsystem tells the window (records of UiMessage).
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "core/result.h"
+#include "http/media.h"
+
+namespace sw {
+
+// An accepted release descriptor: the signed manifest and the image address.
+struct ReleaseInfo {
+    MediaManifest manifest;
+    std::string image_url;
+};
+
+// Why a download did not produce an image.
+struct DownloadError {
+    enum class Kind { Cancelled, Corrupted, Failed };
+    Kind kind = Kind::Failed;
+    std::string message;  // Failed only
+
+    // "Cancelled", "Corrupted" or "Failed(<message>)", as logged.
+    std::string describe() const;
+};
+
+struct DownloadedImage {
+    std::filesystem::path path;
+    std::optional<Sha256Digest> sha256;  // present when the download was verified
+};
+
+// Release information: the accepted descriptor, or none.
+struct ReleaseInfoMessage {
+    std::optional<ReleaseInfo> release;
+};
+
+// Download finished: the file (with its digest when verified), or the error.
+struct DownloadFinishedMessage {
+    Result<DownloadedImage, DownloadError> result;
+};
+
+// A newer release of this tool exists.
+struct UpdateNoticeMessage {
+    std::string version;
+    std::string url;
+};
+
+}  // namespace sw
