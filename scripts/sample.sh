@@ -2,8 +2,10 @@
 # The main job on a built-in sample: builds the Linux executable and the media
 # tool, masters a small hybrid ISO image (MBR boot code, EFI System Partition
 # appended, Rock Ridge names) with xorriso, signs it with the repository's
-# development key, and verifies it with "--verify-image"; then shows the
-# refusal of a copy with one byte changed. Logs go to a scratch directory.
+# development key, and verifies it with "--verify-image"; shows the refusal
+# of a copy with one byte changed; then makes a simulated USB drive (a file),
+# writes the image to it with "--write", shows the OK line and checks that
+# the drive holds the image byte for byte. Logs go to a scratch directory.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -56,6 +58,30 @@ set +e
 "$EXE" --verify-image "$CHANGED"
 echo "(exit code $?)"
 set -e
+
+# A simulated USB drive: a 64 MiB file, on the build tree's file system
+# because the drive is written with direct I/O, which tmpfs refuses.
+DRIVE=$(mktemp -d "$PWD/build/sample-drive.XXXXXX")
+trap 'rm -rf "$DRIVE"' EXIT
+STICK=$DRIVE/stick.img
+truncate -s 64M "$STICK"
+export ORTIVEX_SIMULATED_USB="$STICK,serial=SAMPLE-STICK" ORTIVEX_TEST_USB_SERIAL=SAMPLE-STICK
+echo
+echo "\$ ORTIVEX_SIMULATED_USB='stick.img,serial=SAMPLE-STICK' ORTIVEX_TEST_USB_SERIAL=SAMPLE-STICK \\"
+echo "    ortivex-stickwright --enable-destructive-usb-tests --write $(basename "$IMAGE")"
+set +e
+"$EXE" --enable-destructive-usb-tests --write "$IMAGE"
+written=$?
+set -e
+echo "(exit code $written)"
+echo
+echo "\$ cmp -n $(stat -c %s "$IMAGE") $(basename "$IMAGE") stick.img"
+if cmp -n "$(stat -c %s "$IMAGE")" "$IMAGE" "$STICK"; then
+    echo "the drive holds the image byte for byte"
+else
+    written=1
+fi
 echo
 echo "log files in $SCRATCH/Ortivex/Stickwright/logs:"
 ls "$SCRATCH/Ortivex/Stickwright/logs"
+exit "$written"

@@ -1,10 +1,92 @@
+#include "cli/write_mode.h"
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
+#include "cli/headless.h"
 #include "cli/modes.h"
-#include "cli/not_built.h"
+#include "cli/progress_reporter.h"
+#include "core/text.h"
+#include "core/thread.h"
+#include "hex/hex.h"
+#include "image/hashing.h"
+#include "image/validation.h"
+#include "platform/process.h"
 
 namespace sw {
 
-int write_mode(const DeviceInfo&, const std::string&, bool) {
-    return mode_not_available("--write");
+std::string ok_line(double total_seconds, uint64_t image_size, const WriteReport& report) {
+    const PipelineReport& p = report.pipeline;
+    const double mb = static_cast<double>(image_size) / 1e6;
+    std::string eject = report.eject ? debug_string(*report.eject) : "Ok(())";
+    return fmt("OK total={}s write={}s ({} MB/s) flush={}s verify={}s ({} MB/s) digest={} eject={}",
+               fixed(total_seconds, 1), fixed(p.write_seconds, 1),
+               fixed(mb / std::max(p.write_seconds, 0.001), 1), fixed(p.flush_seconds, 2),
+               fixed(p.verify_seconds, 1), fixed(mb / std::max(p.verify_seconds, 0.001), 1),
+               hex_encode(p.digest), eject);
+}
+
+int write_mode_with(const DeviceInfo& drive, const std::string& image_path, bool verify,
+                    std::shared_ptr<WriteSystem> system, const WriteModeOutput& out) {
+    ImageFacts facts;
+    bool is_signed = false;
+    {
+        auto image = system->open_image(image_path);
+        if (!image) {
+            out.emit(fmt("open failed: {}", image.error()));
+            return kExitFailed;
+        }
+        auto inspection = inspect_image(**image);
+        if (!inspection) {
+            out.emit(fmt("image refused: {}", inspection.error().message()));
+            return kExitFailed;
+        }
+        const std::atomic<bool> never_stop{false};
+        auto content = verify_image_content(**image, *inspection, never_stop);
+        if (!content) {
+            out.emit(fmt("image refused: {}", content.error().message()));
+            return kExitFailed;
+        }
+        facts = image_facts_of(*inspection);
+        is_signed = inspection->is_signed();
+    }  // the handle used for validation is closed here
+    out.emit(fmt("image {} {} ({} bytes)", is_signed ? "OFFICIAL" : "UNSIGNED", facts.version,
+                 facts.size));
+
+    WriteRequest request;
+    request.image = facts;
+    request.image_path = image_path;
+    request.drive = drive;
+    request.io = write_io_config();
+    request.chunk_size = kWriteChunkSize;
+    request.buffer_count = kWriteBufferCount;
+    request.verify = verify;
+    request.eject_when_done = true;
+
+    Clock& clock = system->clock();
+    const auto started = clock.now();
+    ReporterSignal signal;
+    std::thread reporter = spawn_thread(
+        [&] { run_progress_reporter(*request.progress, signal, clock, out.print_line); });
+    platform::keep_system_awake(true);
+    WriteResult result = run_write_job(request, system);
+    platform::keep_system_awake(false);
+    const double total = elapsed_seconds(started, clock.now());
+    signal.end();
+    reporter.join();
+
+    if (!result) {
+        out.emit(fmt("FAILED: {}", result.error().text()));
+        return kExitFailed;
+    }
+    out.emit(ok_line(total, facts.size, *result));
+    return kExitOk;
+}
+
+int write_mode(const DeviceInfo& drive, const std::string& image_path, bool verify) {
+    return write_mode_with(drive, image_path, verify, machine_write_system(),
+                           WriteModeOutput{emit, print_line});
 }
 
 }  // namespace sw

@@ -12,6 +12,7 @@
 #include "disk/health.h"
 #include "image/validation.h"
 #include "http/release_info.h"
+#include "writer/job_types.h"
 
 namespace sw {
 
@@ -46,10 +47,19 @@ struct EjectFinished {
     EjectOutcome outcome;
 };
 
+// The write job is about to eject the drive (only when it was asked to eject).
+struct WriteEjectStarted {};
+
+// The write job's end: its report or its error.
+struct WriteFinished {
+    WriteResult result;
+};
+
 // Each subsystem adds the records it sends as alternatives here.
 using UiMessage = std::variant<std::monostate, ImageInspected, ImageContentChecked,
                                ReleaseInfoMessage, DownloadFinishedMessage, UpdateNoticeMessage,
-                               DriveScanFinished, DriveCheckFinished, EjectFinished>;
+                               DriveScanFinished, DriveCheckFinished, EjectFinished,
+                               WriteEjectStarted, WriteFinished>;
 
 class MessageSink {
   public:

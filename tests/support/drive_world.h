@@ -1,0 +1,124 @@
+// The write job's world on simulated USB drives (development builds): the
+// real drive layer (identification, volumes, locking, the platform's
+// transfer engine with the drive's injected faults) and real image files.
+// Only what lies outside this subsystem is stood in for: the system facts
+// (answers of a machine whose system is elsewhere, as a file-backed drive
+// always is), the write-acceptance probe (read the first 64 KiB and write
+// them back, as the drive check does), the file-system diagnosis and eject.
+// The engine's pauses (reopening, degrading) run on a fake clock.
+#pragma once
+
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "disk/drives.h"
+#include "support/fake_clock.h"
+#include "writer/buffer.h"
+#include "writer/write_job.h"
+
+namespace sw::test {
+
+class DriveWorld final : public WriteSystem {
+  public:
+    FakeClock device_clock;
+    bool probe_does_io = true;
+    bool real_facts = false;
+    // Called before each identification with its number (from 1).
+    std::function<void(int call)> before_identify;
+    // Wraps the opened image (to act while it is read).
+    std::function<std::unique_ptr<ImageReader>(std::unique_ptr<ImageReader>)> wrap_image;
+
+    Clock& clock() override { return real_clock(); }
+    void log(LogLevel level, std::string_view line) override { Logger::write(level, line); }
+
+    Result<DeviceInfo, std::string> identify_drive(const DeviceIdentity& expected) override {
+        int call = 0;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            call = ++identify_calls_;
+        }
+        if (before_identify) before_identify(call);
+        return sw::identify_drive(expected);
+    }
+    SystemFacts gather_system_facts(const std::optional<std::string>& image_path) override {
+        if (real_facts) return sw::gather_system_facts(image_path);
+        DiskFact none = std::vector<uint32_t>{};
+        return SystemFacts{none, none, none, none, none, none};
+    }
+    Result<std::vector<VolumeInfo>, OsError> enumerate_volumes() override {
+        return sw::enumerate_volumes();
+    }
+    Result<LockedVolumes, OsError> lock_and_dismount(uint32_t number,
+                                                     const std::vector<VolumeInfo>& volumes,
+                                                     const LockProgress& progress) override {
+        return sw::lock_and_dismount(number, volumes, progress);
+    }
+    Result<RawDevice, OsError> open_raw(uint32_t number, uint32_t sector, uint64_t size,
+                                        const IoConfig& config) override {
+        return sw::open_raw(number, sector, size, config, device_clock);
+    }
+    Result<WriteProbeTimes, WriteProbeFailure> probe_writable(RawDevice& device) override {
+        record("probe");
+        if (!probe_does_io) return WriteProbeTimes{};
+        auto settings = device.use_settings(45000, 1, 65536);
+        AlignedBuffer first(65536);
+        if (auto r = device.read_at(0, first.bytes_mut()); !r)
+            return unexpected(WriteProbeFailure{"raw read of the first 64 KiB", r.error()});
+        if (auto w = device.write_at(0, first.bytes_mut()); !w) {
+            device.cancel_all();
+            return unexpected(WriteProbeFailure{"raw write-back of the first 64 KiB", w.error()});
+        }
+        return WriteProbeTimes{};
+    }
+    std::string filesystem_diagnosis(std::optional<char>) override {
+        record("diagnosis");
+        return "skipped (the drive has no drive letter)";
+    }
+    EjectOutcome eject_drive(const DeviceInfo&) override {
+        record("eject");
+        return {};
+    }
+    Result<std::unique_ptr<ImageReader>, std::string> open_image(const std::string& path) override {
+        auto image = open_image_file(path);
+        if (image && wrap_image) return wrap_image(std::move(*image));
+        return image;
+    }
+
+    std::vector<std::string> events() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return events_;
+    }
+
+  private:
+    void record(std::string e) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        events_.push_back(std::move(e));
+    }
+    std::mutex mutex_;
+    int identify_calls_ = 0;
+    std::vector<std::string> events_;
+};
+
+// An image reader that calls `at` once when a read reaches `offset`.
+class TrippingImage final : public ImageReader {
+  public:
+    TrippingImage(std::unique_ptr<ImageReader> inner, uint64_t offset, std::function<void()> at)
+        : inner_(std::move(inner)), offset_(offset), at_(std::move(at)) {}
+    uint64_t size() const override { return inner_->size(); }
+    Result<void, std::string> read_at(uint64_t offset, std::span<uint8_t> out) const override {
+        if (at_ && offset + out.size() > offset_) {
+            at_();
+            at_ = nullptr;
+        }
+        return inner_->read_at(offset, out);
+    }
+
+  private:
+    std::unique_ptr<ImageReader> inner_;
+    uint64_t offset_;
+    mutable std::function<void()> at_;
+};
+
+}  // namespace sw::test

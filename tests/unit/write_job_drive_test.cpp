@@ -1,0 +1,304 @@
+// The whole write job on simulated USB drives through the platform's own
+// transfer engine (io_uring on Linux, overlapped requests under wine): a
+// signed test image written byte for byte, and every fault a drive can
+// show, each ending with its text and the drive's first 64 KiB still zero.
+#ifdef ORTIVEX_SIMULATED_DRIVES
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+
+#include "core/paths.h"
+#include "disk/drives.h"
+#include "disk/platform_disks.h"
+#include "disk/simulated/simulated.h"
+#include "image/crypto.h"
+#include "image/validation.h"
+#include "support/drive_world.h"
+#include "support/temp_dir.h"
+#include "support/test_images.h"
+
+namespace sw {
+namespace {
+
+namespace fs = std::filesystem;
+using test::DriveWorld;
+
+constexpr uint64_t MiB = 1 << 20;
+constexpr uint32_t kStick = 4000000000u;
+
+#ifdef _WIN32
+constexpr int kIoErrorCode = 1117;  // ERROR_IO_DEVICE
+#else
+constexpr int kIoErrorCode = 5;  // EIO
+#endif
+
+std::string simulated_text(platform::SimulatedError e) {
+    return platform::simulated_error(e).text;
+}
+
+size_t count_lines(const std::string& log, const std::string& needle) {
+    size_t n = 0;
+    for (size_t at = log.find(needle); at != std::string::npos; at = log.find(needle, at + 1))
+        ++n;
+    return n;
+}
+
+class SimulatedWrite : public ::testing::Test {
+  public:
+    void SetUp() override {
+        reset_simulated_states();
+        Logger::init(dir / "logs");
+        image_file = dir / "ortivex.iso";
+        image = test::load_test_image("signed.iso");
+        test::write_file(image_file, image);
+        auto reader = open_image_file(utf8_of(image_file));
+        ASSERT_TRUE(reader);
+        auto inspection = inspect_image(**reader);
+        ASSERT_TRUE(inspection);
+        facts = image_facts_of(*inspection);
+        ASSERT_TRUE(facts.expected_digest);
+        ASSERT_GT(image.size(), 3 * MiB);
+    }
+    void TearDown() override {
+        Logger::shut_down();
+        reset_simulated_states();
+    }
+
+    // A simulated drive backed by a zero-filled file, and its listed record.
+    DeviceInfo attach(const std::string& settings, uint64_t size = 16 * MiB) {
+        stick_file = dir / "stick.img";
+        { std::ofstream(stick_file, std::ios::binary).close(); }
+        fs::resize_file(stick_file, size);
+        set_drives(utf8_of(stick_file) + ",serial=E2E" + settings);
+        auto drives = list_drives();
+        EXPECT_TRUE(drives);
+        for (const auto& d : *drives)
+            if (d.number == kStick) return d;
+        ADD_FAILURE() << "the simulated drive is not listed";
+        return {};
+    }
+    void set_drives(const std::string& value) {
+        env.reset();
+        env.emplace(std::string(kSimulatedDrivesVariable), value);
+    }
+
+    WriteRequest request_for(const DeviceInfo& drive) {
+        WriteRequest r;
+        r.image = facts;
+        r.image_path = utf8_of(image_file);
+        r.drive = drive;
+        r.chunk_size = MiB;  // several buffers even for a small image
+        return r;
+    }
+
+    std::string stick(uint64_t offset, size_t n) {
+        std::ifstream in(stick_file, std::ios::binary);
+        in.seekg(static_cast<std::streamoff>(offset));
+        std::string s(n, '\0');
+        in.read(s.data(), static_cast<std::streamsize>(n));
+        s.resize(static_cast<size_t>(in.gcount()));
+        return s;
+    }
+    bool stick_zero(uint64_t offset, size_t n) {
+        std::string s = stick(offset, n);
+        return s.size() == n && std::all_of(s.begin(), s.end(), [](char c) { return c == 0; });
+    }
+    std::string log() {
+        auto file = Logger::current_file();
+        return file ? test::read_file(*file) : std::string();
+    }
+    Sha256Digest image_digest_with_block_zeroed() {
+        std::string copy = image;
+        std::fill_n(copy.begin() + static_cast<ptrdiff_t>(facts.capture->offset),
+                    facts.capture->length, '\0');
+        return sha256_in_process(
+            std::span(reinterpret_cast<const uint8_t*>(copy.data()), copy.size()));
+    }
+
+    test::TempDir dir;
+    fs::path image_file;
+    fs::path stick_file;
+    std::string image;
+    ImageFacts facts;
+    std::optional<test::ScopedEnv> env;
+    std::shared_ptr<DriveWorld> world = std::make_shared<DriveWorld>();
+};
+
+TEST_F(SimulatedWrite, TheDriveHoldsTheImageByteForByte) {
+    DeviceInfo drive = attach("");
+    WriteRequest request = request_for(drive);
+    request.eject_when_done = true;
+    auto result = run_write_job(request, world);
+    ASSERT_TRUE(result) << result.error().text() << "\n" << log();
+    EXPECT_EQ(stick(0, image.size()), image);
+    EXPECT_TRUE(stick_zero(image.size(), 16 * MiB - image.size()));
+    EXPECT_EQ(result->pipeline.digest, image_digest_with_block_zeroed());
+    EXPECT_EQ(result->pipeline.digest, *facts.expected_digest);
+    EXPECT_EQ(result->pipeline.bytes_written, (image.size() + 511) / 512 * 512);
+    EXPECT_TRUE(result->pipeline.verified);
+    ASSERT_TRUE(result->eject);
+    EXPECT_EQ(world->events(), (std::vector<std::string>{"probe", "eject"}));
+    std::string text = log();
+    EXPECT_NE(text.find("INFO  phase Verifying: drive re-identified (same drive)"),
+              std::string::npos);
+    EXPECT_EQ(count_lines(text, " WARN  "), 0u);
+}
+
+TEST_F(SimulatedWrite, FourKiBSectorsWithoutVerification) {
+    DeviceInfo drive = attach(",sector=4096");
+    ASSERT_EQ(drive.logical_sector, 4096u);
+    WriteRequest request = request_for(drive);
+    request.verify = false;
+    auto result = run_write_job(request, world);
+    ASSERT_TRUE(result) << result.error().text();
+    EXPECT_FALSE(result->pipeline.verified);
+    EXPECT_EQ(result->pipeline.verify_seconds, 0.0);
+    EXPECT_EQ(result->pipeline.bytes_written % 4096, 0u);
+    EXPECT_EQ(stick(0, image.size()), image);
+}
+
+TEST_F(SimulatedWrite, MediaChangedWithinAndBeyondTheThreeReopens) {
+    {
+        DeviceInfo drive = attach(",media-changed=3");
+        world->probe_does_io = false;  // the first requests are the pipeline's
+        auto result = run_write_job(request_for(drive), world);
+        ASSERT_TRUE(result) << result.error().text();
+        EXPECT_EQ(stick(0, image.size()), image);
+        EXPECT_EQ(count_lines(log(), "ERROR_MEDIA_CHANGED: reopening the drive"), 3u);
+        EXPECT_EQ(count_lines(log(), " WARN  "), 0u);
+    }
+    {
+        // A fourth change in a row: the write goes on with gentler settings.
+        reset_simulated_states();
+        DeviceInfo drive = attach(",media-changed=4,vendor=Other");
+        auto result = run_write_job(request_for(drive), world);
+        ASSERT_TRUE(result) << result.error().text();
+        EXPECT_EQ(stick(0, image.size()), image);
+        EXPECT_EQ(count_lines(log(), " WARN  write at 0 failed ("), 1u);
+        EXPECT_NE(log().find("retrying with IoConfig { no_buffering: true, write_through: false, "
+                             "depth: 1, io_size: 65536 } (was IoConfig { no_buffering: true, "
+                             "write_through: false, depth: 1, io_size: 1048576 })"),
+                  std::string::npos);
+    }
+}
+
+// A fault of the drive or of the image, and how the job must end.
+struct Fault {
+    const char* name;
+    std::string settings;
+    std::function<void(SimulatedWrite&, DriveWorld&, WriteRequest&)> arrange;
+    std::function<std::string()> text;
+    size_t warnings = 0;
+    bool nothing_written = false;
+};
+
+void PrintTo(const Fault& f, std::ostream* os) {
+    *os << f.name;
+}
+
+class SimulatedFault : public SimulatedWrite, public ::testing::WithParamInterface<Fault> {};
+
+TEST_P(SimulatedFault, EndsWithItsTextAndTheHeadStillZero) {
+    const Fault& f = GetParam();
+    DeviceInfo drive = attach(f.settings);
+    WriteRequest request = request_for(drive);
+    if (f.arrange) f.arrange(*this, *world, request);
+    auto result = run_write_job(request, world);
+    ASSERT_FALSE(result);
+    std::string expected = f.text();
+    if (expected.ends_with("…")) {
+        expected.resize(expected.size() - std::string("…").size());
+        EXPECT_TRUE(result.error().text().starts_with(expected)) << result.error().text();
+    } else {
+        EXPECT_EQ(result.error().text(), expected);
+    }
+    EXPECT_TRUE(stick_zero(0, 65536));
+    if (f.nothing_written) {
+        EXPECT_TRUE(stick_zero(0, 16 * MiB)) << "the drive was changed";
+    }
+    EXPECT_EQ(count_lines(log(), " WARN  "), f.warnings) << log();
+}
+
+using SE = platform::SimulatedError;
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, SimulatedFault,
+    ::testing::Values(
+        Fault{"RemovedWhileWriting", ",remove-at=2097152", nullptr,
+              [] { return "device disconnected: " + simulated_text(SE::Removed); }},
+        Fault{"WriteError", ",error=" + std::to_string(kIoErrorCode) + "@2097152", nullptr,
+              [] { return "device write failed: " + os_error(kIoErrorCode).text; },
+              2},  // 64 KiB requests, then buffered, then the error
+        Fault{"MediaChangedOnEveryRequest", ",media-changed=1000",
+              [](SimulatedWrite&, DriveWorld& w, WriteRequest&) { w.probe_does_io = false; },
+              [] { return "device write failed: " + simulated_text(SE::MediaChanged); }, 2},
+        // The test image holds data in its first 512 KiB only.
+        Fault{"SilentlyDroppedWrites", ",drop-writes-at=131072", nullptr,
+              [] { return std::string("device content differs from the image"); }},
+        Fault{"ImageChangedAfterValidation", "",
+              [](SimulatedWrite& t, DriveWorld&, WriteRequest&) {
+                  std::fstream f(t.image_file, std::ios::in | std::ios::out | std::ios::binary);
+                  f.seekp(2 * MiB + 100);
+                  f.put('\x5a');
+                  f.seekp(2 * MiB + 101);
+                  f.put('\xa5');
+              },
+              [] { return std::string("image bytes differ from the signed hash"); }},
+        Fault{"SwappedBeforeWriting", "",
+              [](SimulatedWrite& t, DriveWorld& w, WriteRequest&) {
+                  w.before_identify = [&t](int call) {
+                      if (call == 3) t.set_drives(utf8_of(t.stick_file) + ",serial=SWAPPED");
+                  };
+              },
+              [] { return std::string("refused: expected DeviceIdentity {…"); }, 0, true},
+        Fault{"SwappedBeforeVerifying", "",
+              [](SimulatedWrite& t, DriveWorld& w, WriteRequest&) {
+                  w.before_identify = [&t](int call) {
+                      if (call == 5) t.set_drives(utf8_of(t.stick_file) + ",serial=SWAPPED");
+                  };
+              },
+              [] { return std::string("refused: expected DeviceIdentity {…"); }},
+        Fault{"WriteProtected", ",write-protect", nullptr,
+              [] {
+                  return "drive does not accept writes (nothing was erased): raw write-back of "
+                         "the first 64 KiB: " +
+                         simulated_text(SE::WriteProtected) +
+                         "; filesystem write test: skipped (the drive has no drive letter)";
+              },
+              1, true},  // the engine tries buffered writes once before giving up
+        Fault{"StoppedWhilePreparing", "",
+              [](SimulatedWrite&, DriveWorld&, WriteRequest& r) { *r.stop = true; },
+              [] { return std::string("cancelled"); }, 0, true},
+        Fault{"StoppedWhileWriting", "",
+              [](SimulatedWrite&, DriveWorld& w, WriteRequest& r) {
+                  auto stop = r.stop;
+                  w.wrap_image = [stop](std::unique_ptr<ImageReader> inner) {
+                      return std::make_unique<test::TrippingImage>(std::move(inner), 2 * MiB,
+                                                                   [stop] { *stop = true; });
+                  };
+              },
+              [] { return std::string("cancelled"); }},
+        Fault{"StoppedWhileFlushing", "",
+              [](SimulatedWrite&, DriveWorld& w, WriteRequest& r) {
+                  auto stop = r.stop;
+                  w.before_identify = [stop](int call) {
+                      if (call == 4) *stop = true;
+                  };
+              },
+              [] { return std::string("cancelled"); }},
+        Fault{"StoppedWhileVerifying", "",
+              [](SimulatedWrite&, DriveWorld& w, WriteRequest& r) {
+                  auto stop = r.stop;
+                  w.before_identify = [stop](int call) {
+                      if (call == 5) *stop = true;
+                  };
+              },
+              [] { return std::string("cancelled"); }}),
+    [](const ::testing::TestParamInfo<Fault>& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace sw
+
+#endif  // ORTIVEX_SIMULATED_DRIVES
