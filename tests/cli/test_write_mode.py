@@ -1,11 +1,8 @@
 """--write and --benchmark end to end on simulated USB drives (files), natively
 or under wine: what is written, what is printed, and what is refused.
 
-Two things this build may not have yet make some cases skip with the reason:
-the drive check's write probe (until it is built, the job stops before
-erasing with "not available in this build"), and, under wine, system facts
-that can be determined (wine's volumes do not name their disks, so every
-drive is refused as Undetermined)."""
+Under wine the system facts are made determinable for the development build
+(harness.determinable_facts); without that every drive would be refused."""
 import hashlib
 import json
 import os
@@ -22,7 +19,6 @@ OK_LINE = re.compile(
     r"^OK total=\d+\.\ds write=\d+\.\ds \(\d+\.\d MB/s\) flush=\d+\.\d\ds verify=\d+\.\ds "
     r"\(\d+\.\d MB/s\) digest=([0-9a-f]{64}) eject=(Ok\(\(\)\)|Err\(\".*\"\))$")
 PROGRESS = re.compile(r"^  (Preparing|Writing|Flushing|Verifying|Finishing) \d+\.\d%$")
-NOT_BUILT = "not available in this build"
 PATTERN = bytes([0xAA]) * MiB  # what the drive held before
 
 
@@ -50,23 +46,11 @@ class WriteMode(harness.TempDirTestCase):
             return f.read(n)
 
     def write(self, sims, args, serial="E2E"):
-        env = {"ORTIVEX_SIMULATED_USB": sims}
+        env = {"ORTIVEX_SIMULATED_USB": sims, **harness.determinable_facts()}
         if serial is not None:
             env["ORTIVEX_TEST_USB_SERIAL"] = serial
         result = run(EXE, args, env=env, localappdata=self.tmp, timeout=300)
         return result.returncode, lines(result.stdout)
-
-    def skip_unless_selectable(self, out):
-        """Skips (with the reason) when this build cannot select the drive or
-        cannot get past the write probe; the drive must be unchanged then."""
-        if UNDER_WINE and any("is protected: [Undetermined" in l for l in out):
-            self.skipTest("system facts cannot be determined under wine yet (every drive is "
-                          "refused as Undetermined)")
-        if any(NOT_BUILT in l for l in out):
-            self.assertTrue(out[-1].startswith("FAILED: drive does not accept writes "
-                                               "(nothing was erased): "), out)
-            self.skipTest("probe_writable is not available in this build yet (it comes with "
-                          "the drive check)")
 
     def signed_write(self, settings="", extra=()):
         stick = self.make_stick()
@@ -117,7 +101,6 @@ class WriteMode(harness.TempDirTestCase):
                 ("missing.iso", None)):
             code, out = self.write(sims, ["--enable-destructive-usb-tests", "--write",
                                           host_path(image(name))])
-            self.skip_unless_selectable(out)
             self.assertEqual(code, 1, out)
             self.assertTrue(out[1].startswith("target: disk 4000000000 "), out)
             if expected:
@@ -131,7 +114,6 @@ class WriteMode(harness.TempDirTestCase):
 
     def test_writes_the_signed_sample_and_prints_the_ok_line(self):
         stick, code, out = self.signed_write()
-        self.skip_unless_selectable(out)
         self.assertEqual(code, 0, out)
         size = os.path.getsize(image("signed.iso"))
         self.assertEqual(out[1], f"target: disk {SIM} 'Ortivex Simulated USB' serial='E2E' "
@@ -164,13 +146,11 @@ class WriteMode(harness.TempDirTestCase):
 
     def test_without_verification(self):
         stick, code, out = self.signed_write(extra=["--no-verify"])
-        self.skip_unless_selectable(out)
         self.assertEqual(code, 0, out)
         self.assertIn(" verify=0.0s ", out[-1])
 
     def assert_failed(self, settings, prefix, head_zero=True):
         stick, code, out = self.signed_write(settings)
-        self.skip_unless_selectable(out)
         self.assertEqual(code, 1, out)
         self.assertTrue(out[-1].startswith("FAILED: " + prefix), out[-1])
         if head_zero:
@@ -198,7 +178,6 @@ class WriteMode(harness.TempDirTestCase):
 
     def test_media_changed_within_the_three_reopens(self):
         stick, code, out = self.signed_write(",media-changed=3")
-        self.skip_unless_selectable(out)
         self.assertEqual(code, 0, out)
         self.assertEqual(self.log_text().count("ERROR_MEDIA_CHANGED: reopening the drive"), 3)
 
@@ -215,12 +194,10 @@ class BenchmarkMode(harness.TempDirTestCase):
         with open(stick, "wb") as f:
             f.truncate(8 * MiB)
         env = {"ORTIVEX_SIMULATED_USB": f"{host_path(stick)},serial=BENCH",
-               "ORTIVEX_TEST_USB_SERIAL": "BENCH"}
+               "ORTIVEX_TEST_USB_SERIAL": "BENCH", **harness.determinable_facts()}
         result = run(EXE, ["--enable-destructive-usb-tests", "--benchmark", "--bench-mib", "1"],
                      env=env, localappdata=self.tmp, timeout=300)
         out = lines(result.stdout)
-        if UNDER_WINE and any("is protected: [Undetermined" in l for l in out):
-            self.skipTest("system facts cannot be determined under wine yet")
         self.assertEqual(result.returncode, 0, out)
         self.assertTrue(out[1].startswith("target: disk 4000000000 "), out)
         self.assertRegex(out[2], r"^benchmark: 1 MiB per run, disk 4000000000 \(8388608 bytes\), "
