@@ -58,6 +58,50 @@ std::string pad_left(std::string_view s, size_t width) {
     return out;
 }
 
+std::string debug_quoted(std::string_view s) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out = "\"";
+    for (char c : s) {
+        auto b = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (b < 0x20 || b == 0x7f) {
+            out += "\\u{";
+            if (b >= 0x10) out += digits[b >> 4];
+            out += digits[b & 15];
+            out += '}';
+        } else {
+            out += c;
+        }
+    }
+    return out + '"';
+}
+
+std::string json_quoted(std::string_view s) {
+    std::string out = "\"";
+    for (char c : s) {
+        auto b = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (b < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", b);
+            out += buf;
+        } else {
+            out += c;
+        }
+    }
+    return out + '"';
+}
+
 bool is_ascii_space(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
 }

@@ -63,6 +63,12 @@ std::string shortest_float(double value);
 std::string pad_right(std::string_view s, size_t width);
 std::string pad_left(std::string_view s, size_t width);
 
+// A text in double quotes as a debug rendering shows it: quotes and
+// backslashes escaped, \n \r \t by name, other control bytes as \u{..}.
+std::string debug_quoted(std::string_view s);
+// A JSON string literal (quotes, backslashes and control bytes escaped).
+std::string json_quoted(std::string_view s);
+
 bool is_ascii_space(char c);
 std::string_view trim(std::string_view s);
 std::string ascii_lower(std::string_view s);

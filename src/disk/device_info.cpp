@@ -62,22 +62,12 @@ DeviceIdentity identity_of(const DeviceInfo& drive) {
                           drive.vendor, drive.product,     drive.size};
 }
 
-std::string quoted(std::string_view text) {
-    std::string out = "\"";
-    for (char c : text) {
-        if (c == '\\' || c == '"') out += '\\';
-        out += c;
-    }
-    out += '"';
-    return out;
-}
-
 std::string debug_string(const DeviceIdentity& id) {
     return fmt(
         "DeviceIdentity { number: {}, instance_id: {}, serial: {}, vendor: {}, product: {}, "
         "size: {} }",
-        id.number, quoted(id.instance_id), quoted(id.serial), quoted(id.vendor), quoted(id.product),
-        id.size);
+        id.number, debug_quoted(id.instance_id), debug_quoted(id.serial), debug_quoted(id.vendor),
+        debug_quoted(id.product), id.size);
 }
 
 std::string drive_label(const DeviceInfo& drive) {

@@ -90,10 +90,6 @@ std::string debug_string(const DeviceIdentity& identity);
 // "USB drive" when the drive names nothing).
 std::string drive_label(const DeviceInfo& drive);
 
-// A text in double quotes with backslashes and double quotes escaped, as the
-// debug renderings of identities, facts and refusals write texts.
-std::string quoted(std::string_view text);
-
 // One volume of the machine.
 //
 // On Windows `name` is the volume GUID path (\\?\Volume{…}\), `device` its NT

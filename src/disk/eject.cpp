@@ -18,7 +18,7 @@
 namespace sw {
 
 std::string debug_string(const EjectOutcome& outcome) {
-    return outcome ? std::string("Ok(())") : fmt("Err({})", sw::quoted(outcome.error()));
+    return outcome ? std::string("Ok(())") : fmt("Err({})", debug_quoted(outcome.error()));
 }
 
 Result<void, std::string> eject_answer(uint32_t cr, int32_t veto_type, std::string_view veto_name) {

@@ -26,7 +26,7 @@ bool contains(const std::vector<uint32_t>& list, uint32_t number) {
 
 std::string debug_string(const DiskFact& fact) {
     if (fact) return fmt("Ok({})", number_list(*fact));
-    return fmt("Err({})", quoted(fact.error()));
+    return fmt("Err({})", debug_quoted(fact.error()));
 }
 
 std::string debug_string(const SystemFacts& f) {
@@ -54,7 +54,7 @@ std::string debug_string(const Refusal& r) {
         case Refusal::ContainsImage:
             return "ContainsImage";
         case Refusal::Undetermined:
-            return fmt("Undetermined({})", quoted(r.text));
+            return fmt("Undetermined({})", debug_quoted(r.text));
         case Refusal::NoMedia:
             return "NoMedia";
         case Refusal::TooSmall:

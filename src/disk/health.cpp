@@ -85,7 +85,7 @@ std::string debug_string(const Verdict& verdict) {
         case Verdict::WriteProtected:
             return "WriteProtected";
         case Verdict::Failed:
-            return fmt("Failed({})", sw::quoted(verdict.text));
+            return fmt("Failed({})", debug_quoted(verdict.text));
         case Verdict::Skipped:
             return "Skipped";
     }
@@ -100,9 +100,9 @@ Verdict verdict_of_error(const OsError& error) {
 
 std::string debug_string(const HealthReport& report) {
     return fmt("HealthReport { drive: {}, file_write: {}, read: {}, write: {}, error: {} }",
-               sw::quoted(report.drive), debug_string(report.file_write), debug_string(report.read),
-               debug_string(report.write),
-               report.error ? fmt("Some({})", sw::quoted(*report.error)) : std::string("None"));
+               debug_quoted(report.drive), debug_string(report.file_write),
+               debug_string(report.read), debug_string(report.write),
+               report.error ? fmt("Some({})", debug_quoted(*report.error)) : std::string("None"));
 }
 
 bool is_healthy(const HealthReport& report) {

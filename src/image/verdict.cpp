@@ -4,34 +4,6 @@
 
 namespace sw {
 
-namespace {
-
-// Like a debug string: quotes and backslashes escaped, control bytes as \u{..}.
-std::string quoted(std::string_view s) {
-    std::string out = "\"";
-    for (char c : s) {
-        auto b = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (b < 0x20 || b == 0x7f) {
-            static const char digits[] = "0123456789abcdef";
-            out += "\\u{";
-            if (b >= 0x10) out += digits[b >> 4];
-            out += digits[b & 15];
-            out += '}';
-        } else {
-            out += c;
-        }
-    }
-    out += '"';
-    return out;
-}
-
-}  // namespace
-
 std::string_view kind_name(ValidationError::Kind kind) {
     using K = ValidationError::Kind;
     switch (kind) {
@@ -87,7 +59,7 @@ std::string ValidationError::debug() const {
     switch (kind) {
         case K::Io:
         case K::Malformed:
-            return fmt("{}({})", kind_name(kind), quoted(text));
+            return fmt("{}({})", kind_name(kind), debug_quoted(text));
         case K::SizeMismatch:
             return fmt("SizeMismatch { expected: {}, actual: {} }", expected, actual);
         default:

@@ -24,6 +24,15 @@ TEST(Fmt, FixedAndPadding) {
     EXPECT_EQ(shortest_float(0.1), "0.1");
 }
 
+TEST(Quoting, DebugAndJsonForms) {
+    EXPECT_EQ(debug_quoted("a\"b\\c"), "\"a\\\"b\\\\c\"");
+    EXPECT_EQ(debug_quoted("x\ny\tz\r"), "\"x\\ny\\tz\\r\"");
+    EXPECT_EQ(debug_quoted(std::string("\x01\x1f\x7f", 3)), "\"\\u{1}\\u{1f}\\u{7f}\"");
+    EXPECT_EQ(debug_quoted("\\\\?\\Volume{1}\\"), "\"\\\\\\\\?\\\\Volume{1}\\\\\"");
+    EXPECT_EQ(json_quoted("a\"b\\c\n\x01"), "\"a\\\"b\\\\c\\u000a\\u0001\"");
+    EXPECT_EQ(json_quoted("caf\xC3\xA9"), "\"caf\xC3\xA9\"");
+}
+
 TEST(Text, DecimalParsing) {
     EXPECT_EQ(parse_u64_decimal("+22631"), 22631u);
     EXPECT_EQ(parse_u64_decimal("18446744073709551615"), UINT64_MAX);

@@ -30,26 +30,6 @@ namespace {
 constexpr const char* kUsage =
     "usage: ortivex-mediatool descriptor IMAGE SECRET-KEY [--url URL] [--out FILE]\n";
 
-// A JSON string literal; the manifest is one line of JSON, so only quotes,
-// backslashes and (defensively) control characters need escaping.
-std::string json_string(std::string_view s) {
-    std::string out = "\"";
-    for (char c : s) {
-        auto b = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (b < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", b);
-            out += buf;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
-
 int fail(const std::string& text) {
     std::fprintf(stderr, "descriptor: %s\n", text.c_str());
     return 1;
@@ -99,9 +79,9 @@ int descriptor_command(const std::vector<std::string>& args) {
     Ed25519Signature signature = ed25519_sign(
         *seed, std::span(reinterpret_cast<const uint8_t*>(message.data()), message.size()));
 
-    std::string text = "{\"media_manifest\":" + json_string(manifest_line) + ",\"signature\":\"" +
+    std::string text = "{\"media_manifest\":" + json_quoted(manifest_line) + ",\"signature\":\"" +
                        hex_encode(signature) + "\"";
-    if (url) text += ",\"url\":" + json_string(*url);
+    if (url) text += ",\"url\":" + json_quoted(*url);
     text += "}\n";
 
     // What this build's download job would make of it, on its default base.

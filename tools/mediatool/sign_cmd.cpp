@@ -28,24 +28,6 @@ constexpr const char* kUsage =
     "usage: ortivex-mediatool sign IMAGE SECRET-KEY --version V --build B "
     "--architecture A --channel C --created T\n";
 
-std::string json_string(std::string_view s) {
-    std::string out = "\"";
-    for (char c : s) {
-        auto b = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (b < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", b);
-            out += buf;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
-
 int fail(const std::string& text) {
     std::fprintf(stderr, "sign: %s\n", text.c_str());
     return 1;
@@ -137,9 +119,9 @@ int sign_command(const std::vector<std::string>& args) {
         "{\"product\":\"Ortivex\",\"version\":{},\"build\":{},\"architecture\":{},"
         "\"channel\":{},\"created\":{},\"size\":{},\"sha256\":\"{}\",\"sums_offset\":{},"
         "\"sums_len\":{}}",
-        json_string(fields["version"]), json_string(fields["build"]),
-        json_string(fields["architecture"]), json_string(fields["channel"]),
-        json_string(fields["created"]), image_size, digest_hex, block_offset, kSignatureBlockBytes);
+        json_quoted(fields["version"]), json_quoted(fields["build"]),
+        json_quoted(fields["architecture"]), json_quoted(fields["channel"]),
+        json_quoted(fields["created"]), image_size, digest_hex, block_offset, kSignatureBlockBytes);
     if (auto m = parse_media_manifest(manifest); !m) {
         return fail(fmt("the manifest would be refused: {}", m.error()));
     }
