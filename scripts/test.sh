@@ -12,6 +12,23 @@ JOBS=$(nproc)
 RESULTS=$ROOT/build/test-results
 rm -rf "$RESULTS" && mkdir -p "$RESULTS"
 build_failures=0
+checks_passed=0
+SECONDS=0
+
+# A check outside CTest counts as one test.
+check() {
+    local name=$1
+    shift
+    echo "=== $name"
+    if "$@"; then
+        checks_passed=$((checks_passed + 1))
+    else
+        echo "$name FAILED"
+        build_failures=$((build_failures + 1))
+    fi
+}
+
+check "format" scripts/check-format.sh
 
 # A throw-away wine prefix, reporting Windows 10, with one wineserver kept
 # alive for the whole run (starting one per test costs seconds each).
@@ -48,10 +65,10 @@ wine winecfg -v win10 >/dev/null 2>&1
 wineserver -p
 run_preset windows
 
-echo "=== windows-release: no simulated drives"
-scripts/check-release.sh || build_failures=$((build_failures + 1))
+check "windows-release: vendor settings required, no development code" scripts/check-release.sh
 
-python3 - "$RESULTS" "$build_failures" <<'PY'
+echo "=== finished in $((SECONDS / 60)) min $((SECONDS % 60)) s"
+python3 - "$RESULTS" "$build_failures" "$checks_passed" <<'PY'
 import glob, sys, xml.etree.ElementTree as ET
 passed = failed = 0
 for path in sorted(glob.glob(sys.argv[1] + "/*.xml")):
@@ -64,6 +81,7 @@ for path in sorted(glob.glob(sys.argv[1] + "/*.xml")):
         else:
             passed += 1
 failed += int(sys.argv[2])
+passed += int(sys.argv[3])
 print(f"{passed} passed, {failed} failed")
 sys.exit(1 if failed else 0)
 PY

@@ -56,10 +56,10 @@ struct WriteFinished {
 };
 
 // Each subsystem adds the records it sends as alternatives here.
-using UiMessage = std::variant<std::monostate, ImageInspected, ImageContentChecked,
-                               ReleaseInfoMessage, DownloadFinishedMessage, UpdateNoticeMessage,
-                               DriveScanFinished, DriveCheckFinished, EjectFinished,
-                               WriteEjectStarted, WriteFinished>;
+using UiMessage =
+    std::variant<std::monostate, ImageInspected, ImageContentChecked, ReleaseInfoMessage,
+                 DownloadFinishedMessage, UpdateNoticeMessage, DriveScanFinished,
+                 DriveCheckFinished, EjectFinished, WriteEjectStarted, WriteFinished>;
 
 class MessageSink {
   public:

@@ -11,7 +11,7 @@
 namespace sw::test {
 
 class RecordingSink final : public MessageSink {
-public:
+  public:
     void send(UiMessage message) override {
         std::lock_guard<std::mutex> lock(mutex_);
         messages_.push_back(std::move(message));
@@ -27,7 +27,7 @@ public:
         return messages_;
     }
 
-private:
+  private:
     std::mutex mutex_;
     std::condition_variable cv_;
     std::vector<UiMessage> messages_;
