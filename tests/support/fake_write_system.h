@@ -15,6 +15,7 @@
 
 #include "support/fake_clock.h"
 #include "support/fake_disk.h"
+#include "support/gate.h"
 #include "writer/write_job.h"
 
 namespace sw::test {
@@ -72,26 +73,6 @@ class RecordingLock final : public VolumeLock {
   private:
     std::shared_ptr<EventLog> events_;
     std::string name_;
-};
-
-// A gate that a fake call can wait at (to stand for a call that hangs in the
-// system); opened at the latest when the test's system is destroyed.
-class Gate {
-  public:
-    void wait() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        cv_.wait(lock, [&] { return open_; });
-    }
-    void open() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        open_ = true;
-        cv_.notify_all();
-    }
-
-  private:
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    bool open_ = false;
 };
 
 class FakeWriteSystem final : public WriteSystem {

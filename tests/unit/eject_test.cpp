@@ -14,6 +14,7 @@
 #include "disk/eject_steps.h"
 #include "disk/health.h"
 #include "support/fake_clock.h"
+#include "support/recording_log.h"
 #include "support/recording_sink.h"
 #include "support/temp_dir.h"
 #include "ui/messages.h"
@@ -30,17 +31,7 @@ namespace {
 
 using std::chrono::milliseconds;
 using test::FakeClock;
-
-struct Log {
-    std::vector<std::pair<LogLevel, std::string>> lines;
-    LogSink sink() {
-        return [this](LogLevel l, std::string_view t) { lines.emplace_back(l, std::string(t)); };
-    }
-    size_t count(LogLevel level) const {
-        return static_cast<size_t>(std::count_if(lines.begin(), lines.end(),
-                                                 [&](const auto& l) { return l.first == level; }));
-    }
-};
+using Log = test::RecordingLog;
 
 DeviceInfo stick() {
     DeviceInfo d;

@@ -7,6 +7,7 @@
 
 #include "disk/raw_device.h"
 #include "support/fake_clock.h"
+#include "support/recording_log.h"
 #include "support/fake_disk.h"
 
 namespace sw {
@@ -14,6 +15,7 @@ namespace {
 
 using std::chrono::milliseconds;
 using test::FakeClock;
+using Log = test::RecordingLog;
 using test::FakeDisk;
 
 constexpr size_t MiB = 1 << 20;
@@ -27,19 +29,6 @@ OsError media_changed() {
 OsError removed() {
     return message_error("The device has been removed.", kDisconnected);
 }
-
-struct Log {
-    std::vector<std::pair<LogLevel, std::string>> lines;
-    LogSink sink() {
-        return [this](LogLevel l, std::string_view t) { lines.emplace_back(l, std::string(t)); };
-    }
-    size_t count(LogLevel level) const {
-        size_t n = 0;
-        for (const auto& [l, t] : lines)
-            n += l == level ? 1 : 0;
-        return n;
-    }
-};
 
 std::vector<std::byte> pattern(size_t n, unsigned seed = 1) {
     std::vector<std::byte> b(n);

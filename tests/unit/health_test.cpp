@@ -14,6 +14,8 @@
 #include "disk/health.h"
 #include "disk/health_check.h"
 #include "support/fake_clock.h"
+#include "support/gate.h"
+#include "support/recording_log.h"
 #include "support/fake_disk.h"
 
 namespace sw {
@@ -21,6 +23,8 @@ namespace {
 
 using std::chrono::milliseconds;
 using test::FakeClock;
+using test::Gate;
+using Log = test::RecordingLog;
 using test::FakeDisk;
 
 constexpr uint64_t MiB = 1 << 20;
@@ -31,45 +35,6 @@ OsError io_error() {
 OsError write_protect_error() {
     return message_error("The media is write protected.", kWriteProtected);
 }
-
-struct Log {
-    std::mutex mutex;
-    std::vector<std::pair<LogLevel, std::string>> lines;
-    LogSink sink() {
-        return [this](LogLevel l, std::string_view t) {
-            std::lock_guard<std::mutex> lock(mutex);
-            lines.emplace_back(l, std::string(t));
-        };
-    }
-    std::vector<std::string> at(LogLevel level) {
-        std::lock_guard<std::mutex> lock(mutex);
-        std::vector<std::string> out;
-        for (const auto& [l, t] : lines)
-            if (l == level) out.push_back(t);
-        return out;
-    }
-};
-
-// A gate that a fake call waits at until the test opens it, so that a time
-// limit can run out; opened at the end of every test so that abandoned
-// threads finish.
-class Gate {
-  public:
-    void wait() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        cv_.wait(lock, [&] { return open_; });
-    }
-    void open() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        open_ = true;
-        cv_.notify_all();
-    }
-
-  private:
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    bool open_ = false;
-};
 
 // The calls of the system made by the check, in order, shared with threads.
 struct Calls {
