@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <fstream>
 
+#include "linux/loop_device.h"
 #include "core/text.h"
 #include "disk/drives.h"
 #include "disk/platform_disks.h"
@@ -28,21 +29,8 @@ namespace {
 
 constexpr size_t MiB = 1 << 20;
 namespace fs = std::filesystem;
-
-std::string run(const std::string& command) {
-    std::string out;
-    FILE* p = ::popen((command + " 2>/dev/null").c_str(), "r");
-    if (p == nullptr) return out;
-    char buf[512];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
-        out.append(buf, n);
-    int status = ::pclose(p);
-    if (status != 0) return "";
-    while (!out.empty() && out.back() == '\n')
-        out.pop_back();
-    return out;
-}
+using test::Loop;
+using test::shell;
 
 void make_file(const fs::path& path, uint64_t size) {
     std::ofstream(path, std::ios::binary).close();
@@ -68,30 +56,6 @@ Result<RawDevice, OsError> open_file(const std::string& path, IoConfig config, u
     if (!disk) return unexpected(disk.error());
     return RawDevice(std::move(*disk), 0, 512, size, config, clock);
 }
-
-// A loop device over a file, detached at the end.
-class Loop {
-  public:
-    explicit Loop(const fs::path& file, bool partitions = false) {
-        if (::geteuid() != 0) return;
-        node_ = run(fmt("losetup -f --show {} {}", partitions ? "-P" : "", file.string()));
-    }
-    ~Loop() {
-        if (!node_.empty()) run("losetup -d " + node_);
-    }
-    bool ok() const { return !node_.empty(); }
-    const std::string& node() const { return node_; }
-    std::string name() const { return node_.substr(5); }
-    std::optional<uint32_t> number() const {
-        std::ifstream in("/sys/block/" + name() + "/diskseq");
-        uint64_t n = 0;
-        if (!(in >> n)) return std::nullopt;
-        return static_cast<uint32_t>(n);
-    }
-
-  private:
-    std::string node_;
-};
 
 bool mounted(const fs::path& point) {
     std::ifstream in("/proc/self/mountinfo");
@@ -195,7 +159,7 @@ TEST(LoopDevice, ReadOnlyDeviceAnswersTheWritableQueryAsWriteProtected) {
     auto file = dir / "ro.img";
     make_file(file, 4 * MiB);
     if (::geteuid() != 0) GTEST_SKIP() << "no loop devices here";
-    std::string node = run("losetup -r -f --show " + file.string());
+    std::string node = shell("losetup -r -f --show " + file.string());
     if (node.empty()) GTEST_SKIP() << "no loop devices here";
     std::ifstream seq("/sys/block/" + node.substr(5) + "/diskseq");
     uint32_t number = 0;
@@ -215,7 +179,7 @@ TEST(LoopDevice, ReadOnlyDeviceAnswersTheWritableQueryAsWriteProtected) {
             << device.error().text;
     }
     device = unexpected(OsError{});
-    run("losetup -d " + node);
+    shell("losetup -d " + node);
 }
 
 TEST(LoopDevice, OpeningWithTheHealthCheckSettingsAndATimeLimit) {
@@ -262,7 +226,7 @@ TEST(LoopDevice, MountedVolumeIsLockedAwayAndTheDiskHeld) {
     for (int i = 0; i < 10 && !fs::exists(part); ++i)
         ::usleep(20000);
     if (!fs::exists(part)) part = loop.node();
-    if (run("mkfs.ext4 -q -F " + part + " && echo ok") != "ok")
+    if (shell("mkfs.ext4 -q -F " + part + " && echo ok") != "ok")
         GTEST_SKIP() << "cannot make a file system on the loop partition";
     auto mnt = dir / "mnt";
     fs::create_directories(mnt);
@@ -379,7 +343,7 @@ TEST_F(SimulatedOnLinux, AViewOfTheBackingFileCountsForTheDrive) {
     make_file(file, 32 * MiB);
     Loop loop(file);
     if (!loop.ok()) GTEST_SKIP() << "no loop devices here";
-    if (run("mkfs.ext4 -q -F " + loop.node() + " && echo ok") != "ok")
+    if (shell("mkfs.ext4 -q -F " + loop.node() + " && echo ok") != "ok")
         GTEST_SKIP() << "cannot make a file system";
     auto mnt = dir / "mnt";
     fs::create_directories(mnt);

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <fstream>
 
+#include "linux/loop_device.h"
 #include "core/text.h"
 #include "disk/drives.h"
 #include "disk/health.h"
@@ -27,43 +28,8 @@ namespace sw {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string run(const std::string& command) {
-    std::string out;
-    FILE* p = ::popen((command + " 2>/dev/null").c_str(), "r");
-    if (p == nullptr) return out;
-    char buf[512];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
-        out.append(buf, n);
-    if (::pclose(p) != 0) return "";
-    while (!out.empty() && out.back() == '\n')
-        out.pop_back();
-    return out;
-}
-
-// A loop device over a file, detached at the end.
-class Loop {
-  public:
-    explicit Loop(const fs::path& file) {
-        if (::geteuid() != 0) return;
-        node_ = run("losetup -f --show -P " + file.string());
-    }
-    ~Loop() {
-        if (!node_.empty()) run("losetup -d " + node_);
-    }
-    bool ok() const { return !node_.empty(); }
-    const std::string& node() const { return node_; }
-    std::optional<uint32_t> number() const {
-        std::ifstream in("/sys/block/" + node_.substr(5) + "/diskseq");
-        uint64_t n = 0;
-        if (!(in >> n)) return std::nullopt;
-        return static_cast<uint32_t>(n);
-    }
-
-  private:
-    std::string node_;
-};
+using test::Loop;
+using test::shell;
 
 // A file system ("vfat" or "ext4") in a file, mounted through a loop
 // device; unmounted and detached at the end. Not every kernel has vfat.
@@ -74,8 +40,8 @@ class MountedFs {
         std::ofstream(file, std::ios::binary).close();
         fs::resize_file(file, 32 << 20);
         std::string mkfs = type == "vfat" ? "mkfs.vfat " : "mkfs.ext4 -q -F ";
-        if (run(mkfs + file.string() + " >/dev/null && echo ok") != "ok") return;
-        loop_.emplace(file);
+        if (shell(mkfs + file.string() + " >/dev/null && echo ok") != "ok") return;
+        loop_.emplace(file, true);
         if (!loop_->ok()) return;
         fs::create_directories(point);
         mounted_ = ::mount(loop_->node().c_str(), point.c_str(), type.c_str(), 0, nullptr) == 0;

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <fstream>
 
+#include "linux/loop_device.h"
 #include "core/text.h"
 #include "disk/drives.h"
 #include "disk/simulated/simulated.h"
@@ -23,21 +24,8 @@ namespace sw {
 namespace {
 
 namespace fs = std::filesystem;
+using test::shell;
 constexpr uint64_t MiB = 1 << 20;
-
-std::string shell(const std::string& command) {
-    std::string out;
-    FILE* p = ::popen((command + " 2>/dev/null").c_str(), "r");
-    if (p == nullptr) return out;
-    char buf[256];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
-        out.append(buf, n);
-    if (::pclose(p) != 0) return "";
-    while (!out.empty() && out.back() == '\n')
-        out.pop_back();
-    return out;
-}
 
 class LoopBackedDrive : public ::testing::Test {
   protected:

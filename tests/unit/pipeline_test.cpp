@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "support/random_image.h"
 #include "image/crypto.h"
 #include "support/fake_clock.h"
 #include "support/fake_disk.h"
@@ -22,15 +23,7 @@ using Kind = PipelineError::Kind;
 constexpr size_t MiB = 1 << 20;
 
 std::string random_image(size_t n, uint32_t seed = 7) {
-    std::string s(n, '\0');
-    uint32_t x = seed * 2654435761u + 1;
-    for (size_t i = 0; i < n; ++i) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        s[i] = static_cast<char>(x & 0xFF);
-    }
-    return s;
+    return test::random_image(n, seed);
 }
 
 // SHA-256 of the image with the capture region as zeros.

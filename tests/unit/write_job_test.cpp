@@ -8,6 +8,7 @@
 #include <chrono>
 #include <thread>
 
+#include "support/random_image.h"
 #include "image/crypto.h"
 #include "support/fake_write_system.h"
 #include "support/recording_sink.h"
@@ -24,15 +25,7 @@ constexpr size_t MiB = 1 << 20;
 constexpr uint32_t kDisk = 4000000007u;
 
 std::string random_image(size_t n, uint32_t seed = 11) {
-    std::string s(n, '\0');
-    uint32_t x = seed * 2654435761u + 1;
-    for (size_t i = 0; i < n; ++i) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        s[i] = static_cast<char>(x & 0xFF);
-    }
-    return s;
+    return test::random_image(n, seed);
 }
 
 DeviceInfo stick() {
