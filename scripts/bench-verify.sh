@@ -23,18 +23,7 @@ trap 'rm -rf "$WORK"' EXIT
 export LOCALAPPDATA=$WORK/appdata
 
 # ---- a signed image of MIB MiB ------------------------------------------------
-mkdir -p "$WORK/tree/ortivex" "$WORK/tree/live"
-head -c 4096 /dev/zero >"$WORK/tree/ortivex/MEDIA.SUMS"
-echo '{"version":"24.10.3118"}' >"$WORK/tree/ortivex/manifest.json"
-# Incompressible content, so that nothing can be skipped.
-head -c "$((MIB * 1024 * 1024 - 4 * 1024 * 1024))" /dev/urandom >"$WORK/tree/live/filesystem.squashfs"
-python3 -c "open('$WORK/mbr.bin','wb').write((b'\xfa\xf4'+b'BENCH'*10).ljust(512,b'\0'))"
-mkfs.fat -C "$WORK/efi.img" 2880 >/dev/null
-xorriso -as mkisofs -o "$WORK/bench.iso" -no-pad -R -V ORTIVEX_BENCH -G "$WORK/mbr.bin" \
-    --mbr-force-bootable -append_partition 2 0xef "$WORK/efi.img" "$WORK/tree" 2>/dev/null
-rm -rf "$WORK/tree"
-"$TOOL" sign "$WORK/bench.iso" keys/dev-media-ed25519.secret --version 24.10.3118 \
-    --build 3118 --architecture x86_64 --channel bench --created now >/dev/null
+scripts/make-bench-image.sh "$WORK/bench.iso" "$MIB" "$TOOL"
 SIZE=$(stat -c %s "$WORK/bench.iso")
 
 echo "image: $SIZE bytes ($MIB MiB), signed with the development key"
