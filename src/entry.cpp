@@ -18,9 +18,9 @@ Face choose_face(const std::vector<std::string>& args) {
     return Face::Window;
 }
 
-int run_program(const std::vector<std::string>& args) {
-    if (choose_face(args) == Face::Headless) return run_headless(args);
-    return run_window_face();
+int run_program(const std::vector<std::string>& args, std::shared_ptr<Machine> machine) {
+    if (choose_face(args) == Face::Headless) return run_headless(args, std::move(machine));
+    return run_window_face(std::move(machine));
 }
 
 }  // namespace sw

@@ -1,6 +1,21 @@
+// The composition root: the one place that decides which machine the
+// program runs on. Development builds see simulated USB drives beside the
+// real ones; a release build has no code for them at all.
+#include "core/clock.h"
+#include "disk/disk_system.h"
 #include "entry.h"
+#include "machine/machine.h"
 #include "platform/system.h"
 
+#ifdef ORTIVEX_SIMULATED_DRIVES
+#include "disk/simulated/simulated_disks.h"
+#endif
+
 int main(int argc, char** argv) {
-    return sw::run_program(sw::platform::command_line_args(argc, argv));
+    std::shared_ptr<sw::DiskSystem> disks = sw::platform_disk_system(sw::real_clock());
+#ifdef ORTIVEX_SIMULATED_DRIVES
+    disks = sw::with_simulated_drives(std::move(disks));
+#endif
+    return sw::run_program(sw::platform::command_line_args(argc, argv),
+                           sw::platform_machine(std::move(disks)));
 }

@@ -156,8 +156,8 @@ int run_benchmark_with(const DeviceInfo& drive, uint64_t requested_mib, WriteSys
     return kExitOk;
 }
 
-int run_benchmark(const DeviceInfo& drive, uint64_t requested_mib) {
-    auto system = machine_write_system();
+int run_benchmark(const MachinePtr& machine, const DeviceInfo& drive, uint64_t requested_mib) {
+    auto system = machine_write_system(machine);
     BenchmarkHooks hooks;
     hooks.out = emit;
     hooks.cpu_seconds = platform::process_cpu_seconds;

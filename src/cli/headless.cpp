@@ -88,18 +88,22 @@ int dispatch(const std::vector<std::string>& args, const std::optional<std::stri
     return kExitRefused;
 }
 
-HeadlessModes product_modes() {
+HeadlessModes product_modes(std::shared_ptr<Machine> machine) {
     return HeadlessModes{
-        .list_drives = list_drives_mode,
-        .verify_image = verify_image_mode,
-        .health = health_mode,
-        .select_test_drive = select_test_drive,
-        .write = write_mode,
-        .benchmark = run_benchmark,
+        .list_drives = [machine] { return list_drives_mode(machine); },
+        .verify_image =
+            [machine](const std::string& path) { return verify_image_mode(machine, path); },
+        .health = [machine] { return health_mode(machine); },
+        .select_test_drive =
+            [machine](const std::string& serial) { return select_test_drive(machine, serial); },
+        .write = [machine](const DeviceInfo& drive, const std::string& path,
+                           bool verify) { return write_mode(machine, drive, path, verify); },
+        .benchmark = [machine](const DeviceInfo& drive,
+                               uint64_t mib) { return run_benchmark(machine, drive, mib); },
     };
 }
 
-int run_headless(const std::vector<std::string>& args) {
+int run_headless(const std::vector<std::string>& args, std::shared_ptr<Machine> machine) {
     platform::attach_parent_console();
     auto dir = log_directory();
     if (dir) {
@@ -110,7 +114,8 @@ int run_headless(const std::vector<std::string>& args) {
     }
     emit(fmt("Ortivex Stickwright {} (headless) on {}", version_text(),
              platform::system_description()));
-    int code = dispatch(args, platform::env_var("ORTIVEX_TEST_USB_SERIAL"), product_modes(), emit);
+    int code = dispatch(args, platform::env_var("ORTIVEX_TEST_USB_SERIAL"),
+                        product_modes(std::move(machine)), emit);
     std::lock_guard<std::mutex> lock(g_out_mutex);
     if (g_transcript.is_open()) g_transcript.close();
     return code;

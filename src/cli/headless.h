@@ -3,12 +3,14 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "disk/device_info.h"
+#include "machine/machine.h"
 
 namespace sw {
 
@@ -35,8 +37,8 @@ struct HeadlessModes {
     std::function<int(const DeviceInfo& drive, uint64_t mib)> benchmark;
 };
 
-// The modes of this build.
-HeadlessModes product_modes();
+// The modes of this build, on `machine`.
+HeadlessModes product_modes(std::shared_ptr<Machine> machine);
 
 // The dispatch rules, first match decides. `serial` is the value of
 // ORTIVEX_TEST_USB_SERIAL (absent when unset or not valid text).
@@ -48,6 +50,6 @@ int dispatch(const std::vector<std::string>& args, const std::optional<std::stri
 uint64_t bench_mib(const std::vector<std::string>& args);
 
 // Console, log, transcript, banner, then dispatch. Returns the exit code.
-int run_headless(const std::vector<std::string>& args);
+int run_headless(const std::vector<std::string>& args, std::shared_ptr<Machine> machine);
 
 }  // namespace sw

@@ -7,14 +7,15 @@
 
 namespace sw {
 
-int health_mode() {
+int health_mode(const MachinePtr& machine) {
     // Unlike the destructive modes, an unset variable is not refused here:
     // it selects the one drive whose serial is empty, if there is exactly one.
-    auto drive = select_test_drive(platform::env_var("ORTIVEX_TEST_USB_SERIAL").value_or(""));
+    auto drive =
+        select_test_drive(machine, platform::env_var("ORTIVEX_TEST_USB_SERIAL").value_or(""));
     if (!drive) return kExitNoTestDrive;
-    Clock& clock = real_clock();
+    Clock& clock = machine->clock();
     auto start = clock.now();
-    HealthReport report = check_health(*drive);
+    HealthReport report = check_health(machine->disks(), *drive);
     double seconds = elapsed_seconds(start, clock.now());
     bool healthy = is_healthy(report);
     emit(fmt("health ({} s): healthy={} {}", fixed(seconds, 1), healthy, debug_string(report)));

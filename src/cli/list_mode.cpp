@@ -6,13 +6,13 @@
 
 namespace sw {
 
-int list_drives_mode() {
-    auto drives = list_drives();
+int list_drives_mode(const MachinePtr& machine) {
+    auto drives = list_drives(machine->disks());
     if (!drives) {
         emit(fmt("enumeration failed: {}", drives.error().text));
         return kExitFailed;
     }
-    SystemFacts facts = gather_system_facts(std::nullopt);
+    SystemFacts facts = gather_system_facts(machine->disks(), std::nullopt);
     emit(fmt("facts: {}", debug_string(facts)));
     for (const auto& drive : *drives)
         emit(drive_line(drive, refusals_for(drive, facts, std::nullopt)));

@@ -5,10 +5,10 @@
 
 namespace sw {
 
-std::optional<DeviceInfo> select_test_drive(const std::string& serial) {
-    auto drives = list_drives();
+std::optional<DeviceInfo> select_test_drive(const MachinePtr& machine, const std::string& serial) {
+    auto drives = list_drives(machine->disks());
     if (!drives) return std::nullopt;
-    SystemFacts facts = gather_system_facts(std::nullopt);
+    SystemFacts facts = gather_system_facts(machine->disks(), std::nullopt);
 
     std::vector<const DeviceInfo*> matching;
     for (const auto& d : *drives)

@@ -12,13 +12,13 @@
 
 namespace sw {
 
-int verify_image_mode(const std::string& image_path) {
-    auto image = open_image_file(image_path);
+int verify_image_mode(const MachinePtr& machine, const std::string& image_path) {
+    auto image = machine->open_image(image_path);
     if (!image) {
         emit(fmt("open failed: {}", image.error()));
         return kExitFailed;
     }
-    Clock& clock = real_clock();
+    Clock& clock = machine->clock();
     auto started = clock.now();
     auto inspection = inspect_image(**image);
     double inspect_seconds = elapsed_seconds(started, clock.now());

@@ -8,7 +8,7 @@
 #include "cli/modes.h"
 #include "cli/progress_reporter.h"
 #include "core/text.h"
-#include "core/thread.h"
+#include "runtime/thread.h"
 #include "hex/hex.h"
 #include "image/hashing.h"
 #include "image/validation.h"
@@ -84,8 +84,9 @@ int write_mode_with(const DeviceInfo& drive, const std::string& image_path, bool
     return kExitOk;
 }
 
-int write_mode(const DeviceInfo& drive, const std::string& image_path, bool verify) {
-    return write_mode_with(drive, image_path, verify, machine_write_system(),
+int write_mode(const MachinePtr& machine, const DeviceInfo& drive, const std::string& image_path,
+               bool verify) {
+    return write_mode_with(drive, image_path, verify, machine_write_system(machine),
                            WriteModeOutput{emit, print_line});
 }
 

@@ -1,6 +1,8 @@
-// The drives of this machine: what the rest of the program calls to list
-// disks, re-identify the chosen one, learn where the running system lives,
-// take a disk's volumes away and open it raw.
+// The drives of this machine: listing disks, re-identifying the chosen one,
+// learning where the running system lives and taking a disk's volumes away,
+// all through the DiskSystem seam. The rules take the system by shared
+// ownership because a step that runs out of time is abandoned on its own
+// thread, which then still holds it.
 //
 // Disk numbers. On Windows a disk's number is the system's own (the N of
 // \\.\PhysicalDriveN). On Linux it is the kernel's disk sequence number
@@ -12,61 +14,45 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "core/clock.h"
 #include "core/os_error.h"
 #include "core/result.h"
 #include "disk/device_info.h"
+#include "disk/disk_system.h"
 #include "disk/facts.h"
 #include "disk/raw_device.h"
 
 namespace sw {
 
-// The disk walk: every present disk, sorted by number, without letters and
-// speeds. Fails only when the walk cannot start; disks that do not answer
-// are left out.
-Result<std::vector<DeviceInfo>, OsError> enumerate_disks();
-
-// Every volume of the machine with the disks it rests on. Fails only when
-// the volume search cannot start.
-Result<std::vector<VolumeInfo>, OsError> enumerate_volumes();
+using Disks = std::shared_ptr<DiskSystem>;
 
 // The disks with their letters and, for USB disks, their speed. A failing
 // volume search only leaves the letters empty.
-Result<std::vector<DeviceInfo>, OsError> list_drives();
+Result<std::vector<DeviceInfo>, OsError> list_drives(const Disks& disks);
 
 // The disk that now carries the expected number, if it is still the same
 // drive (see identify_drive_with for the texts). Waits at most 30 s.
-Result<DeviceInfo, std::string> identify_drive(const DeviceIdentity& expected);
+Result<DeviceInfo, std::string> identify_drive(const Disks& disks, const DeviceIdentity& expected);
 
 // Where the running system lives, with the selected image if any. Never
 // fails as a whole: what cannot be learned is a reason in its fact.
-SystemFacts gather_system_facts(const std::optional<std::string>& image_path);
-
-// The disks holding `path` (Windows: through the volume that holds it;
-// Linux: through the block device of its file system).
-DiskFact disks_of_path(const std::vector<VolumeInfo>& volumes, const std::string& path);
-
-// Opens disk `number` for raw transfers with `config` (depth clamped to
-// 1..16). `sector` is the disk's logical sector size, `size` its size.
-Result<RawDevice, OsError> open_raw(uint32_t number, uint32_t sector, uint64_t size,
-                                    const IoConfig& config, Clock& clock = real_clock());
+SystemFacts gather_system_facts(const Disks& disks, const std::optional<std::string>& image_path);
 
 // open_raw with the health-check configuration on a thread named "opening
 // the drive", waiting at most 30 s; the error is the OS error's text or the
 // time-limit text.
-Result<RawDevice, std::string> open_raw_with_time_limit(uint32_t number, uint32_t sector,
-                                                        uint64_t size, Clock& clock = real_clock());
+Result<RawDevice, std::string> open_raw_with_time_limit(const Disks& disks, uint32_t number,
+                                                        uint32_t sector, uint64_t size);
 
 // Takes the volumes of disk `number` away from the system for one job (see
 // lock_and_dismount_with); on Linux the disk is then also held open
 // exclusively, so that nothing mounts it again while the job runs.
-Result<LockedVolumes, OsError> lock_and_dismount(uint32_t number,
+Result<LockedVolumes, OsError> lock_and_dismount(const Disks& disks, uint32_t number,
                                                  const std::vector<VolumeInfo>& volumes,
-                                                 const LockProgress& progress,
-                                                 Clock& clock = real_clock());
+                                                 const LockProgress& progress);
 
 }  // namespace sw

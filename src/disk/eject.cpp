@@ -3,17 +3,10 @@
 #include <algorithm>
 
 #include "core/text.h"
-#include "core/thread.h"
+#include "runtime/thread.h"
 #include "disk/drives.h"
 #include "disk/eject_steps.h"
-#include "disk/platform_health.h"
 #include "logging/logger.h"
-#include "ui/messages.h"
-
-#ifdef ORTIVEX_SIMULATED_DRIVES
-#include "disk/simulated/sim_eject.h"
-#include "disk/simulated/simulated.h"
-#endif
 
 namespace sw {
 
@@ -126,35 +119,27 @@ Result<void, std::string> linux_request_eject(LinuxEjectOps& ops, const DeviceIn
 
 // --- What the rest of the program calls ----------------------------------------
 
-EjectOutcome eject_drive(const DeviceInfo& drive) {
-#ifdef ORTIVEX_SIMULATED_DRIVES
-    if (is_simulated_number(drive.number)) {
-        auto system = simulated::eject_system();
-        return eject_drive_with(drive, *system, real_clock(), run_log());
-    }
-#endif
-    auto system = platform::eject_system();
-    return eject_drive_with(drive, *system, real_clock(), run_log());
+EjectOutcome eject_drive(const Disks& disks, const DeviceInfo& drive) {
+    auto system = disks->eject_system(drive.number);
+    return eject_drive_with(drive, *system, disks->clock(), run_log());
 }
 
-void eject_on_request(const DeviceInfo& drive, MessageSink& sink) {
-    spawn_thread([drive, &sink] {
-        EjectOutcome outcome = eject_drive(drive);
-        Logger::write(LogLevel::Info,
-                      fmt("eject requested by the operator: {}", debug_string(outcome)));
-        sink.send(EjectFinished{std::move(outcome)});
-    }).detach();
+EjectOutcome eject_on_request(const Disks& disks, const DeviceInfo& drive) {
+    EjectOutcome outcome = eject_drive(disks, drive);
+    Logger::write(LogLevel::Info,
+                  fmt("eject requested by the operator: {}", debug_string(outcome)));
+    return outcome;
 }
 
-void refresh_drives(const std::optional<std::string>& image_path, MessageSink& sink) {
+DriveScan scan_drives(const Disks& disks, const std::optional<std::string>& image_path) {
     DriveScan scan;
-    if (auto drives = list_drives()) {
+    if (auto drives = list_drives(disks)) {
         scan.drives = std::move(*drives);
     } else {
         Logger::write(LogLevel::Error, fmt("disk enumeration failed: {}", drives.error().text));
     }
-    scan.facts = gather_system_facts(image_path);
-    sink.send(DriveScanFinished{std::move(scan)});
+    scan.facts = gather_system_facts(disks, image_path);
+    return scan;
 }
 
 }  // namespace sw

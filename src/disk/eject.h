@@ -2,6 +2,7 @@
 // and go.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,7 +13,7 @@
 
 namespace sw {
 
-class MessageSink;
+class DiskSystem;
 
 // Success, or why the drive could not be ejected.
 using EjectOutcome = Result<void, std::string>;
@@ -21,19 +22,18 @@ std::string debug_string(const EjectOutcome& outcome);
 
 // Re-identifies the drive and asks the system to eject it (up to three
 // attempts); when that fails, asks the system to re-read the disk's layout.
-EjectOutcome eject_drive(const DeviceInfo& drive);
+EjectOutcome eject_drive(const std::shared_ptr<DiskSystem>& disks, const DeviceInfo& drive);
 
-// eject_drive on a worker thread of its own; logs the outcome and sends it to
-// the window.
-void eject_on_request(const DeviceInfo& drive, MessageSink& sink);
+// The operator's eject: eject_drive, with the outcome logged.
+EjectOutcome eject_on_request(const std::shared_ptr<DiskSystem>& disks, const DeviceInfo& drive);
 
 // One drive scan: the drive list and the system facts gathered right after it.
 struct DriveScan {
     std::vector<DeviceInfo> drives;
     SystemFacts facts;
 };
-// Lists the drives, gathers the facts (with the selected image) and sends
-// the result to the window.
-void refresh_drives(const std::optional<std::string>& image_path, MessageSink& sink);
+// Lists the drives and gathers the facts (with the selected image).
+DriveScan scan_drives(const std::shared_ptr<DiskSystem>& disks,
+                      const std::optional<std::string>& image_path);
 
 }  // namespace sw

@@ -5,12 +5,10 @@
 #include <vector>
 
 #include "core/text.h"
-#include "core/thread.h"
+#include "runtime/thread.h"
 #include "disk/drives.h"
 #include "disk/health_check.h"
-#include "disk/platform_health.h"
 #include "logging/logger.h"
-#include "ui/messages.h"
 
 namespace sw {
 
@@ -50,25 +48,31 @@ Verdict at_byte(uint64_t offset, Verdict verdict) {
 
 class SystemHealth final : public HealthSystem {
   public:
+    explicit SystemHealth(Disks disks) : disks_(std::move(disks)) {}
     Result<DeviceInfo, std::string> identify(const DeviceIdentity& expected) override {
-        return identify_drive(expected);
+        return identify_drive(disks_, expected);
     }
-    SystemFacts facts() override { return gather_system_facts(std::nullopt); }
+    SystemFacts facts() override { return gather_system_facts(disks_, std::nullopt); }
     std::vector<FileTestTarget> file_test_targets(const DeviceInfo& drive) override {
-        return platform::file_test_targets(drive);
+        return disks_->file_test_targets(drive);
     }
     std::optional<std::string> file_system_name(const FileTestTarget& target) override {
-        return platform::file_system_name(target);
+        return disks_->file_system_name(target);
     }
-    std::shared_ptr<FileOps> file_ops() override { return platform::file_ops(); }
-    Result<std::vector<VolumeInfo>, OsError> volumes() override { return enumerate_volumes(); }
+    std::shared_ptr<FileOps> file_ops() override { return disks_->file_ops(); }
+    Result<std::vector<VolumeInfo>, OsError> volumes() override {
+        return disks_->enumerate_volumes();
+    }
     Result<LockedVolumes, OsError> lock(uint32_t number,
                                         const std::vector<VolumeInfo>& volumes) override {
-        return lock_and_dismount(number, volumes, [](LockStep, std::string_view) {});
+        return lock_and_dismount(disks_, number, volumes, [](LockStep, std::string_view) {});
     }
     Result<RawDevice, OsError> open(uint32_t number, uint32_t sector, uint64_t size) override {
-        return open_raw(number, sector, size, health_check_config());
+        return disks_->open_raw(number, sector, size, health_check_config());
     }
+
+  private:
+    Disks disks_;
 };
 
 }  // namespace
@@ -379,29 +383,27 @@ HealthReport check_health_with(const DeviceInfo& drive, std::shared_ptr<HealthSy
 
 // --- What the rest of the program calls ---------------------------------------------
 
-std::shared_ptr<HealthSystem> system_health() {
-    return std::make_shared<SystemHealth>();
+std::shared_ptr<HealthSystem> system_health(Disks disks) {
+    return std::make_shared<SystemHealth>(std::move(disks));
 }
 
-HealthReport check_health(const DeviceInfo& drive) {
-    return check_health_with(drive, system_health(), real_clock(), run_log());
+HealthReport check_health(const Disks& disks, const DeviceInfo& drive) {
+    return check_health_with(drive, system_health(disks), disks->clock(), run_log());
 }
 
-Result<WriteProbeTimes, WriteProbeFailure> probe_writable(RawDevice& device) {
-    return probe_writable_with(device, real_clock(), run_log());
+HealthReport check_health_logged(const Disks& disks, const DeviceInfo& drive) {
+    HealthReport report = check_health(disks, drive);
+    Logger::write(LogLevel::Info,
+                  fmt("health check of disk {}: {}", drive.number, debug_string(report)));
+    return report;
 }
 
-std::string filesystem_diagnosis(std::optional<char> letter) {
-    return filesystem_diagnosis_with(letter, platform::file_ops(), real_clock());
+Result<WriteProbeTimes, WriteProbeFailure> probe_writable(const Disks& disks, RawDevice& device) {
+    return probe_writable_with(device, disks->clock(), run_log());
 }
 
-void check_health_on_request(const DeviceInfo& drive, MessageSink& sink) {
-    spawn_thread([drive, &sink] {
-        HealthReport report = check_health(drive);
-        Logger::write(LogLevel::Info,
-                      fmt("health check of disk {}: {}", drive.number, debug_string(report)));
-        sink.send(DriveCheckFinished{drive.number, std::move(report)});
-    }).detach();
+std::string filesystem_diagnosis(const Disks& disks, std::optional<char> letter) {
+    return filesystem_diagnosis_with(letter, disks->file_ops(), disks->clock());
 }
 
 }  // namespace sw

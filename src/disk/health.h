@@ -15,7 +15,7 @@
 
 namespace sw {
 
-class MessageSink;
+class DiskSystem;
 
 // The outcome of one test.
 struct Verdict {
@@ -48,11 +48,10 @@ std::string debug_string(const HealthReport& report);
 bool is_healthy(const HealthReport& report);
 
 // The whole check of one listed drive (with its letters). Never fails as a whole.
-HealthReport check_health(const DeviceInfo& drive);
+HealthReport check_health(const std::shared_ptr<DiskSystem>& disks, const DeviceInfo& drive);
 
-// The window's "Check drive": check_health on a worker thread of its own,
-// which logs the report and sends it to the window (DriveCheckFinished).
-void check_health_on_request(const DeviceInfo& drive, MessageSink& sink);
+// The window's "Check drive": check_health, with the report logged.
+HealthReport check_health_logged(const std::shared_ptr<DiskSystem>& disks, const DeviceInfo& drive);
 
 // The write-acceptance probe: read the first 64 KiB and write the same bytes back.
 struct WriteProbeTimes {
@@ -63,9 +62,11 @@ struct WriteProbeFailure {
     std::string step;  // "writable query", "raw read of the first 64 KiB", …
     OsError error;
 };
-Result<WriteProbeTimes, WriteProbeFailure> probe_writable(RawDevice& device);
+Result<WriteProbeTimes, WriteProbeFailure> probe_writable(const std::shared_ptr<DiskSystem>& disks,
+                                                          RawDevice& device);
 
 // Whether the system can still write files to the drive: one line of text.
-std::string filesystem_diagnosis(std::optional<char> letter);
+std::string filesystem_diagnosis(const std::shared_ptr<DiskSystem>& disks,
+                                 std::optional<char> letter);
 
 }  // namespace sw

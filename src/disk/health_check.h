@@ -121,8 +121,8 @@ class HealthSystem {
     virtual Result<RawDevice, OsError> open(uint32_t number, uint32_t sector, uint64_t size) = 0;
 };
 
-// The system's own answers: the drive layer of this build.
-std::shared_ptr<HealthSystem> system_health();
+// The answers of the drive seam.
+std::shared_ptr<HealthSystem> system_health(std::shared_ptr<DiskSystem> disks);
 
 HealthReport check_health_with(const DeviceInfo& drive, std::shared_ptr<HealthSystem> system,
                                Clock& clock, const LogSink& log);

@@ -3,7 +3,7 @@
 #include <optional>
 
 #include "core/text.h"
-#include "core/thread.h"
+#include "runtime/thread.h"
 
 namespace sw {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "core/text.h"
-#include "core/thread.h"
+#include "runtime/thread.h"
 #include "hex/hex.h"
 #include "http/client.h"
 #include "logging/logger.h"

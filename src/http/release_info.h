@@ -1,4 +1,5 @@
-// What the download subsystem tells the window (records of UiMessage).
+// What the download subsystem reports: the checked release, the download's
+// end and the update notice.
 #pragma once
 
 #include <filesystem>

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "core/thread.h"
+#include "runtime/thread.h"
 
 namespace sw {
 

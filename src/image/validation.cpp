@@ -4,10 +4,9 @@
 
 #include "core/clock.h"
 #include "core/text.h"
-#include "core/thread.h"
+#include "runtime/thread.h"
 #include "hex/hex.h"
 #include "logging/logger.h"
-#include "ui/messages.h"
 
 namespace sw {
 
@@ -97,15 +96,14 @@ std::string inspection_summary(const ImageInspection& inspection) {
                inspection.boot_flags.mbr_boot_code);
 }
 
-void run_validation(const ValidationRequest& request, MessageSink& sink,
+void run_validation(const ValidationRequest& request, const ValidationReporter& report,
                     ValidationProgress& progress, const std::atomic<bool>& cancel) {
     progress.done.store(0);
     progress.total.store(0);
     auto refuse = [&](ValidationError error) {
         Logger::write(LogLevel::Info,
                       fmt("image {}: {}", request.path, fmt("refused: {}", error.message())));
-        sink.send(
-            ImageInspected{request.request_number, request.path, unexpected(std::move(error))});
+        report(ImageInspected{request.request_number, request.path, unexpected(std::move(error))});
     };
 
     auto image = open_image_file(request.path);
@@ -124,12 +122,12 @@ void run_validation(const ValidationRequest& request, MessageSink& sink,
     const std::string expected_sha = is_signed ? inspection->manifest->sha256 : std::string();
     const ImageInspection* facts = &*inspection;
     // The window gets its own copy; the content check below still needs the facts.
-    sink.send(ImageInspected{request.request_number, request.path, *inspection});
+    report(ImageInspected{request.request_number, request.path, *inspection});
     if (!is_signed) return;
 
     if (request.download_digest && hex_encode(*request.download_digest) == expected_sha) {
         Logger::write(LogLevel::Info, "image content already verified during download");
-        sink.send(ImageContentChecked{request.request_number, request.path, {}});
+        report(ImageContentChecked{request.request_number, request.path, {}});
         return;
     }
 
@@ -141,15 +139,15 @@ void run_validation(const ValidationRequest& request, MessageSink& sink,
     Logger::write(LogLevel::Info,
                   fmt("image content check: {} in {}s",
                       result ? std::string("ok") : result.error().message(), fixed(seconds, 1)));
-    sink.send(ImageContentChecked{request.request_number, request.path, std::move(result)});
+    report(ImageContentChecked{request.request_number, request.path, std::move(result)});
 }
 
-std::thread start_validation(ValidationRequest request, MessageSink& sink,
+std::thread start_validation(ValidationRequest request, ValidationReporter report,
                              std::shared_ptr<ValidationProgress> progress,
                              std::shared_ptr<const std::atomic<bool>> cancel) {
     return spawn_thread(
-        [request = std::move(request), &sink, progress = std::move(progress),
-         cancel = std::move(cancel)] { run_validation(request, sink, *progress, *cancel); });
+        [request = std::move(request), report = std::move(report), progress = std::move(progress),
+         cancel = std::move(cancel)] { run_validation(request, report, *progress, *cancel); });
 }
 
 }  // namespace sw

@@ -7,11 +7,13 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <variant>
 #include <vector>
 
 #include "core/result.h"
@@ -23,8 +25,6 @@
 #include "image/verdict.h"
 
 namespace sw {
-
-class MessageSink;
 
 struct SignatureLocation {
     uint64_t offset = 0;
@@ -77,16 +77,35 @@ struct ValidationRequest {
     std::optional<Sha256Digest> download_digest;
 };
 
+// The validation worker's first report: the inspection's verdict.
+struct ImageInspected {
+    uint64_t request_number = 0;
+    std::string path;
+    Result<ImageInspection, ValidationError> result;
+};
+
+// The validation worker's second report, for signed images only: the content check.
+struct ImageContentChecked {
+    uint64_t request_number = 0;
+    std::string path;
+    Result<void, ValidationError> result;
+};
+
+using ValidationReport = std::variant<ImageInspected, ImageContentChecked>;
+// Called on the worker's thread; whatever it reaches it must own a share of,
+// since the worker may outlive the one who started it.
+using ValidationReporter = std::function<void(ValidationReport)>;
+
 // The worker, on a thread of its own: opens the image, inspects it, reports
 // the inspection, and for a signed image checks the content (unless the
 // download digest already matches) and reports that. Writes only `progress`,
-// reads only `cancel`. The caller owns the thread (join or detach).
-std::thread start_validation(ValidationRequest request, MessageSink& sink,
+// reads only `cancel`. The caller owns the thread.
+std::thread start_validation(ValidationRequest request, ValidationReporter report,
                              std::shared_ptr<ValidationProgress> progress,
                              std::shared_ptr<const std::atomic<bool>> cancel);
 
 // The worker's body, on the calling thread (tests, and the thread above).
-void run_validation(const ValidationRequest& request, MessageSink& sink,
+void run_validation(const ValidationRequest& request, const ValidationReporter& report,
                     ValidationProgress& progress, const std::atomic<bool>& cancel);
 
 }  // namespace sw

@@ -1,6 +1,8 @@
-// Workers report to the window by sending one UiMessage each through a
-// MessageSink; the window drains them in order on its own thread. Progress is
-// not sent this way: workers publish it in shared records of atomic fields.
+// What workers report to the window. Each worker reports through a callback
+// of its own result type (declared beside the worker); the window wraps each
+// report in one UiMessage, queues it and drains the queue in order on its own
+// thread. Progress is not sent this way: workers publish it in shared records
+// of atomic fields.
 #pragma once
 
 #include <cstdint>
@@ -10,25 +12,11 @@
 #include "core/result.h"
 #include "disk/eject.h"
 #include "disk/health.h"
-#include "image/validation.h"
 #include "http/release_info.h"
+#include "image/validation.h"
 #include "writer/job_types.h"
 
 namespace sw {
-
-// The validation worker's first report: the inspection's verdict.
-struct ImageInspected {
-    uint64_t request_number = 0;
-    std::string path;
-    Result<ImageInspection, ValidationError> result;
-};
-
-// The validation worker's second report, for signed images only: the content check.
-struct ImageContentChecked {
-    uint64_t request_number = 0;
-    std::string path;
-    Result<void, ValidationError> result;
-};
 
 // A drive scan's result: the drive list and the system facts gathered right
 // after it.
@@ -55,7 +43,6 @@ struct WriteFinished {
     WriteResult result;
 };
 
-// Each subsystem adds the records it sends as alternatives here.
 using UiMessage =
     std::variant<std::monostate, ImageInspected, ImageContentChecked, ReleaseInfoMessage,
                  DownloadFinishedMessage, UpdateNoticeMessage, DriveScanFinished,

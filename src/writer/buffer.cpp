@@ -4,7 +4,7 @@
 #include <new>
 
 #include "core/text.h"
-#include "core/thread.h"
+#include "runtime/thread.h"
 
 namespace sw {
 

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -21,7 +22,6 @@
 
 namespace sw {
 
-class MessageSink;
 struct ImageInspection;
 
 // The facts of a validated image that the job needs.
@@ -51,7 +51,9 @@ struct WriteRequest {
     // Shared with the observers.
     std::shared_ptr<WriteProgress> progress = std::make_shared<WriteProgress>();
     std::shared_ptr<std::atomic<bool>> stop = std::make_shared<std::atomic<bool>>(false);
-    MessageSink* sink = nullptr;  // the window's; none headless
+    // Called on the job's thread right before it ejects the drive (only when
+    // it was asked to eject); none headless.
+    std::function<void()> eject_started;
 };
 
 struct WriteReport {

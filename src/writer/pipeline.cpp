@@ -4,7 +4,7 @@
 #include <thread>
 
 #include "core/text.h"
-#include "core/thread.h"
+#include "runtime/thread.h"
 #include "writer/buffer.h"
 #include "writer/verification.h"
 

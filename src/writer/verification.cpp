@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <thread>
 
-#include "core/thread.h"
+#include "runtime/thread.h"
 #include "writer/buffer.h"
 
 namespace sw {

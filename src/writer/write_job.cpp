@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "core/text.h"
-#include "core/thread.h"
+#include "runtime/thread.h"
 #include "image/validation.h"
 #include "platform/process.h"
 
@@ -257,7 +257,7 @@ WriteResult Job::run() {
         // open or locked, so the device and the volume locks go first.
         device.reset();
         locked.reset();
-        if (request_.sink != nullptr) request_.sink->send(WriteEjectStarted{});
+        if (request_.eject_started) request_.eject_started();
         report.eject = sys.eject_drive(chosen);
     }
     return report;
@@ -268,10 +268,6 @@ WriteResult Job::run() {
 WriteResult run_write_job(const WriteRequest& request, std::shared_ptr<WriteSystem> system) {
     Job job(request, std::move(system));
     return job.run();
-}
-
-WriteResult run_write_job(const WriteRequest& request) {
-    return run_write_job(request, machine_write_system());
 }
 
 std::string outcome_line(const WriteRequest& request, const WriteResult& result) {
@@ -312,7 +308,7 @@ void run_heartbeat(const WriteProgress& progress, HeartbeatSignal& signal, Write
     }
 }
 
-void run_job_thread(const WriteRequest& request, MessageSink& sink,
+void run_job_thread(const WriteRequest& request, const WriteFinishedReporter& finished,
                     std::shared_ptr<WriteSystem> system) {
     platform::keep_system_awake(true);
     HeartbeatSignal signal;
@@ -326,13 +322,14 @@ void run_job_thread(const WriteRequest& request, MessageSink& sink,
     } else {
         system->log(LogLevel::Error, outcome_line(request, result));
     }
-    sink.send(WriteFinished{std::move(result)});
+    finished(std::move(result));
     platform::keep_system_awake(false);
 }
 
 std::optional<WriteJob> start_write(const WriteChoice& choice,
                                     const std::vector<DeviceInfo>& current_drives,
-                                    MessageSink& sink, std::shared_ptr<WriteSystem> system) {
+                                    WriteFinishedReporter finished,
+                                    std::shared_ptr<WriteSystem> system) {
     if (!find_chosen_drive(current_drives, choice.drive)) return std::nullopt;
     WriteRequest request;
     request.image = choice.image;
@@ -340,23 +337,18 @@ std::optional<WriteJob> start_write(const WriteChoice& choice,
     request.drive = choice.drive;
     request.verify = choice.verify;
     request.eject_when_done = false;  // the window ejects as a later step
-    request.sink = &sink;
     WriteJob job;
     job.progress = request.progress;
     job.stop = request.stop;
-    job.thread = spawn_thread([request = std::move(request), &sink, system = std::move(system)] {
-        run_job_thread(request, sink, system);
-    });
+    job.thread =
+        spawn_thread([request = std::move(request), finished = std::move(finished),
+                      system = std::move(system)] { run_job_thread(request, finished, system); });
     return job;
 }
 
 void stop_write(WriteJob& job, WriteSystem& system) {
     system.log(LogLevel::Info, "operator stopped the write");
     job.stop->store(true, std::memory_order_relaxed);
-}
-
-void stop_write(WriteJob& job) {
-    stop_write(job, *machine_write_system());
 }
 
 }  // namespace sw

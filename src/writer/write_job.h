@@ -6,6 +6,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,7 +24,7 @@
 #include "disk/raw_device.h"
 #include "image/image_reader.h"
 #include "logging/logger.h"
-#include "ui/messages.h"
+#include "machine/machine.h"
 #include "writer/job_types.h"
 
 namespace sw {
@@ -54,7 +55,7 @@ class WriteSystem {
 };
 
 // The machine's drives and files, logging to the run log.
-std::shared_ptr<WriteSystem> machine_write_system();
+std::shared_ptr<WriteSystem> machine_write_system(std::shared_ptr<Machine> machine);
 
 // Time limits of the side threads, in seconds.
 inline constexpr unsigned kFactsLimitSeconds = 60;
@@ -65,7 +66,6 @@ inline constexpr unsigned kOpenLimitSeconds = 30;
 // operating system (facts, volume enumeration, opening the drive) are
 // abandoned when their time runs out; `system` stays alive for them.
 WriteResult run_write_job(const WriteRequest& request, std::shared_ptr<WriteSystem> system);
-WriteResult run_write_job(const WriteRequest& request);
 
 // "write OK: … eject Ok(())" or "write failed: …": the outcome as the job
 // thread logs it.
@@ -73,9 +73,13 @@ std::string outcome_line(const WriteRequest& request, const WriteResult& result)
 
 // --- The window's face ----------------------------------------------------
 
+// Called on the job's thread with the job's end; whatever it reaches it must
+// own a share of.
+using WriteFinishedReporter = std::function<void(WriteResult)>;
+
 // What the window keeps of a running job: it reads `progress` on its timer,
-// sets `stop` through stop_write, and gets the result as a WriteFinished
-// message. The thread is joined (or detached) by the window.
+// sets `stop` through stop_write, and gets the result through the reporter
+// it gave start_write. The window owns the thread.
 struct WriteJob {
     std::shared_ptr<WriteProgress> progress;
     std::shared_ptr<std::atomic<bool>> stop;
@@ -101,17 +105,16 @@ std::optional<DeviceInfo> find_chosen_drive(const std::vector<DeviceInfo>& drive
 // its shutdown-block reason itself.
 std::optional<WriteJob> start_write(const WriteChoice& choice,
                                     const std::vector<DeviceInfo>& current_drives,
-                                    MessageSink& sink,
-                                    std::shared_ptr<WriteSystem> system = machine_write_system());
+                                    WriteFinishedReporter finished,
+                                    std::shared_ptr<WriteSystem> system);
 
 // The operator's confirmed stop: logged, then the flag is set; the job ends
 // as cancelled at its next check.
 void stop_write(WriteJob& job, WriteSystem& system);
-void stop_write(WriteJob& job);
 
 // The job thread's body: keeps the system awake, runs the heartbeat, runs
-// the job, logs its outcome, sends WriteFinished, lets the system sleep again.
-void run_job_thread(const WriteRequest& request, MessageSink& sink,
+// the job, logs its outcome, reports it, lets the system sleep again.
+void run_job_thread(const WriteRequest& request, const WriteFinishedReporter& finished,
                     std::shared_ptr<WriteSystem> system);
 
 // Logs "heartbeat: phase {} step {} {}/{} bytes" every 20th check of

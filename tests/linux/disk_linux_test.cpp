@@ -18,6 +18,7 @@
 #include "disk/platform_disks.h"
 #include "support/aligned.h"
 #include "support/fake_clock.h"
+#include "support/machine.h"
 #include "support/temp_dir.h"
 
 #ifdef ORTIVEX_SIMULATED_DRIVES
@@ -130,7 +131,7 @@ TEST(LoopDevice, ListedOpenedByNumberWrittenAndReadBack) {
     auto number = loop.number();
     ASSERT_TRUE(number);
 
-    auto drives = list_drives();
+    auto drives = list_drives(test::dev_disks());
     ASSERT_TRUE(drives) << drives.error().text;
     const DeviceInfo* d = find(*drives, *number);
     ASSERT_NE(d, nullptr);
@@ -138,9 +139,10 @@ TEST(LoopDevice, ListedOpenedByNumberWrittenAndReadBack) {
     EXPECT_EQ(d->size, 32 * MiB);
     EXPECT_EQ(d->logical_sector, 512u);
     EXPECT_EQ(platform::disk_path(*number).value_or(""), loop.node());
-    EXPECT_TRUE(identify_drive(identity_of(*d)));
+    EXPECT_TRUE(identify_drive(test::dev_disks(), identity_of(*d)));
 
-    auto device = open_raw(*number, d->logical_sector, d->size, IoConfig{true, false, 4, MiB});
+    auto device = test::dev_disks()->open_raw(*number, d->logical_sector, d->size,
+                                              IoConfig{true, false, 4, MiB});
     ASSERT_TRUE(device) << device.error().text;
     test::Aligned out(6 * MiB);
     out.fill(7);
@@ -165,7 +167,7 @@ TEST(LoopDevice, ReadOnlyDeviceAnswersTheWritableQueryAsWriteProtected) {
     uint32_t number = 0;
     seq >> number;
     test::FakeClock clock;
-    auto device = open_raw(number, 512, 4 * MiB, health_check_config(), clock);
+    auto device = test::dev_disks(clock)->open_raw(number, 512, 4 * MiB, health_check_config());
     if (device) {
         auto q = device->query_writable(10000);
         ASSERT_FALSE(q);
@@ -188,12 +190,12 @@ TEST(LoopDevice, OpeningWithTheHealthCheckSettingsAndATimeLimit) {
     make_file(file, 8 * MiB);
     Loop loop(file);
     if (!loop.ok()) GTEST_SKIP() << "no loop devices here";
-    auto device = open_raw_with_time_limit(*loop.number(), 512, 8 * MiB);
+    auto device = open_raw_with_time_limit(test::dev_disks(), *loop.number(), 512, 8 * MiB);
     ASSERT_TRUE(device) << device.error();
     EXPECT_EQ(device->config(), health_check_config());
     EXPECT_EQ(device->slots(), 1u);
     EXPECT_EQ(device->wait_ms(), 90000u);
-    auto gone = open_raw_with_time_limit(3999999999u, 512, 8 * MiB);
+    auto gone = open_raw_with_time_limit(test::dev_disks(), 3999999999u, 512, 8 * MiB);
     ASSERT_FALSE(gone);
     EXPECT_EQ(gone.error(), os_error(ENODEV).text);
 }
@@ -234,7 +236,7 @@ TEST(LoopDevice, MountedVolumeIsLockedAwayAndTheDiskHeld) {
     std::ofstream(mnt / "image.iso") << "iso";
 
     uint32_t number = *loop.number();
-    auto volumes = enumerate_volumes();
+    auto volumes = test::dev_disks()->enumerate_volumes();
     ASSERT_TRUE(volumes);
     auto v = std::find_if(volumes->begin(), volumes->end(),
                           [&](const VolumeInfo& x) { return x.name == part; });
@@ -245,14 +247,14 @@ TEST(LoopDevice, MountedVolumeIsLockedAwayAndTheDiskHeld) {
     EXPECT_EQ(v->mount_points, std::vector<std::string>{mnt.string()});
 
     // The image on the mounted volume lives on both.
-    auto facts = gather_system_facts((mnt / "image.iso").string());
+    auto facts = gather_system_facts(test::dev_disks(), (mnt / "image.iso").string());
     EXPECT_EQ(facts.image, v->disks);
 
     // A file held open on it keeps it from being locked.
     {
         int busy = ::open((mnt / "image.iso").c_str(), O_RDONLY);
         test::FakeClock clock;
-        auto refused = lock_and_dismount(number, *volumes, nullptr, clock);
+        auto refused = lock_and_dismount(test::dev_disks(clock), number, *volumes, nullptr);
         ::close(busy);
         ASSERT_FALSE(refused);
         EXPECT_EQ(refused.error().text,
@@ -262,10 +264,11 @@ TEST(LoopDevice, MountedVolumeIsLockedAwayAndTheDiskHeld) {
 
     std::vector<std::string> steps;
     {
-        auto locked = lock_and_dismount(number, *volumes, [&](LockStep s, std::string_view label) {
-            steps.push_back((s == LockStep::Locking ? "locking " : "dismounting ") +
-                            std::string(label));
-        });
+        auto locked = lock_and_dismount(
+            test::dev_disks(), number, *volumes, [&](LockStep s, std::string_view label) {
+                steps.push_back((s == LockStep::Locking ? "locking " : "dismounting ") +
+                                std::string(label));
+            });
         ASSERT_TRUE(locked) << locked.error().text;
         EXPECT_EQ(steps, (std::vector<std::string>{"locking " + part, "dismounting " + part}));
         EXPECT_FALSE(mounted(mnt));
@@ -296,7 +299,7 @@ TEST_F(SimulatedOnLinux, ListedAsUsbAndWrittenThroughTheRealEngine) {
                         fmt("{},serial=STICK1,usb=super,error=5@4194304;{},serial=NONE",
                             file.string(), empty.string()));
     test::FakeClock clock;
-    auto drives = list_drives();
+    auto drives = list_drives(test::dev_disks());
     ASSERT_TRUE(drives);
     const DeviceInfo* stick = find(*drives, 4000000000u);
     ASSERT_NE(stick, nullptr);
@@ -307,12 +310,13 @@ TEST_F(SimulatedOnLinux, ListedAsUsbAndWrittenThroughTheRealEngine) {
     const DeviceInfo* none = find(*drives, 4000000001u);
     ASSERT_NE(none, nullptr);
 
-    auto facts = gather_system_facts(std::nullopt);
+    auto facts = gather_system_facts(test::dev_disks(), std::nullopt);
     EXPECT_TRUE(refusals_for(*stick, facts, std::nullopt).empty())
         << debug_string(refusals_for(*stick, facts, std::nullopt));
     EXPECT_EQ(debug_string(refusals_for(*none, facts, std::nullopt)), "[NoMedia]");
 
-    auto device = open_raw(stick->number, 512, stick->size, IoConfig{true, false, 4, MiB}, clock);
+    auto device = test::dev_disks(clock)->open_raw(stick->number, 512, stick->size,
+                                                   IoConfig{true, false, 4, MiB});
     ASSERT_TRUE(device) << device.error().text;
     test::Aligned out(4 * MiB);
     out.fill(3);
@@ -328,8 +332,8 @@ TEST_F(SimulatedOnLinux, BackingFileThatIsTheImageContainsIt) {
     auto file = dir / "stick.img";
     make_file(file, 8 * MiB);
     test::ScopedEnv env("ORTIVEX_SIMULATED_USB", file.string());
-    auto facts = gather_system_facts(file.string());
-    auto drives = list_drives();
+    auto facts = gather_system_facts(test::dev_disks(), file.string());
+    auto drives = list_drives(test::dev_disks());
     ASSERT_TRUE(drives);
     const DeviceInfo* stick = find(*drives, 4000000000u);
     ASSERT_NE(stick, nullptr);
@@ -351,7 +355,7 @@ TEST_F(SimulatedOnLinux, AViewOfTheBackingFileCountsForTheDrive) {
     std::ofstream(mnt / "image.iso") << "iso";
 
     test::ScopedEnv env("ORTIVEX_SIMULATED_USB", file.string());
-    auto volumes = enumerate_volumes();
+    auto volumes = test::dev_disks()->enumerate_volumes();
     ASSERT_TRUE(volumes);
     auto v = std::find_if(volumes->begin(), volumes->end(),
                           [&](const VolumeInfo& x) { return x.name == loop.node(); });
@@ -360,7 +364,7 @@ TEST_F(SimulatedOnLinux, AViewOfTheBackingFileCountsForTheDrive) {
     ASSERT_EQ(v->disks.size(), 3u);
     EXPECT_EQ(v->disks.front(), *loop.number());
     EXPECT_EQ(v->disks.back(), 4000000000u);
-    auto facts = gather_system_facts((mnt / "image.iso").string());
+    auto facts = gather_system_facts(test::dev_disks(), (mnt / "image.iso").string());
     EXPECT_EQ(facts.image, v->disks);
     ::umount(mnt.c_str());
 }
@@ -369,9 +373,9 @@ TEST_F(SimulatedOnLinux, AFileBackedDriveHasNothingToLock) {
     auto file = dir / "stick.img";
     make_file(file, 4 * MiB);
     test::ScopedEnv env("ORTIVEX_SIMULATED_USB", file.string());
-    auto volumes = enumerate_volumes();
+    auto volumes = test::dev_disks()->enumerate_volumes();
     ASSERT_TRUE(volumes);
-    auto locked = lock_and_dismount(4000000000u, *volumes, nullptr);
+    auto locked = lock_and_dismount(test::dev_disks(), 4000000000u, *volumes, nullptr);
     ASSERT_TRUE(locked) << locked.error().text;
     EXPECT_EQ(locked->size(), 0u);
 }
@@ -381,7 +385,8 @@ TEST_F(SimulatedOnLinux, MediaChangedIsRecoveredByReopeningTheBackingFile) {
     make_file(file, 4 * MiB);
     test::ScopedEnv env("ORTIVEX_SIMULATED_USB", file.string() + ",media-changed=2");
     test::FakeClock clock;
-    auto device = open_raw(4000000000u, 512, 4 * MiB, IoConfig{true, false, 2, MiB}, clock);
+    auto device =
+        test::dev_disks(clock)->open_raw(4000000000u, 512, 4 * MiB, IoConfig{true, false, 2, MiB});
     ASSERT_TRUE(device) << device.error().text;
     test::Aligned out(2 * MiB);
     out.fill(9);

@@ -18,6 +18,7 @@
 #include "disk/health.h"
 #include "disk/health_check.h"
 #include "disk/platform_health.h"
+#include "support/machine.h"
 #include "support/temp_dir.h"
 
 #ifdef ORTIVEX_SIMULATED_DRIVES
@@ -89,7 +90,7 @@ TEST(LinuxFileTest, NeverFollowsALinkOffTheDrive) {
 }
 
 TEST(LinuxEjectAdapter, LayoutRefreshOfAMissingDisk) {
-    auto system = platform::eject_system();
+    auto system = platform::eject_system(platform_disk_system(real_clock()));
     EXPECT_EQ(system->refresh_name(), "BLKRRPART");
     EXPECT_FALSE(system->refresh_layout(3999999999u));
 }
@@ -100,13 +101,13 @@ TEST(LinuxEjectAdapter, MountedDiskIsRefusedAnIdleOneIsHeldAndFlushed) {
     if (!fat.ok()) GTEST_SKIP() << "no loop devices here";
     auto number = fat.loop().number();
     ASSERT_TRUE(number);
-    auto drives = enumerate_disks();
+    auto drives = test::dev_disks()->enumerate_disks();
     ASSERT_TRUE(drives);
     auto it = std::find_if(drives->begin(), drives->end(),
                            [&](const DeviceInfo& d) { return d.number == *number; });
     ASSERT_NE(it, drives->end());
 
-    auto system = platform::eject_system();
+    auto system = platform::eject_system(platform_disk_system(real_clock()));
     // A loop device hangs on no USB device: its own node is the target.
     EXPECT_FALSE(system->parent_of(*it));
     EjectTarget own = system->own_node(*it);
@@ -137,7 +138,7 @@ void fat_stick_is_file_tested() {
         return;
     }
     test::ScopedEnv env("ORTIVEX_SIMULATED_USB", file.string() + ",serial=FATSTICK");
-    auto drives = list_drives();
+    auto drives = list_drives(test::dev_disks());
     ASSERT_TRUE(drives);
     auto stick = std::find_if(drives->begin(), drives->end(),
                               [](const DeviceInfo& d) { return d.serial == "FATSTICK"; });
@@ -145,12 +146,12 @@ void fat_stick_is_file_tested() {
 
     // The loop device is a view of the stick's file, so its file system is
     // the stick's.
-    auto targets = platform::file_test_targets(*stick);
+    auto targets = test::dev_disks()->file_test_targets(*stick);
     ASSERT_EQ(targets.size(), 1u);
     EXPECT_EQ(targets[0].root, mnt.string());
     EXPECT_EQ(platform::file_system_name(targets[0]), "vfat");
 
-    HealthReport report = check_health(*stick);
+    HealthReport report = check_health(test::dev_disks(), *stick);
     EXPECT_EQ(report.file_write.kind, Verdict::Pass) << debug_string(report);
     EXPECT_TRUE(is_healthy(report)) << debug_string(report);
     // Its file system was taken away for the raw tests, as for a write.
@@ -169,12 +170,12 @@ TEST(LinuxHealthCheck, MountedStickFileSystems) {
     MountedFs ext4(file, mnt, "ext4");
     if (!ext4.ok()) GTEST_SKIP() << "no loop devices here";
     test::ScopedEnv env("ORTIVEX_SIMULATED_USB", file.string() + ",serial=EXTSTICK");
-    auto drives = list_drives();
+    auto drives = list_drives(test::dev_disks());
     ASSERT_TRUE(drives);
     auto stick = std::find_if(drives->begin(), drives->end(),
                               [](const DeviceInfo& d) { return d.serial == "EXTSTICK"; });
     ASSERT_NE(stick, drives->end());
-    auto targets = platform::file_test_targets(*stick);
+    auto targets = test::dev_disks()->file_test_targets(*stick);
     ASSERT_EQ(targets.size(), 1u);
     EXPECT_EQ(targets[0].root, mnt.string());
     EXPECT_EQ(platform::file_system_name(targets[0]), "ext4");
@@ -185,7 +186,7 @@ TEST(LinuxHealthCheck, MountedStickFileSystems) {
 
     // A file system the test does not trust: Skipped, and the stick is
     // healthy; its file system was taken away for the raw tests.
-    HealthReport report = check_health(*stick);
+    HealthReport report = check_health(test::dev_disks(), *stick);
     EXPECT_EQ(report.file_write.kind, Verdict::Skipped) << debug_string(report);
     EXPECT_TRUE(is_healthy(report)) << debug_string(report);
     EXPECT_FALSE(is_mounted(mnt));

@@ -17,6 +17,7 @@
 #include "image/crypto.h"
 #include "image/validation.h"
 #include "support/drive_world.h"
+#include "support/machine.h"
 #include "support/temp_dir.h"
 #include "support/test_images.h"
 
@@ -57,7 +58,7 @@ TEST_F(LoopBackedDrive, TheJobWritesTheImageWithTheMachinesOwnFacts) {
     ASSERT_TRUE(inspection);
 
     test::ScopedEnv env(std::string(kSimulatedDrivesVariable), node + ",serial=LOOPSTICK");
-    auto drives = list_drives();
+    auto drives = list_drives(test::dev_disks());
     ASSERT_TRUE(drives);
     std::optional<DeviceInfo> stick;
     for (const auto& d : *drives)

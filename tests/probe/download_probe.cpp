@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <variant>
 #include <vector>
 
 #include "core/paths.h"
@@ -183,29 +184,34 @@ int file_command(const Options& o) {
     return 0;
 }
 
-class PrintingSink final : public MessageSink {
-  public:
-    void send(UiMessage message) override {
-        if (auto* info = std::get_if<ReleaseInfoMessage>(&message)) {
-            if (info->release)
-                out("release " + info->release->manifest.version + " " + info->release->image_url);
-            else
-                out("release none");
-        } else if (auto* inspected = std::get_if<ImageInspected>(&message)) {
-            out(inspected->result ? std::string("inspected accepted")
-                                  : "inspected refused " + inspected->result.error().message());
-        } else if (auto* content = std::get_if<ImageContentChecked>(&message)) {
-            out(content->result ? std::string("content ok")
-                                : "content refused " + content->result.error().message());
-        } else if (auto* done = std::get_if<DownloadFinishedMessage>(&message)) {
-            if (done->result) {
-                out("finished " + utf8_of(done->result->path));
-                out("digest " + (done->result->sha256 ? hex_encode(*done->result->sha256)
-                                                      : std::string("none")));
-            } else {
-                out("error " + done->result.error().describe());
-            }
+// Prints each report of the download job and the validation worker.
+struct Printer {
+    void operator()(const ReleaseInfoMessage& info) const {
+        if (info.release)
+            out("release " + info.release->manifest.version + " " + info.release->image_url);
+        else
+            out("release none");
+    }
+    void operator()(const DownloadFinishedMessage& done) const {
+        if (done.result) {
+            out("finished " + utf8_of(done.result->path));
+            out("digest " +
+                (done.result->sha256 ? hex_encode(*done.result->sha256) : std::string("none")));
+        } else {
+            out("error " + done.result.error().describe());
         }
+    }
+    void operator()(const ImageInspected& inspected) const {
+        out(inspected.result ? std::string("inspected accepted")
+                             : "inspected refused " + inspected.result.error().message());
+    }
+    void operator()(const ImageContentChecked& content) const {
+        out(content.result ? std::string("content ok")
+                           : "content refused " + content.result.error().message());
+    }
+    template <class Report>
+    void operator()(const Report& report) const {
+        std::visit(*this, report);
     }
 };
 
@@ -216,11 +222,12 @@ int job_command(const Options& o) {
                               open_partial_file};
     std::atomic<bool> cancel{false};
     DownloadProgress progress;
-    PrintingSink sink;
     auto start = std::chrono::steady_clock::now();
     {
         Stopper stopper(o.stop_after, progress, cancel);
-        run_image_download(path_from_utf8(o.positional[1]), cancel, progress, sink, services);
+        run_image_download(
+            path_from_utf8(o.positional[1]), cancel, progress,
+            [](DownloadReport r) { Printer{}(r); }, services);
     }
     double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -251,10 +258,10 @@ int validate_command(const Options& o) {
         std::copy(bytes->begin(), bytes->end(), digest.begin());
         request.download_digest = digest;
     }
-    PrintingSink sink;
     ValidationProgress progress;
     std::atomic<bool> cancel{false};
-    run_validation(request, sink, progress, cancel);
+    run_validation(
+        request, [](ValidationReport r) { Printer{}(r); }, progress, cancel);
     return 0;
 }
 

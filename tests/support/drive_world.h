@@ -15,6 +15,7 @@
 
 #include "disk/drives.h"
 #include "support/fake_clock.h"
+#include "support/machine.h"
 #include "writer/buffer.h"
 #include "writer/write_job.h"
 
@@ -40,24 +41,24 @@ class DriveWorld final : public WriteSystem {
             call = ++identify_calls_;
         }
         if (before_identify) before_identify(call);
-        return sw::identify_drive(expected);
+        return sw::identify_drive(disks_, expected);
     }
     SystemFacts gather_system_facts(const std::optional<std::string>& image_path) override {
-        if (real_facts) return sw::gather_system_facts(image_path);
+        if (real_facts) return sw::gather_system_facts(disks_, image_path);
         DiskFact none = std::vector<uint32_t>{};
         return SystemFacts{none, none, none, none, none, none};
     }
     Result<std::vector<VolumeInfo>, OsError> enumerate_volumes() override {
-        return sw::enumerate_volumes();
+        return disks_->enumerate_volumes();
     }
     Result<LockedVolumes, OsError> lock_and_dismount(uint32_t number,
                                                      const std::vector<VolumeInfo>& volumes,
                                                      const LockProgress& progress) override {
-        return sw::lock_and_dismount(number, volumes, progress);
+        return sw::lock_and_dismount(disks_, number, volumes, progress);
     }
     Result<RawDevice, OsError> open_raw(uint32_t number, uint32_t sector, uint64_t size,
                                         const IoConfig& config) override {
-        return sw::open_raw(number, sector, size, config, device_clock);
+        return device_disks_->open_raw(number, sector, size, config);
     }
     Result<WriteProbeTimes, WriteProbeFailure> probe_writable(RawDevice& device) override {
         record("probe");
@@ -96,6 +97,9 @@ class DriveWorld final : public WriteSystem {
         std::lock_guard<std::mutex> lock(mutex_);
         events_.push_back(std::move(e));
     }
+    std::shared_ptr<DiskSystem> disks_ = dev_disks();
+    // The engine's pauses run on the fake clock.
+    std::shared_ptr<DiskSystem> device_disks_ = dev_disks(device_clock);
     std::mutex mutex_;
     int identify_calls_ = 0;
     std::vector<std::string> events_;

@@ -1,36 +1,44 @@
-// A message sink that keeps what workers send, for tests.
+// Keeps what a worker reports, for tests. `reporter()` is the callback to
+// hand the worker; it shares the record, so it may outlive the recorder.
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <vector>
 
-#include "ui/messages.h"
-
 namespace sw::test {
 
-class RecordingSink final : public MessageSink {
+template <class Report>
+class Recorder {
   public:
-    void send(UiMessage message) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        messages_.push_back(std::move(message));
-        cv_.notify_all();
+    std::function<void(Report)> reporter() const {
+        return [shared = shared_](Report report) {
+            std::lock_guard<std::mutex> lock(shared->mutex);
+            shared->reports.push_back(std::move(report));
+            shared->cv.notify_all();
+        };
     }
-    // Waits (real time) until at least n messages arrived; false after 10 s.
-    bool wait_for_count(size_t n) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return cv_.wait_for(lock, std::chrono::seconds(10), [&] { return messages_.size() >= n; });
+    // Waits (real time) until at least n reports arrived; false after 10 s.
+    bool wait_for_count(size_t n) const {
+        std::unique_lock<std::mutex> lock(shared_->mutex);
+        return shared_->cv.wait_for(lock, std::chrono::seconds(10),
+                                    [&] { return shared_->reports.size() >= n; });
     }
-    std::vector<UiMessage> messages() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return messages_;
+    std::vector<Report> messages() const {
+        std::lock_guard<std::mutex> lock(shared_->mutex);
+        return shared_->reports;
     }
 
   private:
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    std::vector<UiMessage> messages_;
+    struct Shared {
+        std::mutex mutex;
+        std::condition_variable cv;
+        std::vector<Report> reports;
+    };
+    std::shared_ptr<Shared> shared_ = std::make_shared<Shared>();
 };
 
 }  // namespace sw::test

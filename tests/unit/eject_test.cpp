@@ -15,9 +15,9 @@
 #include "disk/health.h"
 #include "support/fake_clock.h"
 #include "support/recording_log.h"
-#include "support/recording_sink.h"
+#include "support/log_capture.h"
+#include "support/machine.h"
 #include "support/temp_dir.h"
-#include "ui/messages.h"
 
 #ifdef ORTIVEX_SIMULATED_DRIVES
 #include "disk/drives.h"
@@ -383,7 +383,7 @@ class SimulatedStick : public ::testing::Test {
         reset_simulated_states();
     }
     std::optional<DeviceInfo> listed() {
-        auto drives = list_drives();
+        auto drives = list_drives(test::dev_disks());
         if (!drives) return std::nullopt;
         for (const auto& d : *drives)
             if (d.serial == "EJECTME") return d;
@@ -402,40 +402,34 @@ class SimulatedStick : public ::testing::Test {
 TEST_F(SimulatedStick, EjectIsRecordedAndTheDriveLeaves) {
     auto drive = listed();
     ASSERT_TRUE(drive);
-    EXPECT_TRUE(eject_drive(*drive));
+    EXPECT_TRUE(eject_drive(test::dev_disks(), *drive));
     EXPECT_EQ(state()->eject_requests, 1u);
     EXPECT_EQ(state()->layout_refreshes, 0u);
     EXPECT_FALSE(listed());
 
     // Once more: it is gone, so nothing is asked of it but the layout refresh.
-    auto again = eject_drive(*drive);
+    auto again = eject_drive(test::dev_disks(), *drive);
     ASSERT_FALSE(again);
     EXPECT_EQ(again.error(), "disk 4000000000 is no longer present");
     EXPECT_EQ(state()->eject_requests, 1u);
     EXPECT_EQ(state()->layout_refreshes, 1u);
 }
 
-TEST_F(SimulatedStick, OperatorEjectReportsToTheWindow) {
+TEST_F(SimulatedStick, OperatorEjectIsLoggedWithItsOutcome) {
     auto drive = listed();
     ASSERT_TRUE(drive);
-    test::RecordingSink sink;
-    eject_on_request(*drive, sink);
-    ASSERT_TRUE(sink.wait_for_count(1));
-    auto message = sink.messages().at(0);
-    ASSERT_TRUE(std::holds_alternative<EjectFinished>(message));
-    EXPECT_TRUE(std::get<EjectFinished>(message).outcome);
+    test::LogCapture log;
+    EXPECT_TRUE(eject_on_request(test::dev_disks(), *drive));
     EXPECT_EQ(state()->eject_requests, 1u);
+    EXPECT_EQ(log.matching("eject requested"),
+              (std::vector<std::string>{"INFO  eject requested by the operator: Ok(())"}));
 }
 
-TEST_F(SimulatedStick, DriveScanSendsTheListAndTheFactsWithTheImage) {
+TEST_F(SimulatedStick, DriveScanGivesTheListAndTheFactsWithTheImage) {
     // Under wine the volumes cannot tell their disks without the remedy.
     test::ScopedEnv system_disk(std::string(simulated::kSystemDiskVariable), "0");
-    test::RecordingSink sink;
-    refresh_drives(file, sink);  // the stick's own file stands in for the selected image
-    ASSERT_EQ(sink.messages().size(), 1u);
-    auto message = sink.messages().at(0);
-    ASSERT_TRUE(std::holds_alternative<DriveScanFinished>(message));
-    const auto& scan = std::get<DriveScanFinished>(message).scan;
+    // The stick's own file stands in for the selected image.
+    const DriveScan scan = scan_drives(test::dev_disks(), file);
     auto it = std::find_if(scan.drives.begin(), scan.drives.end(),
                            [](const DeviceInfo& d) { return d.serial == "EJECTME"; });
     ASSERT_NE(it, scan.drives.end());
@@ -448,25 +442,21 @@ TEST_F(SimulatedStick, DriveScanSendsTheListAndTheFactsWithTheImage) {
               refusals.end());
 }
 
-TEST_F(SimulatedStick, DriveCheckStartedByTheWindowLeavesTheStickUnchanged) {
+TEST_F(SimulatedStick, DriveCheckForTheWindowLeavesTheStickUnchanged) {
     std::string before(8 << 20, '\0');
     for (size_t i = 0; i < before.size(); ++i)
         before[i] = static_cast<char>((i * 13 + i / 4096) & 0xFF);
     test::write_file(file, before);
     auto drive = listed();
     ASSERT_TRUE(drive);
-    test::RecordingSink sink;
-    check_health_on_request(*drive, sink);
-    ASSERT_TRUE(sink.wait_for_count(1));
-    auto message = sink.messages().at(0);
-    ASSERT_TRUE(std::holds_alternative<DriveCheckFinished>(message));
-    const auto& finished = std::get<DriveCheckFinished>(message);
-    EXPECT_EQ(finished.number, drive->number);
-    EXPECT_EQ(finished.report.drive, "Ortivex Simulated USB");
+    test::LogCapture log;
+    const HealthReport report = check_health_logged(test::dev_disks(), *drive);
+    EXPECT_EQ(report.drive, "Ortivex Simulated USB");
+    EXPECT_EQ(log.matching("health check of disk").size(), 1u);
 #ifndef _WIN32
     // Natively the facts can be told, so the whole check runs; under wine
     // they cannot without the development remedy, and the check stops early.
-    EXPECT_TRUE(is_healthy(finished.report)) << debug_string(finished.report);
+    EXPECT_TRUE(is_healthy(report)) << debug_string(report);
 #endif
     EXPECT_EQ(test::read_file(file), before);
 }

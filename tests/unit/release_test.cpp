@@ -253,8 +253,8 @@ class DownloadJob : public ::testing::Test {
         service.files[at("OrtivexOS-Lastest.json")] = release.descriptor(url);
         service.files[at("OrtivexOS-Lastest.iso")] = release.image;
     }
-    void run() { run_image_download(dir.path(), cancel, progress, sink, services); }
-    std::vector<UiMessage> messages() { return sink.messages(); }
+    void run() { run_image_download(dir.path(), cancel, progress, sink.reporter(), services); }
+    std::vector<DownloadReport> messages() { return sink.messages(); }
     const ReleaseInfoMessage& release_message(size_t i = 0) {
         held = messages();
         return std::get<ReleaseInfoMessage>(held.at(i));
@@ -280,9 +280,9 @@ class DownloadJob : public ::testing::Test {
     DownloadServices services{transport, clock, open_partial_file};
     std::atomic<bool> cancel{false};
     DownloadProgress progress;
-    test::RecordingSink sink;
+    test::Recorder<DownloadReport> sink;
     test::LogCapture log;
-    std::vector<UiMessage> held;
+    std::vector<DownloadReport> held;
 };
 
 TEST_F(DownloadJob, SignedReleaseEndsUnderItsVersionedNameWithTheSignedDigest) {
@@ -373,13 +373,13 @@ TEST_F(DownloadJob, RefusedDescriptorsAreLoggedByReasonAndTheDownloadGoesOnUnver
              {release.descriptor("https://example.invalid/evil.iso"), "UntrustedUrl"},
          }) {
         test::TempDir folder;
-        test::RecordingSink s;
+        test::Recorder<DownloadReport> s;
         test::FakeTransport t(
             [&](const RecordedRequest& r, size_t i) { return service.answer(r, i); });
         service.files[at("OrtivexOS-Lastest.json")] = c.descriptor;
         service.files[at("OrtivexOS-Lastest.iso")] = release.image;
         DownloadServices own{t, clock, open_partial_file};
-        run_image_download(folder.path(), cancel, progress, s, own);
+        run_image_download(folder.path(), cancel, progress, s.reporter(), own);
 
         auto msgs = s.messages();
         ASSERT_EQ(msgs.size(), 2u);
@@ -529,7 +529,8 @@ TEST_F(DownloadJob, RunsOnAThreadOfItsOwnUntilStopped) {
         };
         return a;
     };
-    std::thread job = start_image_download(dir.path(), sink, shared_progress, stop, services);
+    std::thread job =
+        start_image_download(dir.path(), sink.reporter(), shared_progress, stop, services);
     ASSERT_TRUE(sink.wait_for_count(2));
     job.join();
     const auto& done = finished_message();
@@ -552,15 +553,15 @@ class UpdateCheck : public ::testing::Test {
         body =
             "{\"version\":" + test::json_quote(version) + ",\"url\":" + test::json_quote(url) + "}";
     }
-    std::vector<UiMessage> run() {
-        run_update_check(sink, transport);
+    std::vector<UpdateNoticeMessage> run() {
+        if (auto notice = run_update_check(transport)) sink.reporter()(std::move(*notice));
         return sink.messages();
     }
 
     std::string body;
     uint32_t status = 200;
     test::FakeTransport transport;
-    test::RecordingSink sink;
+    test::Recorder<UpdateNoticeMessage> sink;
     test::LogCapture log;
 };
 
@@ -568,10 +569,10 @@ TEST_F(UpdateCheck, NewerReleaseIsAnnouncedWithItsAddress) {
     EXPECT_EQ(tool_release_url(), "https://" + kPrimary + "/downloads/Ortivex-Stickwright.json");
     const std::string url = "https://" + kPrimary + "/downloads/Ortivex-Stickwright-1.3.2.exe";
     publish("v1.3.2", url);
-    start_update_check(sink, transport).join();
+    start_update_check(sink.reporter(), transport).join();
     auto msgs = sink.messages();
     ASSERT_EQ(msgs.size(), 1u);
-    const auto& notice = std::get<UpdateNoticeMessage>(msgs[0]);
+    const auto& notice = msgs[0];
     EXPECT_EQ(notice.version, "v1.3.2");
     EXPECT_EQ(notice.url, url);
     EXPECT_EQ(log.matching("update"), (std::vector<std::string>{"INFO  update available: v1.3.2"}));

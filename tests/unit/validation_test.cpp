@@ -317,10 +317,10 @@ struct LogCapture {
     }
 };
 
-const ImageInspected* inspected(const UiMessage& m) {
+const ImageInspected* inspected(const ValidationReport& m) {
     return std::get_if<ImageInspected>(&m);
 }
-const ImageContentChecked* checked(const UiMessage& m) {
+const ImageContentChecked* checked(const ValidationReport& m) {
     return std::get_if<ImageContentChecked>(&m);
 }
 
@@ -328,12 +328,12 @@ TEST(ValidationWorker, SignedImageReportsInspectionThenContent) {
     if (!media_key_is_development())
         GTEST_SKIP() << "test images are signed with the development key";
     LogCapture log;
-    test::RecordingSink sink;
+    test::Recorder<ValidationReport> sink;
     ValidationProgress progress;
     progress.done = 77;
     std::atomic<bool> cancel{false};
     const std::string path = test_image_path("signed.iso");
-    run_validation({path, 41, std::nullopt}, sink, progress, cancel);
+    run_validation({path, 41, std::nullopt}, sink.reporter(), progress, cancel);
     auto msgs = sink.messages();
     ASSERT_EQ(msgs.size(), 2u);
     ASSERT_TRUE(inspected(msgs[0]));
@@ -365,10 +365,10 @@ TEST(ValidationWorker, DownloadDigestSkipsTheSecondPass) {
     const Sha256Digest digest = *insp->expected_digest();
 
     LogCapture log;
-    test::RecordingSink sink;
+    test::Recorder<ValidationReport> sink;
     ValidationProgress progress;
     std::atomic<bool> cancel{true};  // would stop a content check at once
-    run_validation({test_image_path("signed.iso"), 3, digest}, sink, progress, cancel);
+    run_validation({test_image_path("signed.iso"), 3, digest}, sink.reporter(), progress, cancel);
     auto msgs = sink.messages();
     ASSERT_EQ(msgs.size(), 2u);
     ASSERT_TRUE(checked(msgs[1]));
@@ -381,8 +381,8 @@ TEST(ValidationWorker, DownloadDigestSkipsTheSecondPass) {
     // the cancel flag stops that.
     Sha256Digest other = digest;
     other[0] ^= 1;
-    test::RecordingSink sink2;
-    run_validation({test_image_path("signed.iso"), 4, other}, sink2, progress, cancel);
+    test::Recorder<ValidationReport> sink2;
+    run_validation({test_image_path("signed.iso"), 4, other}, sink2.reporter(), progress, cancel);
     auto msgs2 = sink2.messages();
     ASSERT_EQ(msgs2.size(), 2u);
     ASSERT_TRUE(checked(msgs2[1]));
@@ -407,8 +407,8 @@ TEST(ValidationWorker, RefusalsAndUnsignedImagesEndWithTheInspection) {
         {utf8_of(tmp.path()), K::Io},
     };
     for (const auto& c : cases) {
-        test::RecordingSink sink;
-        run_validation({c.path, 9, std::nullopt}, sink, progress, cancel);
+        test::Recorder<ValidationReport> sink;
+        run_validation({c.path, 9, std::nullopt}, sink.reporter(), progress, cancel);
         auto msgs = sink.messages();
         ASSERT_EQ(msgs.size(), 1u) << c.path;
         ASSERT_TRUE(inspected(msgs[0]));
@@ -433,11 +433,11 @@ TEST(ValidationWorker, RefusalsAndUnsignedImagesEndWithTheInspection) {
 TEST(ValidationWorker, ThreadReportsCorruptionWithItsRequestNumber) {
     if (!media_key_is_development())
         GTEST_SKIP() << "test images are signed with the development key";
-    test::RecordingSink sink;
+    test::Recorder<ValidationReport> sink;
     auto progress = std::make_shared<ValidationProgress>();
     auto cancel = std::make_shared<std::atomic<bool>>(false);
-    std::thread t = start_validation({test_image_path("signed-content-changed.iso"), 12, {}}, sink,
-                                     progress, cancel);
+    std::thread t = start_validation({test_image_path("signed-content-changed.iso"), 12, {}},
+                                     sink.reporter(), progress, cancel);
     t.join();
     auto msgs = sink.messages();
     ASSERT_EQ(msgs.size(), 2u);

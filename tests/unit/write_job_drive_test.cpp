@@ -11,11 +11,12 @@
 
 #include "core/paths.h"
 #include "disk/drives.h"
-#include "disk/platform_disks.h"
+#include "disk/simulated/backing.h"
 #include "disk/simulated/simulated.h"
 #include "image/crypto.h"
 #include "image/validation.h"
 #include "support/drive_world.h"
+#include "support/machine.h"
 #include "support/temp_dir.h"
 #include "support/test_images.h"
 
@@ -72,7 +73,7 @@ class SimulatedWrite : public ::testing::Test {
         { std::ofstream(stick_file, std::ios::binary).close(); }
         fs::resize_file(stick_file, size);
         set_drives(utf8_of(stick_file) + ",serial=E2E" + settings);
-        auto drives = list_drives();
+        auto drives = list_drives(test::dev_disks());
         EXPECT_TRUE(drives);
         for (const auto& d : *drives)
             if (d.number == kStick) return d;

@@ -153,8 +153,12 @@ TEST(WriteJob, TheDriveIsReleasedBeforeItIsEjected) {
     // The system refuses to eject a disk that is still open or locked.
     JobRig rig;
     rig.request.eject_when_done = true;
-    test::RecordingSink sink;
-    rig.request.sink = &sink;
+    size_t eject_notices = 0;
+    ptrdiff_t events_at_notice = -1;
+    rig.request.eject_started = [&] {
+        ++eject_notices;
+        events_at_notice = static_cast<ptrdiff_t>(rig.events().size());
+    };
     auto result = rig.run();
     ASSERT_TRUE(result) << result.error().text();
     ASSERT_TRUE(result->eject);
@@ -165,9 +169,9 @@ TEST(WriteJob, TheDriveIsReleasedBeforeItIsEjected) {
     EXPECT_LT(closed, released);
     EXPECT_LT(released, ejected);
     EXPECT_EQ(ejected + 1, static_cast<ptrdiff_t>(rig.events().size()));
-    auto messages = sink.messages();
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_TRUE(std::holds_alternative<WriteEjectStarted>(messages[0]));
+    // The window hears of the eject once, after the release and before it.
+    EXPECT_EQ(eject_notices, 1u);
+    EXPECT_EQ(events_at_notice, ejected);
 
     // A refused eject is reported, not a failed write.
     JobRig refused;
@@ -594,13 +598,11 @@ TEST(Heartbeat, EveryTwentiethCheckLogsTheProgress) {
 
 TEST(JobThread, ReportsTheOutcomeInTheLogAndToTheWindow) {
     JobRig rig;
-    test::RecordingSink sink;
-    run_job_thread(rig.request, sink, rig.sys);
+    test::Recorder<WriteResult> sink;
+    run_job_thread(rig.request, sink.reporter(), rig.sys);
     auto messages = sink.messages();
     ASSERT_EQ(messages.size(), 1u);
-    const auto* finished = std::get_if<WriteFinished>(&messages[0]);
-    ASSERT_NE(finished, nullptr);
-    ASSERT_TRUE(finished->result);
+    ASSERT_TRUE(messages[0]);
     auto lines = rig.sys->lines();
     EXPECT_EQ(lines.back().first, LogLevel::Info);
     EXPECT_TRUE(lines.back().second.starts_with("write OK: 3146240 bytes, write "))
@@ -609,10 +611,10 @@ TEST(JobThread, ReportsTheOutcomeInTheLogAndToTheWindow) {
 
     JobRig failing;
     failing.sys->on_identify = [](int c) { return changed(c, 1); };
-    test::RecordingSink sink2;
-    run_job_thread(failing.request, sink2, failing.sys);
+    test::Recorder<WriteResult> sink2;
+    run_job_thread(failing.request, sink2.reporter(), failing.sys);
     ASSERT_EQ(sink2.messages().size(), 1u);
-    EXPECT_FALSE(std::get<WriteFinished>(sink2.messages()[0]).result);
+    EXPECT_FALSE(sink2.messages()[0]);
     auto failed = failing.sys->lines();
     EXPECT_EQ(failed.back().first, LogLevel::Error);
     EXPECT_EQ(failed.back().second,
@@ -621,24 +623,24 @@ TEST(JobThread, ReportsTheOutcomeInTheLogAndToTheWindow) {
 
 TEST(StartWrite, OnlyForADriveThatIsStillListed) {
     JobRig rig;
-    test::RecordingSink sink;
+    test::Recorder<WriteResult> sink;
     WriteChoice choice{rig.request.image, rig.request.image_path, stick(), true};
     DeviceInfo other = stick();
     other.serial = "S2";
-    EXPECT_FALSE(start_write(choice, {}, sink, rig.sys));
-    EXPECT_FALSE(start_write(choice, {other}, sink, rig.sys));
+    EXPECT_FALSE(start_write(choice, {}, sink.reporter(), rig.sys));
+    EXPECT_FALSE(start_write(choice, {other}, sink.reporter(), rig.sys));
     EXPECT_TRUE(rig.events().empty());
 
     DeviceInfo moved = stick();
     moved.letters = {'F'};  // letters do not make another drive
-    auto job = start_write(choice, {other, moved}, sink, rig.sys);
+    auto job = start_write(choice, {other, moved}, sink.reporter(), rig.sys);
     ASSERT_TRUE(job);
     job->thread.join();
     ASSERT_EQ(sink.messages().size(), 1u);
     const auto messages = sink.messages();
-    const auto& finished = std::get<WriteFinished>(messages[0]);
-    ASSERT_TRUE(finished.result) << finished.result.error().text();
-    EXPECT_FALSE(finished.result->eject);  // the window ejects as a later step
+    const auto& finished = messages[0];
+    ASSERT_TRUE(finished) << finished.error().text();
+    EXPECT_FALSE(finished->eject);  // the window ejects as a later step
     EXPECT_FALSE(rig.happened("eject"));
     EXPECT_EQ(job->progress->read_phase(), WritePhase::Finishing);
     EXPECT_EQ(rig.stored(0, rig.image.size()), rig.image);
@@ -646,7 +648,7 @@ TEST(StartWrite, OnlyForADriveThatIsStillListed) {
 
 TEST(StartWrite, TheOperatorsStopCancelsTheRunningWrite) {
     JobRig rig;
-    test::RecordingSink sink;
+    test::Recorder<WriteResult> sink;
     std::atomic<bool> writing{false};
     std::atomic<std::atomic<bool>*> flag{nullptr};
     rig.sys->disk->complete = [&](const FakeDisk::Request& r) -> std::optional<SlotOutcome> {
@@ -659,7 +661,7 @@ TEST(StartWrite, TheOperatorsStopCancelsTheRunningWrite) {
         return std::nullopt;
     };
     WriteChoice choice{rig.request.image, rig.request.image_path, stick(), true};
-    auto job = start_write(choice, {stick()}, sink, rig.sys);
+    auto job = start_write(choice, {stick()}, sink.reporter(), rig.sys);
     ASSERT_TRUE(job);
     flag = job->stop.get();
     for (int i = 0; i < 500 && !writing; ++i)
@@ -672,10 +674,9 @@ TEST(StartWrite, TheOperatorsStopCancelsTheRunningWrite) {
     EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(3));
     ASSERT_EQ(sink.messages().size(), 1u);
     const auto messages = sink.messages();
-    const auto& finished = std::get<WriteFinished>(messages[0]);
-    ASSERT_FALSE(finished.result);
-    EXPECT_EQ(finished.result.error().text(), "cancelled")
-        << kind_name(finished.result.error().kind);
+    const auto& finished = messages[0];
+    ASSERT_FALSE(finished);
+    EXPECT_EQ(finished.error().text(), "cancelled") << kind_name(finished.error().kind);
     EXPECT_TRUE(rig.sys->logged("operator stopped the write"));
     EXPECT_TRUE(rig.sys->logged("write failed: cancelled"));
     EXPECT_TRUE(rig.head_zero());

@@ -15,6 +15,7 @@
 #include "platform/win/wide.h"
 #include "support/aligned.h"
 #include "support/fake_clock.h"
+#include "support/machine.h"
 #include "support/temp_dir.h"
 
 #ifdef ORTIVEX_SIMULATED_DRIVES
@@ -120,9 +121,9 @@ TEST(ControlWithTimeout, ARequestWithoutBuffersIsAnsweredNotHung) {
 }
 
 TEST(WindowsWalks, DiskAndVolumeWalksRunToTheirEnd) {
-    auto disks = enumerate_disks();
+    auto disks = test::dev_disks()->enumerate_disks();
     ASSERT_TRUE(disks) << disks.error().text;
-    auto volumes = enumerate_volumes();
+    auto volumes = test::dev_disks()->enumerate_volumes();
     if (volumes) {
         for (const auto& v : *volumes)
             EXPECT_TRUE(v.name.starts_with("\\\\?\\Volume{")) << v.name;
@@ -131,7 +132,7 @@ TEST(WindowsWalks, DiskAndVolumeWalksRunToTheirEnd) {
 }
 
 TEST(WindowsFacts, UnknownVolumeDisksAreReasonsNotHarmless) {
-    auto facts = gather_system_facts(std::nullopt);
+    auto facts = gather_system_facts(test::dev_disks(), std::nullopt);
     DeviceInfo stick;
     stick.number = 7;
     stick.bus = BusKind{BusKind::Usb, 0};
@@ -160,7 +161,7 @@ TEST_F(SimulatedOnWindows, ListedAsUsbAndWrittenThroughOverlappedRequests) {
     make_file(file, 8 * MiB);
     test::ScopedEnv env("ORTIVEX_SIMULATED_USB",
                         path_text(file) + ",serial=WINSTICK,usb=superplus,media-changed=2");
-    auto drives = list_drives();
+    auto drives = list_drives(test::dev_disks());
     ASSERT_TRUE(drives);
     const DeviceInfo* stick = nullptr;
     for (const auto& d : *drives)
@@ -169,10 +170,11 @@ TEST_F(SimulatedOnWindows, ListedAsUsbAndWrittenThroughOverlappedRequests) {
     EXPECT_EQ(stick->bus.kind, BusKind::Usb);
     EXPECT_EQ(stick->usb_speed, UsbSpeed::SuperPlus);
     EXPECT_EQ(stick->size, 8 * MiB);
-    ASSERT_TRUE(identify_drive(identity_of(*stick)));
+    ASSERT_TRUE(identify_drive(test::dev_disks(), identity_of(*stick)));
 
     test::FakeClock clock;
-    auto device = open_raw(stick->number, 512, stick->size, IoConfig{true, false, 4, MiB}, clock);
+    auto device = test::dev_disks(clock)->open_raw(stick->number, 512, stick->size,
+                                                   IoConfig{true, false, 4, MiB});
     ASSERT_TRUE(device) << device.error().text;
     test::Aligned out(3 * MiB);
     out.fill(2);
@@ -202,17 +204,18 @@ TEST_F(SimulatedOnWindows, RemovalMakesTheDriveDisappear) {
     auto file = dir / "stick.img";
     make_file(file, 4 * MiB);
     test::ScopedEnv env("ORTIVEX_SIMULATED_USB", path_text(file) + ",remove-at=2097152");
-    auto drives = enumerate_disks();
+    auto drives = test::dev_disks()->enumerate_disks();
     ASSERT_TRUE(drives);
     DeviceInfo stick = drives->back();
     ASSERT_EQ(stick.number, 4000000000u);
-    auto device = open_raw(stick.number, 512, stick.size, IoConfig{true, false, 1, MiB});
+    auto device =
+        test::dev_disks()->open_raw(stick.number, 512, stick.size, IoConfig{true, false, 1, MiB});
     ASSERT_TRUE(device);
     test::Aligned out(4 * MiB);
     auto r = device->write_at(0, out.span());
     ASSERT_FALSE(r);
     EXPECT_EQ(r.error().code, ERROR_DEVICE_NOT_CONNECTED);
-    auto again = identify_drive(identity_of(stick));
+    auto again = identify_drive(test::dev_disks(), identity_of(stick));
     EXPECT_EQ(again.error(), "disk 4000000000 is no longer present");
 }
 

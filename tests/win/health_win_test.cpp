@@ -15,6 +15,7 @@
 #include "disk/platform_health.h"
 #include "platform/win/wide.h"
 #include "support/fake_clock.h"
+#include "support/machine.h"
 #include "support/temp_dir.h"
 
 #ifdef ORTIVEX_SIMULATED_DRIVES
@@ -57,7 +58,7 @@ TEST(WindowsFileTest, WritesAndDeletesItsFile) {
 TEST(WindowsFileTest, FileSystemNamesByLetter) {
     DeviceInfo drive;
     drive.letters = {'C', 'Z'};
-    auto targets = platform::file_test_targets(drive);
+    auto targets = test::dev_disks()->file_test_targets(drive);
     ASSERT_EQ(targets.size(), 2u);
     EXPECT_EQ(targets[0].root, "C:\\");
     EXPECT_EQ(targets[1].file, "Z:\\ortivex-write-test.tmp");
@@ -82,7 +83,7 @@ TEST(WindowsFileTest, DiagnosisOnARealVolume) {
 }
 
 TEST(WindowsEjectAdapter, LayoutRefreshOfADiskThatIsNotThere) {
-    auto system = platform::eject_system();
+    auto system = platform::eject_system(platform_disk_system(real_clock()));
     EXPECT_EQ(system->refresh_name(), "IOCTL_DISK_UPDATE_PROPERTIES");
     auto refreshed = system->refresh_layout(3999999999u);
     ASSERT_FALSE(refreshed);
@@ -93,7 +94,7 @@ TEST(WindowsEjectAdapter, LayoutRefreshOfADiskThatIsNotThere) {
 
 TEST(WindowsSystemDisk, TheRemedyTellsTheDisksOfWinesVolumes) {
     test::ScopedEnv env(std::string(simulated::kSystemDiskVariable), "0");
-    auto volumes = enumerate_volumes();
+    auto volumes = test::dev_disks()->enumerate_volumes();
     ASSERT_TRUE(volumes);
     ASSERT_FALSE(volumes->empty());
     bool has_c = false;
@@ -105,7 +106,7 @@ TEST(WindowsSystemDisk, TheRemedyTellsTheDisksOfWinesVolumes) {
         }
     }
     EXPECT_TRUE(has_c);
-    auto facts = gather_system_facts(std::nullopt);
+    auto facts = gather_system_facts(test::dev_disks(), std::nullopt);
     EXPECT_EQ(facts.windows, DiskFact(std::vector<uint32_t>{0}));
     EXPECT_EQ(facts.system_drive, DiskFact(std::vector<uint32_t>{0}));
 }

@@ -16,7 +16,7 @@
 #include "core/paths.h"
 #include "core/text.h"
 #include "hex/hex.h"
-#include "http/release.h"
+#include "http/descriptor.h"
 #include "http/url.h"
 #include "image/crypto.h"
 #include "image/hashing.h"

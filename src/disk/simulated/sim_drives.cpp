@@ -5,6 +5,7 @@
 
 #include "core/text.h"
 #include "disk/platform_disks.h"
+#include "disk/simulated/backing.h"
 #include "disk/simulated/simulated.h"
 #include "logging/logger.h"
 #include "platform/system.h"

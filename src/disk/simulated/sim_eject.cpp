@@ -3,6 +3,7 @@
 #include "core/text.h"
 #include "disk/drives.h"
 #include "disk/platform_disks.h"
+#include "disk/simulated/backing.h"
 #include "disk/simulated/sim_drives.h"
 #include "disk/simulated/simulated.h"
 #include "logging/logger.h"
@@ -13,8 +14,9 @@ namespace {
 
 class SimulatedEject final : public EjectSystem {
   public:
+    explicit SimulatedEject(std::shared_ptr<DiskSystem> disks) : disks_(std::move(disks)) {}
     Result<DeviceInfo, std::string> identify(const DeviceIdentity& expected) override {
-        return identify_drive(expected);
+        return identify_drive(disks_, expected);
     }
     // A file has no device above it: the drive is ejected through itself.
     std::optional<EjectTarget> parent_of(const DeviceInfo&) override { return std::nullopt; }
@@ -56,12 +58,15 @@ class SimulatedEject final : public EjectSystem {
         return "BLKRRPART";
 #endif
     }
+
+  private:
+    std::shared_ptr<DiskSystem> disks_;
 };
 
 }  // namespace
 
-std::unique_ptr<EjectSystem> eject_system() {
-    return std::make_unique<SimulatedEject>();
+std::unique_ptr<EjectSystem> eject_system(std::shared_ptr<DiskSystem> disks) {
+    return std::make_unique<SimulatedEject>(std::move(disks));
 }
 
 }  // namespace sw::simulated

@@ -5,10 +5,12 @@
 
 #include <memory>
 
+#include "disk/disk_system.h"
 #include "disk/eject_steps.h"
 
 namespace sw::simulated {
 
-std::unique_ptr<EjectSystem> eject_system();
+// Identifies the drive through `disks`, the seam it is part of.
+std::unique_ptr<EjectSystem> eject_system(std::shared_ptr<DiskSystem> disks);
 
 }  // namespace sw::simulated

@@ -5,7 +5,7 @@
 #include <mutex>
 
 #include "core/text.h"
-#include "disk/platform_disks.h"
+#include "disk/simulated/backing.h"
 
 namespace sw {
 

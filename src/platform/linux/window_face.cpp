@@ -5,7 +5,7 @@
 
 namespace sw {
 
-int run_window_face() {
+int run_window_face(std::shared_ptr<Machine>) {
     std::fputs(
         "usage: ortivex-stickwright MODE [OPTIONS]\n"
         "\n"

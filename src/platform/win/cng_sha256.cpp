@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "core/thread.h"
+#include "runtime/thread.h"
 #include "image/hashing.h"
 
 namespace sw {

@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "core/text.h"
-#include "disk/windows_version.h"
+#include "core/windows_version.h"
 #include "platform/win/registry.h"
 #include "platform/win/wide.h"
 

@@ -11,7 +11,7 @@
 
 namespace sw {
 
-int run_window_face() {
+int run_window_face(std::shared_ptr<Machine>) {
     SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);  // failure tolerated
     HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     if (auto dir = log_directory()) Logger::init(*dir);

@@ -48,6 +48,7 @@ class ExclusiveDisk final : public HeldDisk {
 
 class SysfsEjectOps final : public LinuxEjectOps {
   public:
+    explicit SysfsEjectOps(std::shared_ptr<DiskSystem> disks) : disks_(std::move(disks)) {}
     Result<std::string, OsError> disk_node(uint32_t number) override { return disk_path(number); }
     Result<std::unique_ptr<HeldDisk>, OsError> hold_exclusive(const std::string& node) override {
         int fd = ::open(node.c_str(), O_RDONLY | O_CLOEXEC | O_EXCL);
@@ -56,7 +57,7 @@ class SysfsEjectOps final : public LinuxEjectOps {
     }
     std::vector<std::string> mount_points(uint32_t number) override {
         std::vector<std::string> out;
-        auto volumes = enumerate_volumes();
+        auto volumes = disks_->enumerate_volumes();
         if (!volumes) return out;
         for (const auto& v : *volumes)
             if (std::find(v.disks.begin(), v.disks.end(), number) != v.disks.end())
@@ -76,12 +77,17 @@ class SysfsEjectOps final : public LinuxEjectOps {
         if (static_cast<size_t>(n) != value.size()) return unexpected(os_error(EIO));
         return {};
     }
+
+  private:
+    std::shared_ptr<DiskSystem> disks_;
 };
 
 class LinuxEject final : public EjectSystem {
   public:
+    explicit LinuxEject(std::shared_ptr<DiskSystem> disks)
+        : disks_(disks), ops_(std::move(disks)) {}
     Result<DeviceInfo, std::string> identify(const DeviceIdentity& expected) override {
-        return identify_drive(expected);
+        return identify_drive(disks_, expected);
     }
     std::optional<EjectTarget> parent_of(const DeviceInfo& disk) override {
         auto usb = usb_device_of(sysfs_dir(disk), [](const std::string& dir) {
@@ -113,13 +119,14 @@ class LinuxEject final : public EjectSystem {
     static std::string sysfs_dir(const DeviceInfo& disk) {
         return (fs::path("/sys") / fs::path(disk.instance_id).relative_path()).string();
     }
+    std::shared_ptr<DiskSystem> disks_;
     SysfsEjectOps ops_;
 };
 
 }  // namespace
 
-std::unique_ptr<EjectSystem> eject_system() {
-    return std::make_unique<LinuxEject>();
+std::unique_ptr<EjectSystem> eject_system(std::shared_ptr<DiskSystem> disks) {
+    return std::make_unique<LinuxEject>(std::move(disks));
 }
 
 }  // namespace sw::platform

@@ -67,8 +67,8 @@ std::shared_ptr<FileOps> file_ops() {
     return std::make_shared<LinuxFileOps>();
 }
 
-std::vector<FileTestTarget> file_test_targets(const DeviceInfo& drive) {
-    auto volumes = enumerate_volumes();
+std::vector<FileTestTarget> file_test_targets(
+    const DeviceInfo& drive, const Result<std::vector<VolumeInfo>, OsError>& volumes) {
     if (!volumes) return {};
     return mount_point_targets(drive.number, *volumes);
 }

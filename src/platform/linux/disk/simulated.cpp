@@ -9,6 +9,7 @@
 #include <cerrno>
 
 #include "disk/platform_disks.h"
+#include "disk/simulated/backing.h"
 #include "platform/linux/disk/sysfs.h"
 
 namespace sw::platform {

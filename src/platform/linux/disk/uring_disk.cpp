@@ -14,7 +14,7 @@
 #include <mutex>
 
 #include "core/text.h"
-#include "core/thread.h"
+#include "runtime/thread.h"
 #include "disk/platform_disks.h"
 
 namespace sw::platform {

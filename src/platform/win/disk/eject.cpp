@@ -17,8 +17,9 @@ namespace {
 
 class WindowsEject final : public EjectSystem {
   public:
+    explicit WindowsEject(std::shared_ptr<DiskSystem> disks) : disks_(std::move(disks)) {}
     Result<DeviceInfo, std::string> identify(const DeviceIdentity& expected) override {
-        return identify_drive(expected);
+        return identify_drive(disks_, expected);
     }
     std::optional<EjectTarget> parent_of(const DeviceInfo& disk) override {
         DEVINST parent = 0;
@@ -48,12 +49,15 @@ class WindowsEject final : public EjectSystem {
         return {};
     }
     std::string_view refresh_name() const override { return "IOCTL_DISK_UPDATE_PROPERTIES"; }
+
+  private:
+    std::shared_ptr<DiskSystem> disks_;
 };
 
 }  // namespace
 
-std::unique_ptr<EjectSystem> eject_system() {
-    return std::make_unique<WindowsEject>();
+std::unique_ptr<EjectSystem> eject_system(std::shared_ptr<DiskSystem> disks) {
+    return std::make_unique<WindowsEject>(std::move(disks));
 }
 
 }  // namespace sw::platform

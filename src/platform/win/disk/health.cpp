@@ -71,7 +71,8 @@ std::shared_ptr<FileOps> file_ops() {
     return std::make_shared<WindowsFileOps>();
 }
 
-std::vector<FileTestTarget> file_test_targets(const DeviceInfo& drive) {
+std::vector<FileTestTarget> file_test_targets(const DeviceInfo& drive,
+                                              const Result<std::vector<VolumeInfo>, OsError>&) {
     std::vector<FileTestTarget> out;
     for (char letter : drive.letters)
         out.push_back(letter_target(letter));

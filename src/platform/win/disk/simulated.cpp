@@ -5,6 +5,7 @@
 #include "core/text.h"
 #include "disk/disk_answers.h"
 #include "disk/platform_disks.h"
+#include "disk/simulated/backing.h"
 #include "platform/win/disk/win_disk.h"
 #include "platform/win/wide.h"
 

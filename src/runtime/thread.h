@@ -1,5 +1,5 @@
-// Worker threads. Failing to start a thread is one of the two reasons the
-// program stops on purpose; every other failure is a value.
+// Worker threads and time-limited steps. Failing to start a thread is one of
+// the two reasons the program stops on purpose; every other failure is a value.
 #pragma once
 
 #include <chrono>

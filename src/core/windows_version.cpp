@@ -1,4 +1,4 @@
-#include "disk/windows_version.h"
+#include "core/windows_version.h"
 
 #include "core/text.h"
 

@@ -1,0 +1,95 @@
+#include "disk/simulated/simulated_disks.h"
+
+#include <algorithm>
+
+#include "disk/platform_health.h"
+#include "disk/simulated/sim_drives.h"
+#include "disk/simulated/sim_eject.h"
+#include "disk/simulated/simulated.h"
+#include "disk/simulated/system_disk.h"
+
+namespace sw {
+
+namespace {
+
+// The base's locker, with simulated drives held the way their backing asks.
+class SimulatedLocker final : public VolumeLocker {
+  public:
+    explicit SimulatedLocker(std::unique_ptr<VolumeLocker> base) : base_(std::move(base)) {}
+    Result<std::unique_ptr<VolumeLock>, OsError> open(const VolumeInfo& volume) override {
+        return base_->open(volume);
+    }
+    Result<void, OsError> lock(VolumeLock& volume, uint32_t ms) override {
+        return base_->lock(volume, ms);
+    }
+    Result<void, OsError> dismount(VolumeLock& volume, uint32_t ms) override {
+        return base_->dismount(volume, ms);
+    }
+    Result<std::unique_ptr<VolumeLock>, OsError> hold_disk(uint32_t number) override {
+        if (!is_simulated_number(number)) return base_->hold_disk(number);
+        return simulated::hold(number, [this](uint32_t n) { return base_->hold_disk(n); });
+    }
+
+  private:
+    std::unique_ptr<VolumeLocker> base_;
+};
+
+class SimulatedDisks final : public DiskSystemWrapper,
+                             public std::enable_shared_from_this<SimulatedDisks> {
+  public:
+    using DiskSystemWrapper::DiskSystemWrapper;
+
+    Result<std::vector<DeviceInfo>, OsError> enumerate_disks() override {
+        auto disks = base().enumerate_disks();
+        if (!disks) return disks;
+        simulated::add_disks(*disks);
+        sort_by_number(*disks);
+        return disks;
+    }
+    Result<std::vector<VolumeInfo>, OsError> enumerate_volumes() override {
+        auto volumes = base().enumerate_volumes();
+        if (!volumes) return volumes;
+#ifdef _WIN32
+        // Only where a volume without disks means the system could not tell
+        // them: on Linux it means a volume on no disk at all (RAM).
+        simulated::apply_system_disk(*volumes);
+#endif
+        simulated::add_to_volumes(*volumes);
+        return volumes;
+    }
+    std::optional<UsbSpeed> usb_speed_of(const DeviceInfo& drive) override {
+        if (!is_simulated_number(drive.number)) return base().usb_speed_of(drive);
+        return simulated::speed_of(drive.number);
+    }
+    std::vector<uint32_t> disks_backed_by(const std::string& path) override {
+        auto disks = base().disks_backed_by(path);
+        for (uint32_t n : simulated::disks_holding(path))
+            if (std::find(disks.begin(), disks.end(), n) == disks.end()) disks.push_back(n);
+        return disks;
+    }
+    Result<RawDevice, OsError> open_raw(uint32_t number, uint32_t sector, uint64_t size,
+                                        const IoConfig& config) override {
+        if (!is_simulated_number(number)) return base().open_raw(number, sector, size, config);
+        return simulated::open(number, sector, size, config, clock());
+    }
+    std::unique_ptr<VolumeLocker> volume_locker() override {
+        return std::make_unique<SimulatedLocker>(base().volume_locker());
+    }
+    std::unique_ptr<EjectSystem> eject_system(uint32_t number) override {
+        if (!is_simulated_number(number)) return base().eject_system(number);
+        return simulated::eject_system(shared_from_this());
+    }
+    std::vector<FileTestTarget> file_test_targets(const DeviceInfo& drive) override {
+        if (!is_simulated_number(drive.number)) return base().file_test_targets(drive);
+        // A simulated drive's file systems are those of the volumes it aliases.
+        return platform::file_test_targets(drive, enumerate_volumes());
+    }
+};
+
+}  // namespace
+
+std::shared_ptr<DiskSystem> with_simulated_drives(std::shared_ptr<DiskSystem> base) {
+    return std::make_shared<SimulatedDisks>(std::move(base));
+}
+
+}  // namespace sw

@@ -1,0 +1,32 @@
+// Everything the program reaches outside itself, in one place: the drive
+// seam (disks, volumes, raw devices, system facts, eject, the drive check's
+// files), image files, HTTPS and the clock. One Machine is made where the
+// program starts and handed to the faces; tests make their own.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "core/clock.h"
+#include "core/result.h"
+#include "disk/disk_system.h"
+#include "http/transport.h"
+#include "image/image_reader.h"
+
+namespace sw {
+
+class Machine {
+  public:
+    virtual ~Machine() = default;
+    virtual const std::shared_ptr<DiskSystem>& disks() = 0;
+    virtual Clock& clock() = 0;
+    virtual Result<std::unique_ptr<ImageReader>, std::string> open_image(
+        const std::string& path) = 0;
+    virtual HttpTransport& http() = 0;
+};
+
+// This computer's image files and HTTPS stack, with `disks` as its drives
+// and their clock as its clock.
+std::shared_ptr<Machine> platform_machine(std::shared_ptr<DiskSystem> disks);
+
+}  // namespace sw

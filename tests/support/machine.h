@@ -1,0 +1,22 @@
+// The machine tests run on: this computer's drives with the simulated ones
+// of ORTIVEX_SIMULATED_USB beside them, as a development build composes it.
+#pragma once
+
+#include <memory>
+
+#include "core/clock.h"
+#include "disk/disk_system.h"
+#include "disk/simulated/simulated_disks.h"
+#include "machine/machine.h"
+
+namespace sw::test {
+
+inline std::shared_ptr<DiskSystem> dev_disks(Clock& clock = real_clock()) {
+    return with_simulated_drives(platform_disk_system(clock));
+}
+
+inline std::shared_ptr<Machine> dev_machine(Clock& clock = real_clock()) {
+    return platform_machine(dev_disks(clock));
+}
+
+}  // namespace sw::test
