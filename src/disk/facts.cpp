@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "core/text.h"
-#include "disk/disk_answers.h"
+#include "disk/windows_drive_records.h"
 
 namespace sw {
 

@@ -19,7 +19,7 @@
 #include "disk/device_info.h"
 #include "disk/facts.h"
 #include "disk/health.h"
-#include "disk/linux_rules.h"
+#include "disk/linux_drive_facts.h"
 #include "disk/raw_device.h"
 
 namespace sw {

@@ -1,7 +1,7 @@
 // What each platform directory provides to the drive layer: thin adapters
 // over the system's disk, volume and file calls, which platform_disk_system
 // turns into the DiskSystem seam. Every decision is made by the rules these
-// adapters feed (disk_answers, facts, linux_rules). Nothing outside the
+// adapters feed (windows_drive_records, facts, linux_drive_facts). Nothing outside the
 // drive layer and its simulated drives calls these directly.
 #pragma once
 

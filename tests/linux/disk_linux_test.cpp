@@ -28,28 +28,13 @@
 namespace sw {
 namespace {
 
-constexpr size_t MiB = 1 << 20;
+using test::as_text;
+using test::make_file;
+using test::MiB;
+using test::read_range;
 namespace fs = std::filesystem;
 using test::Loop;
 using test::shell;
-
-void make_file(const fs::path& path, uint64_t size) {
-    std::ofstream(path, std::ios::binary).close();
-    fs::resize_file(path, size);
-}
-
-std::string read_range(const fs::path& path, uint64_t offset, size_t n) {
-    std::ifstream in(path, std::ios::binary);
-    in.seekg(static_cast<std::streamoff>(offset));
-    std::string s(n, '\0');
-    in.read(s.data(), static_cast<std::streamsize>(n));
-    s.resize(static_cast<size_t>(in.gcount()));
-    return s;
-}
-
-std::string as_text(std::span<std::byte> b) {
-    return std::string(reinterpret_cast<const char*>(b.data()), b.size());
-}
 
 Result<RawDevice, OsError> open_file(const std::string& path, IoConfig config, uint64_t size,
                                      Clock& clock = real_clock()) {

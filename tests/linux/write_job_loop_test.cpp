@@ -25,8 +25,8 @@ namespace sw {
 namespace {
 
 namespace fs = std::filesystem;
+using test::MiB;
 using test::shell;
-constexpr uint64_t MiB = 1 << 20;
 
 class LoopBackedDrive : public ::testing::Test {
   protected:

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "disk/drives.h"
+#include "support/event_log.h"
 #include "support/fake_clock.h"
 #include "support/machine.h"
 #include "writer/buffer.h"
@@ -87,22 +88,16 @@ class DriveWorld final : public WriteSystem {
         return image;
     }
 
-    std::vector<std::string> events() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return events_;
-    }
+    std::vector<std::string> events() { return events_.all(); }
 
   private:
-    void record(std::string e) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        events_.push_back(std::move(e));
-    }
+    void record(std::string e) { events_.add(std::move(e)); }
     std::shared_ptr<DiskSystem> disks_ = dev_disks();
     // The engine's pauses run on the fake clock.
     std::shared_ptr<DiskSystem> device_disks_ = dev_disks(device_clock);
     std::mutex mutex_;
     int identify_calls_ = 0;
-    std::vector<std::string> events_;
+    EventLog events_;
 };
 
 // An image reader that calls `at` once when a read reaches `offset`.

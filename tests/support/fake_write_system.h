@@ -14,28 +14,12 @@
 #include <vector>
 
 #include "support/fake_clock.h"
+#include "support/event_log.h"
 #include "support/fake_disk.h"
 #include "support/gate.h"
 #include "writer/write_job.h"
 
 namespace sw::test {
-
-// What happened, in order, from any thread.
-class EventLog {
-  public:
-    void add(std::string event) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        events_.push_back(std::move(event));
-    }
-    std::vector<std::string> all() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return events_;
-    }
-
-  private:
-    std::mutex mutex_;
-    std::vector<std::string> events_;
-};
 
 // The RawDevice's disk: forwards to a FakeDisk that the test keeps, so that
 // its bytes can be looked at after the job has closed the device.

@@ -35,6 +35,24 @@ std::string read_file(const std::filesystem::path& file) {
     return s.str();
 }
 
+void make_file(const std::filesystem::path& path, uint64_t size) {
+    std::ofstream(path, std::ios::binary).close();
+    std::filesystem::resize_file(path, size);
+}
+
+std::string read_range(const std::filesystem::path& path, uint64_t offset, size_t n) {
+    std::ifstream in(path, std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(offset));
+    std::string s(n, '\0');
+    in.read(s.data(), static_cast<std::streamsize>(n));
+    s.resize(static_cast<size_t>(in.gcount()));
+    return s;
+}
+
+std::string as_text(std::span<const std::byte> bytes) {
+    return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
 ScopedEnv::ScopedEnv(std::string name, const std::optional<std::string>& value)
     : name_(std::move(name)), old_(platform::env_var(name_)) {
     platform::set_env_var(name_, value);

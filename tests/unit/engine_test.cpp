@@ -9,6 +9,7 @@
 #include "support/fake_clock.h"
 #include "support/recording_log.h"
 #include "support/fake_disk.h"
+#include "support/temp_dir.h"
 
 namespace sw {
 namespace {
@@ -18,7 +19,7 @@ using test::FakeClock;
 using Log = test::RecordingLog;
 using test::FakeDisk;
 
-constexpr size_t MiB = 1 << 20;
+using test::MiB;
 
 OsError io_error() {
     return message_error("The request could not be performed because of an I/O device error.", 0);

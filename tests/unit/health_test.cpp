@@ -13,10 +13,12 @@
 
 #include "disk/health.h"
 #include "disk/health_check.h"
+#include "support/event_log.h"
 #include "support/fake_clock.h"
 #include "support/gate.h"
 #include "support/recording_log.h"
 #include "support/fake_disk.h"
+#include "support/temp_dir.h"
 
 namespace sw {
 namespace {
@@ -27,7 +29,7 @@ using test::Gate;
 using Log = test::RecordingLog;
 using test::FakeDisk;
 
-constexpr uint64_t MiB = 1 << 20;
+using test::MiB;
 
 OsError io_error() {
     return message_error("The request could not be performed because of an I/O device error.");
@@ -37,18 +39,7 @@ OsError write_protect_error() {
 }
 
 // The calls of the system made by the check, in order, shared with threads.
-struct Calls {
-    std::mutex mutex;
-    std::vector<std::string> list;
-    void add(std::string call) {
-        std::lock_guard<std::mutex> lock(mutex);
-        list.push_back(std::move(call));
-    }
-    std::vector<std::string> get() {
-        std::lock_guard<std::mutex> lock(mutex);
-        return list;
-    }
-};
+using Calls = test::EventLog;
 
 // --- Verdicts and the report -----------------------------------------------------
 
@@ -460,7 +451,7 @@ class FakeFiles final : public FileOps {
 TEST(FileTest, CreatesWritesFlushesClosesAndDeletes) {
     FakeFiles files;
     ASSERT_TRUE(run_file_test(files, "E:\\ortivex-write-test.tmp"));
-    EXPECT_EQ(files.calls.get(),
+    EXPECT_EQ(files.calls.all(),
               (std::vector<std::string>{"create E:\\ortivex-write-test.tmp", "write 1048576 0x5A",
                                         "flush", "close", "remove E:\\ortivex-write-test.tmp"}));
     EXPECT_TRUE(files.files.empty());
@@ -474,7 +465,7 @@ TEST(FileTest, AFailedWriteOrFlushLeavesTheFileClosedButInPlace) {
         auto result = run_file_test(files, "/media/stick/ortivex-write-test.tmp");
         ASSERT_FALSE(result);
         EXPECT_EQ(result.error().text, io_error().text);
-        auto calls = files.calls.get();
+        auto calls = files.calls.all();
         EXPECT_EQ(calls.back(), "close");
         EXPECT_EQ(
             std::count(calls.begin(), calls.end(), "remove /media/stick/ortivex-write-test.tmp"),
@@ -558,7 +549,7 @@ TEST(FileSystemDiagnosis, EachOutcome) {
         EXPECT_EQ(filesystem_diagnosis_with(std::nullopt, files, clock),
                   "skipped (the drive has no drive letter)");
         EXPECT_TRUE(clock.sleeps().empty());
-        EXPECT_TRUE(files->calls.get().empty());
+        EXPECT_TRUE(files->calls.all().empty());
     }
     {
         FakeClock clock;
@@ -566,7 +557,7 @@ TEST(FileSystemDiagnosis, EachOutcome) {
         EXPECT_EQ(filesystem_diagnosis_with('E', files, clock),
                   "OK on E: in 0 ms (Windows can write files to this drive)");
         EXPECT_EQ(clock.sleeps(), (std::vector<milliseconds>{milliseconds(1500)}));
-        EXPECT_EQ(files->calls.get().front(), "create E:\\ortivex-write-test.tmp");
+        EXPECT_EQ(files->calls.all().front(), "create E:\\ortivex-write-test.tmp");
     }
     {
         FakeClock clock;
@@ -737,8 +728,8 @@ struct CheckRig {
     DeviceInfo drive = stick();
 
     HealthReport run() { return check_health_with(drive, system, clock, log.sink()); }
-    std::vector<std::string> calls() { return system->calls.get(); }
-    std::vector<std::string> file_calls() { return system->files->calls.get(); }
+    std::vector<std::string> calls() { return system->calls.all(); }
+    std::vector<std::string> file_calls() { return system->files->calls.all(); }
 };
 
 bool all_skipped(const HealthReport& r) {

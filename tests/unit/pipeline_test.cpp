@@ -12,6 +12,7 @@
 #include "support/fake_disk.h"
 #include "writer/pipeline.h"
 #include "writer/write_job.h"
+#include "support/temp_dir.h"
 
 namespace sw {
 namespace {
@@ -20,7 +21,7 @@ using test::FakeClock;
 using test::FakeDisk;
 using Kind = PipelineError::Kind;
 
-constexpr size_t MiB = 1 << 20;
+using test::MiB;
 
 std::string random_image(size_t n, uint32_t seed = 7) {
     return test::random_image(n, seed);

@@ -7,6 +7,7 @@
 #include "disk/simulated/simulated.h"
 #include "support/fake_clock.h"
 #include "support/fake_disk.h"
+#include "support/temp_dir.h"
 
 namespace sw {
 namespace {
@@ -15,7 +16,7 @@ using std::chrono::milliseconds;
 using test::FakeClock;
 using test::FakeDisk;
 
-constexpr size_t MiB = 1 << 20;
+using test::MiB;
 
 TEST(SimulatedSettings, EntriesWithTheirFaults) {
     auto p = parse_simulated_drives(

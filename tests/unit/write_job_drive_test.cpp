@@ -26,7 +26,7 @@ namespace {
 namespace fs = std::filesystem;
 using test::DriveWorld;
 
-constexpr uint64_t MiB = 1 << 20;
+using test::MiB;
 constexpr uint32_t kStick = 4000000000u;
 
 #ifdef _WIN32

@@ -13,6 +13,7 @@
 #include "support/fake_write_system.h"
 #include "support/recording_sink.h"
 #include "writer/write_job.h"
+#include "support/temp_dir.h"
 
 namespace sw {
 namespace {
@@ -21,7 +22,7 @@ using test::FakeDisk;
 using test::FakeWriteSystem;
 using JK = JobError::Kind;
 
-constexpr size_t MiB = 1 << 20;
+using test::MiB;
 constexpr uint32_t kDisk = 4000000007u;
 
 std::string random_image(size_t n, uint32_t seed = 11) {

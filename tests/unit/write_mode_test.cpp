@@ -12,6 +12,7 @@
 #include "image/crypto.h"
 #include "support/fake_write_system.h"
 #include "support/test_images.h"
+#include "support/temp_dir.h"
 
 namespace sw {
 namespace {
@@ -19,7 +20,7 @@ namespace {
 using test::FakeDisk;
 using test::FakeWriteSystem;
 
-constexpr size_t MiB = 1 << 20;
+using test::MiB;
 
 DeviceInfo stick(uint64_t size = 16 * MiB) {
     DeviceInfo d;

@@ -7,7 +7,7 @@
 #include <map>
 
 #include "core/text.h"
-#include "disk/linux_rules.h"
+#include "disk/linux_drive_facts.h"
 #include "disk/platform_disks.h"
 #include "platform/linux/disk/sysfs.h"
 

@@ -6,7 +6,7 @@
 #include <cerrno>
 
 #include "disk/drives.h"
-#include "disk/linux_rules.h"
+#include "disk/linux_drive_facts.h"
 #include "disk/platform_health.h"
 #include "platform/linux/disk/sysfs.h"
 

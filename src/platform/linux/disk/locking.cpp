@@ -15,7 +15,7 @@
 
 #include "core/text.h"
 #include "runtime/thread.h"
-#include "disk/linux_rules.h"
+#include "disk/linux_drive_facts.h"
 #include "disk/platform_disks.h"
 #include "platform/linux/disk/sysfs.h"
 

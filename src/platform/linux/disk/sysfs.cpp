@@ -9,7 +9,7 @@
 #include <sstream>
 
 #include "core/text.h"
-#include "disk/disk_answers.h"
+#include "disk/windows_drive_records.h"
 
 namespace sw::platform::linux_disk {
 

@@ -10,7 +10,7 @@
 #include "core/os_error.h"
 #include "core/result.h"
 #include "disk/device_info.h"
-#include "disk/linux_rules.h"
+#include "disk/linux_drive_facts.h"
 
 namespace sw::platform::linux_disk {
 

@@ -2,7 +2,7 @@
 #include <windows.h>
 #include <winioctl.h>
 
-#include "disk/disk_answers.h"
+#include "disk/windows_drive_records.h"
 #include "disk/platform_disks.h"
 #include "platform/win/disk/win_disk.h"
 #include "platform/win/wide.h"

@@ -3,7 +3,7 @@
 #include <winioctl.h>
 
 #include "core/text.h"
-#include "disk/disk_answers.h"
+#include "disk/windows_drive_records.h"
 #include "disk/platform_disks.h"
 #include "disk/simulated/backing.h"
 #include "platform/win/disk/win_disk.h"

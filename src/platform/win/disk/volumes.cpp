@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <array>
 
-#include "disk/disk_answers.h"
+#include "disk/windows_drive_records.h"
 #include "disk/platform_disks.h"
 #include "platform/win/disk/win_disk.h"
 #include "platform/win/wide.h"

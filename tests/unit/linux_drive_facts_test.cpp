@@ -3,7 +3,7 @@
 
 #include <map>
 
-#include "disk/linux_rules.h"
+#include "disk/linux_drive_facts.h"
 
 namespace sw {
 namespace {

@@ -1,4 +1,4 @@
-#include "disk/disk_answers.h"
+#include "disk/windows_drive_records.h"
 
 #include <algorithm>
 

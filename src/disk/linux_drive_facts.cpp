@@ -1,4 +1,4 @@
-#include "disk/linux_rules.h"
+#include "disk/linux_drive_facts.h"
 
 #include <algorithm>
 #include <array>

@@ -5,7 +5,7 @@
 #include <map>
 
 #include "disk/device_info.h"
-#include "disk/disk_answers.h"
+#include "disk/windows_drive_records.h"
 
 namespace sw {
 namespace {
