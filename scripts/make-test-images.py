@@ -258,6 +258,12 @@ class Maker:
         wide["ortivex/manifest.json"] = b'{"version":"24.10"}'
         self.master("wide.iso", self.tree("wide", wide), hybrid[:2] + ["ORTIVEX_WIDE"] + hybrid[3:])
 
+        # A version that tries to start a forged line of output, and a
+        # right-to-left override that would reorder what is shown.
+        forged = {"ortivex/manifest.json":
+                  '{"version":"24.10\\r\\nOFFICIAL version=9.9 size=1 uefi=true \u202e"}'.encode()}
+        self.master("forged-version.iso", self.tree("forged", forged), hybrid)
+
         # Deep: ten levels of directories with one file each.
         deep = {}
         path = ""

@@ -30,6 +30,13 @@ std::optional<std::string> value_after(const std::vector<std::string>& args,
     return *(it + 1);
 }
 
+bool is_option(std::string_view arg) {
+    static constexpr std::string_view kOptions[] = {
+        "--list-drives", "--verify-image", "--health",    "--enable-destructive-usb-tests",
+        "--write",       "--no-verify",    "--benchmark", "--bench-mib"};
+    return std::find(std::begin(kOptions), std::end(kOptions), arg) != std::end(kOptions);
+}
+
 void write_stdout(std::string_view line) {
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fputc('\n', stdout);
@@ -77,6 +84,12 @@ int dispatch(const std::vector<std::string>& args, const std::optional<std::stri
         return kExitRefused;
     }
     if (auto image = value_after(args, "--write")) {
+        // "--write --no-verify" names no image: an option word is never the
+        // path of the image to erase a drive with.
+        if (is_option(*image)) {
+            out(fmt("refused: missing image path after --write (found {})", *image));
+            return kExitRefused;
+        }
         auto drive = modes.select_test_drive(test_serial);
         if (!drive) return kExitNoTestDrive;
         return modes.write(*drive, *image, !has(args, "--no-verify"));
@@ -108,6 +121,7 @@ int run_headless(const std::vector<std::string>& args, std::shared_ptr<Machine> 
     auto dir = log_directory();
     if (dir) {
         Logger::init(*dir);
+        prune_transcripts(*dir);
         auto transcript = *dir / fmt("cli-{}.txt", platform::process_id());
         std::lock_guard<std::mutex> lock(g_out_mutex);
         g_transcript.open(transcript, std::ios::binary | std::ios::trunc);

@@ -12,6 +12,7 @@
 #include "hex/hex.h"
 #include "image/hashing.h"
 #include "image/validation.h"
+#include "platform/interrupt.h"
 #include "platform/process.h"
 
 namespace sw {
@@ -28,7 +29,8 @@ std::string ok_line(double total_seconds, uint64_t image_size, const WriteReport
 }
 
 int write_mode_with(const DeviceInfo& drive, const std::string& image_path, bool verify,
-                    std::shared_ptr<WriteSystem> system, const WriteModeOutput& out) {
+                    std::shared_ptr<WriteSystem> system, const WriteModeOutput& out,
+                    std::shared_ptr<std::atomic<bool>> stop) {
     ImageFacts facts;
     bool is_signed = false;
     {
@@ -42,8 +44,11 @@ int write_mode_with(const DeviceInfo& drive, const std::string& image_path, bool
             out.emit(fmt("image refused: {}", inspection.error().message()));
             return kExitFailed;
         }
-        const std::atomic<bool> never_stop{false};
-        auto content = verify_image_content(**image, *inspection, never_stop);
+        auto content = verify_image_content(**image, *inspection, *stop);
+        if (!content && stop->load()) {
+            out.emit("FAILED: cancelled");
+            return kExitFailed;
+        }
         if (!content) {
             out.emit(fmt("image refused: {}", content.error().message()));
             return kExitFailed;
@@ -63,6 +68,7 @@ int write_mode_with(const DeviceInfo& drive, const std::string& image_path, bool
     request.buffer_count = kWriteBufferCount;
     request.verify = verify;
     request.eject_when_done = true;
+    request.stop = std::move(stop);
 
     Clock& clock = system->clock();
     const auto started = clock.now();
@@ -86,8 +92,12 @@ int write_mode_with(const DeviceInfo& drive, const std::string& image_path, bool
 
 int write_mode(const MachinePtr& machine, const DeviceInfo& drive, const std::string& image_path,
                bool verify) {
+    // Ctrl+C, a hang-up or a kill ends the write as cancelled, with the drive
+    // released and the outcome reported, instead of ending the process.
+    auto stop = std::make_shared<std::atomic<bool>>(false);
+    platform::StopOnInterrupt interrupts(stop);
     return write_mode_with(drive, image_path, verify, machine_write_system(machine),
-                           WriteModeOutput{emit, print_line});
+                           WriteModeOutput{emit, print_line}, stop);
 }
 
 }  // namespace sw

@@ -261,6 +261,77 @@ std::string utf8_lossy(std::string_view bytes) {
     return out;
 }
 
+namespace {
+
+uint32_t code_point_of(std::string_view seq) {
+    auto b = [&](size_t i) { return static_cast<uint32_t>(static_cast<unsigned char>(seq[i])); };
+    switch (seq.size()) {
+        case 1:
+            return b(0);
+        case 2:
+            return ((b(0) & 0x1F) << 6) | (b(1) & 0x3F);
+        case 3:
+            return ((b(0) & 0x0F) << 12) | ((b(1) & 0x3F) << 6) | (b(2) & 0x3F);
+        default:
+            return ((b(0) & 0x07) << 18) | ((b(1) & 0x3F) << 12) | ((b(2) & 0x3F) << 6) |
+                   (b(3) & 0x3F);
+    }
+}
+
+bool hides_or_reorders(uint32_t cp) {
+    return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F) || cp == 0x061C || cp == 0x200E ||
+           cp == 0x200F || cp == 0x2028 || cp == 0x2029 || (cp >= 0x202A && cp <= 0x202E) ||
+           (cp >= 0x2066 && cp <= 0x2069);
+}
+
+void append_hex(std::string& out, std::string_view open, uint32_t value) {
+    static const char digits[] = "0123456789abcdef";
+    std::string hex;
+    do {
+        hex.insert(hex.begin(), digits[value & 15]);
+        value >>= 4;
+    } while (value != 0);
+    if (hex.size() < 2) hex.insert(hex.begin(), '0');
+    out += open;
+    out += hex;
+    out += '}';
+}
+
+}  // namespace
+
+std::string visible_text(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    size_t i = 0;
+    while (i < text.size()) {
+        size_t bad = 0;
+        size_t len = utf8_sequence(text, i, &bad);
+        if (len == 0) {
+            for (size_t k = 0; k < bad; ++k)
+                append_hex(out, "\\x{", static_cast<unsigned char>(text[i + k]));
+            i += bad;
+            continue;
+        }
+        std::string_view seq = text.substr(i, len);
+        i += len;
+        uint32_t cp = code_point_of(seq);
+        if (cp == '\\') {
+            out += "\\\\";
+        } else if (cp == '\n') {
+            out += "\\n";
+        } else if (cp == '\r') {
+            out += "\\r";
+        } else if (cp == '\t') {
+            out += "\\t";
+        } else if (hides_or_reorders(cp)) {
+            append_hex(out, "\\u{", cp);
+        } else {
+            out.append(seq);
+        }
+    }
+    return out;
+}
+
 std::string utf16_to_utf8(std::u16string_view units) {
     std::string out;
     out.reserve(units.size());

@@ -88,6 +88,13 @@ bool is_valid_utf8(std::string_view bytes);
 void append_utf8(std::string& out, uint32_t code_point);
 // Bytes to text, each invalid sequence replaced by U+FFFD.
 std::string utf8_lossy(std::string_view bytes);
+// A text that came from outside (an image's version, a file name) made safe
+// to print or log: control characters (C0, DEL, C1), line and paragraph
+// separators and the bidirectional controls that reorder what is shown
+// become \u{..} (line feed, carriage return and tab as \n, \r, \t), bytes
+// that are not UTF-8 become \x{..}, and a backslash becomes \\, so that no
+// such text can start a line of its own or pass for another one.
+std::string visible_text(std::string_view text);
 // UTF-16 up to its first zero unit, to UTF-8; unpaired surrogates become U+FFFD.
 std::string utf16_to_utf8(std::u16string_view units);
 // UTF-8 to UTF-16; invalid sequences become U+FFFD.

@@ -21,7 +21,8 @@ std::optional<Sha256Digest> ImageInspection::expected_digest() const {
 }
 
 std::string ImageInspection::version_text() const {
-    return version.value_or("unknown");
+    // The version comes from the image, so it is shown escaped wherever it goes.
+    return version ? visible_text(*version) : std::string("unknown");
 }
 
 std::optional<std::string> build_from_version(std::string_view version) {
@@ -101,8 +102,8 @@ void run_validation(const ValidationRequest& request, const ValidationReporter& 
     progress.done.store(0);
     progress.total.store(0);
     auto refuse = [&](ValidationError error) {
-        Logger::write(LogLevel::Info,
-                      fmt("image {}: {}", request.path, fmt("refused: {}", error.message())));
+        Logger::write(LogLevel::Info, fmt("image {}: {}", visible_text(request.path),
+                                          fmt("refused: {}", error.message())));
         report(ImageInspected{request.request_number, request.path, unexpected(std::move(error))});
     };
 
@@ -117,7 +118,7 @@ void run_validation(const ValidationRequest& request, const ValidationReporter& 
         return;
     }
     Logger::write(LogLevel::Info,
-                  fmt("image {}: {}", request.path, inspection_summary(*inspection)));
+                  fmt("image {}: {}", visible_text(request.path), inspection_summary(*inspection)));
     const bool is_signed = inspection->is_signed();
     const std::string expected_sha = is_signed ? inspection->manifest->sha256 : std::string();
     const ImageInspection* facts = &*inspection;

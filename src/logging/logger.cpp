@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -28,26 +29,36 @@ std::string four(int64_t v) {
     return s;
 }
 
-bool is_run_log(const std::filesystem::path& p) {
+bool named(const std::filesystem::path& p, std::string_view prefix, std::string_view suffix) {
     std::u8string name = p.filename().u8string();
     std::string text(name.begin(), name.end());
-    return is_valid_utf8(text) && text.starts_with("stickwright-") && text.ends_with(".log");
+    return is_valid_utf8(text) && text.starts_with(prefix) && text.ends_with(suffix);
 }
 
-void prune(const std::filesystem::path& dir) {
+// Deletes all but the last `keep` files named PREFIX…SUFFIX in `dir`, in the
+// order `older` gives.
+template <class Older>
+void prune_files(const std::filesystem::path& dir, std::string_view prefix, std::string_view suffix,
+                 size_t keep, Older older) {
     std::error_code ec;
-    std::vector<std::filesystem::path> logs;
+    std::vector<std::filesystem::path> files;
     std::filesystem::directory_iterator it(dir, ec), end;
     if (ec) return;
     for (; it != end; it.increment(ec)) {
         if (ec) break;
-        if (is_run_log(it->path())) logs.push_back(it->path());
+        if (named(it->path(), prefix, suffix) && it->is_regular_file(ec))
+            files.push_back(it->path());
     }
-    if (logs.size() <= kOldLogsKept) return;
-    std::sort(logs.begin(), logs.end());
-    for (size_t i = 0; i + kOldLogsKept < logs.size(); ++i) {
-        std::filesystem::remove(logs[i], ec);  // a failed deletion still counts as removed
+    if (files.size() <= keep) return;
+    std::sort(files.begin(), files.end(), older);
+    for (size_t i = 0; i + keep < files.size(); ++i) {
+        std::filesystem::remove(files[i], ec);  // a failed deletion still counts as removed
     }
+}
+
+void prune(const std::filesystem::path& dir) {
+    // The names carry the start time, so their order is their age.
+    prune_files(dir, "stickwright-", ".log", kOldLogsKept, std::less<>());
 }
 
 bool append(const std::filesystem::path& file, std::string_view bytes) {
@@ -97,6 +108,20 @@ CivilTime civil_from_unix(int64_t seconds) {
 int64_t unix_seconds(std::chrono::system_clock::time_point t) {
     auto s = std::chrono::duration_cast<std::chrono::seconds>(t.time_since_epoch()).count();
     return s < 0 ? 0 : static_cast<int64_t>(s);
+}
+
+void prune_transcripts(const std::filesystem::path& directory) {
+    // Transcripts are named by process number, which says nothing of age.
+    auto written = [](const std::filesystem::path& p) {
+        std::error_code ec;
+        auto t = std::filesystem::last_write_time(p, ec);
+        return ec ? std::filesystem::file_time_type::min() : t;
+    };
+    prune_files(directory, "cli-", ".txt", kOldLogsKept,
+                [&](const std::filesystem::path& a, const std::filesystem::path& b) {
+                    auto ta = written(a), tb = written(b);
+                    return ta != tb ? ta < tb : a < b;
+                });
 }
 
 std::string log_file_name(const CivilTime& t) {

@@ -47,4 +47,8 @@ std::string log_line(const CivilTime& t, LogLevel level, std::string_view messag
 
 inline constexpr size_t kOldLogsKept = 19;
 
+// Deletes the oldest headless transcripts ("cli-{}.txt") so that the newest
+// 19 remain, as for the run logs: with the one a run then creates, 20.
+void prune_transcripts(const std::filesystem::path& directory);
+
 }  // namespace sw

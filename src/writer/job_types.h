@@ -30,6 +30,7 @@ struct ImageFacts {
     uint64_t size = 0;
     std::optional<Sha256Digest> expected_digest;  // signed images
     std::optional<CaptureRegion> capture;         // the signature block, signed images
+    std::vector<uint8_t> signature_block;         // its bytes as validated, signed images
 };
 ImageFacts image_facts_of(const ImageInspection& inspection);
 

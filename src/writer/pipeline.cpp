@@ -202,6 +202,8 @@ Result<PipelineReport, PipelineError> run_pipeline(const ImageReader& image, Raw
         return unexpected(PipelineError::of(Kind::ImageRead, "short image"));
     if (config.expected_digest && *config.expected_digest != reader_outcome.hash.digest)
         return unexpected(PipelineError::of(Kind::HashMismatch));
+    if (config.expected_capture && *config.expected_capture != reader_outcome.hash.captured)
+        return unexpected(PipelineError::of(Kind::HashMismatch));
 
     PipelineReport report;
     report.digest = reader_outcome.hash.digest;

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <vector>
 #include <string>
 #include <string_view>
 
@@ -38,6 +39,10 @@ struct PipelineConfig {
     size_t head_limit = kHeadLimit;
     // When present, the streamed image must hash to it.
     std::optional<Sha256Digest> expected_digest;
+    // When present, the capture region must hold exactly these bytes: the
+    // hash sees that region as zeros, so only this comparison proves that
+    // the signature block written is the one that was validated.
+    std::optional<std::vector<uint8_t>> expected_capture;
     bool verify = true;
 };
 

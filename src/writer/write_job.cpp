@@ -17,6 +17,7 @@ ImageFacts image_facts_of(const ImageInspection& inspection) {
     facts.size = inspection.image_size;
     facts.expected_digest = inspection.expected_digest();
     facts.capture = inspection.capture_region();
+    facts.signature_block = inspection.block;
     return facts;
 }
 
@@ -235,6 +236,7 @@ WriteResult Job::run() {
     config.buffer_count = request_.buffer_count;
     config.head_limit = kHeadLimit;
     config.expected_digest = request_.image.expected_digest;
+    if (request_.image.capture) config.expected_capture = request_.image.signature_block;
     config.verify = request_.verify;
 
     prepare("raw device and image opened; starting the pipeline…");

@@ -86,6 +86,15 @@ class VerifyImage(TempDirTestCase):
         self.assertEqual(code, 0, out)
         self.assertTrue(out[-1].startswith("UNSIGNED version=unknown "), out)
 
+    def test_texts_from_the_image_cannot_forge_a_line(self):
+        code, out = self.verify(image("forged-version.iso"))
+        self.assertEqual(code, 0, out)
+        self.assertEqual(len(out), 1, out)
+        self.assertTrue(out[0].startswith(
+            "UNSIGNED version=24.10\\r\\nOFFICIAL version=9.9 size=1 uefi=true \\u{202e} size="),
+            out[0])
+        self.assertNotIn("\u202e", out[0])
+
     def test_refusals(self):
         size = os.path.getsize(image("signed.iso"))
         volume = facts()["unsigned.iso"]["volume_bytes"]

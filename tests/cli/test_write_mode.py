@@ -159,6 +159,38 @@ class WriteMode(harness.TempDirTestCase):
             self.assertEqual(self.stick_bytes(stick, MiB), PATTERN)
         return out
 
+    @unittest.skipIf(UNDER_WINE, "wine cannot deliver a console Ctrl+C to a process started "
+                                 "without a console")
+    def test_a_stop_from_outside_ends_the_write_as_cancelled(self):
+        import signal
+        import subprocess
+        import time
+        for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+            with self.subTest(signal=sig.name):
+                stick = self.make_stick(f"stick-{sig.name}.img")
+                env = dict(os.environ, LOCALAPPDATA=self.tmp, ORTIVEX_TEST_USB_SERIAL="E2E",
+                           ORTIVEX_SIMULATED_USB=f"{stick},serial=E2E,mbps=1")
+                proc = subprocess.Popen([EXE, "--enable-destructive-usb-tests", "--write",
+                                         image("signed.iso")], env=env, stdout=subprocess.PIPE,
+                                        stderr=subprocess.PIPE, stdin=subprocess.DEVNULL)
+                # At 1 MB/s the write takes seconds; stop it once it is writing.
+                deadline = time.monotonic() + 60
+                seen = []
+                while time.monotonic() < deadline:
+                    line = proc.stdout.readline().decode()
+                    seen.append(line)
+                    if line.startswith("  Writing") or not line:
+                        break
+                self.assertTrue(seen[-1].startswith("  Writing"), seen)
+                proc.send_signal(sig)
+                rest, _ = proc.communicate(timeout=60)
+                out = lines(rest)
+                self.assertEqual(proc.returncode, 1, out)
+                self.assertEqual(out[-1], "FAILED: cancelled", out)
+                self.assertIn("FAILED: cancelled", self.log_text())
+                # A stopped write never leaves a drive that looks bootable.
+                self.assertEqual(self.stick_bytes(stick, 65536), bytes(65536))
+
     def test_removed_while_writing(self):
         self.assert_failed(",remove-at=2097152", "device disconnected: ")
 

@@ -132,6 +132,25 @@ TEST(Dispatch, WriteWithoutImageSelectsThenHasNothingToDo) {
     EXPECT_EQ(r.lines, std::vector<std::string>{"nothing to do"});
 }
 
+TEST(Dispatch, AnOptionAfterWriteIsNoImagePath) {
+    // "--no-verify" (or any option) after "--write" is a forgotten path, not
+    // an image to erase the drive with; nothing is selected or written.
+    for (std::string option : {"--no-verify", "--benchmark", "--bench-mib"}) {
+        Recorder r;
+        r.drive = drive_with_serial("S1");
+        EXPECT_EQ(r.run({"--enable-destructive-usb-tests", "--write", option}, "S1"), 2);
+        EXPECT_TRUE(r.calls.empty()) << option;
+        EXPECT_EQ(r.lines, std::vector<std::string>{"refused: missing image path after --write "
+                                                    "(found " +
+                                                    option + ")"});
+    }
+    // A path that merely starts with dashes is still a path.
+    Recorder r;
+    r.drive = drive_with_serial("S1");
+    EXPECT_EQ(r.run({"--enable-destructive-usb-tests", "--write", "--image.iso"}, "S1"), 0);
+    EXPECT_EQ(r.calls, (std::vector<std::string>{"select 'S1'", "write S1 --image.iso verify"}));
+}
+
 TEST(Dispatch, BenchmarkSizeFromTheFirstBenchMib) {
     Recorder r;
     r.drive = drive_with_serial("S1");

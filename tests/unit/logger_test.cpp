@@ -95,6 +95,23 @@ TEST_F(LoggerTest, PrunesToTheNineteenNewestRunLogs) {
     EXPECT_TRUE(std::filesystem::exists(dir / "other.log"));
 }
 
+TEST_F(LoggerTest, TranscriptsArePrunedToTheNineteenNewestByAge) {
+    // Process numbers say nothing of age: the oldest files get the highest ones.
+    const auto now = std::filesystem::file_time_type::clock::now();
+    for (int i = 0; i < 25; ++i) {
+        auto file = dir / fmt("cli-{}.txt", 1000 - i);
+        test::write_file(file, "transcript");
+        std::filesystem::last_write_time(file, now - std::chrono::hours(i));
+    }
+    test::write_file(dir / "stickwright-20200101-000000.log", "a run log");
+    test::write_file(dir / "cli-notes.md", "not a transcript");
+    prune_transcripts(dir.path());
+    for (int i = 0; i < 25; ++i)
+        EXPECT_EQ(std::filesystem::exists(dir / fmt("cli-{}.txt", 1000 - i)), i < 19) << i;
+    EXPECT_TRUE(std::filesystem::exists(dir / "stickwright-20200101-000000.log"));
+    EXPECT_TRUE(std::filesystem::exists(dir / "cli-notes.md"));
+}
+
 TEST_F(LoggerTest, NineteenOldLogsAreAllKept) {
     for (int i = 0; i < 19; ++i)
         test::write_file(dir / fmt("stickwright-20200101-0000{}.log", 10 + i), "");

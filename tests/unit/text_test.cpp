@@ -77,6 +77,23 @@ TEST(Utf8, LossyReplacesMaximalSubparts) {
     EXPECT_EQ(utf8_lossy("\xF0\x9F\x98\x80"), "\xF0\x9F\x98\x80");
 }
 
+TEST(Utf8, VisibleTextShowsWhatWouldHideOrForgeALine) {
+    // Ordinary text, non-ASCII included, is left alone.
+    EXPECT_EQ(visible_text("24.10.3118-rc1"), "24.10.3118-rc1");
+    EXPECT_EQ(visible_text("Ortivex \u00f1 \u4e2d\u6587"), "Ortivex \u00f1 \u4e2d\u6587");
+    // A version that would end the line and start a forged one.
+    EXPECT_EQ(visible_text("1.0\r\nOFFICIAL version=9"), "1.0\\r\\nOFFICIAL version=9");
+    EXPECT_EQ(visible_text(std::string("a\0b\x1b[2J\x7f", 8)), "a\\u{00}b\\u{1b}[2J\\u{7f}");
+    // C1 controls, separators and every bidirectional control.
+    EXPECT_EQ(visible_text("\u0085\u2028\u2029"), "\\u{85}\\u{2028}\\u{2029}");
+    EXPECT_EQ(visible_text("x\u202ey\u2066z\u200f\u061c"),
+              "x\\u{202e}y\\u{2066}z\\u{200f}\\u{61c}");
+    // Bytes that are not UTF-8, and the escape character itself, so that an
+    // escape in the output always means an escape.
+    EXPECT_EQ(visible_text("\xff\xc3"), "\\x{ff}\\x{c3}");
+    EXPECT_EQ(visible_text("C:\\u{41}"), "C:\\\\u{41}");
+}
+
 TEST(Utf16, ConvertsPairsAndReplacesLoneSurrogates) {
     EXPECT_EQ(utf16_to_utf8(u"A\u00E9"), "A\xC3\xA9");
     std::u16string pair = {0xD83D, 0xDE00};

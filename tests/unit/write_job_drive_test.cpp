@@ -127,6 +127,20 @@ class SimulatedWrite : public ::testing::Test {
     std::shared_ptr<DriveWorld> world = std::make_shared<DriveWorld>();
 };
 
+TEST_F(SimulatedWrite, ASignatureBlockChangedAfterValidationIsRefused) {
+    // The hash sees the signature block as zeros, so a block swapped after
+    // validation leaves the digest as signed: only the block itself tells.
+    DeviceInfo drive = attach("");
+    std::string swapped = image;
+    swapped[static_cast<size_t>(facts.capture->offset) + 100] ^= 0x5A;
+    test::write_file(image_file, swapped);
+    auto result = run_write_job(request_for(drive), world);
+    ASSERT_FALSE(result);
+    EXPECT_EQ(result.error().text(), "image bytes differ from the signed hash");
+    // Nothing that could boot was left behind.
+    EXPECT_TRUE(stick_zero(0, 65536));
+}
+
 TEST_F(SimulatedWrite, TheDriveHoldsTheImageByteForByte) {
     DeviceInfo drive = attach("");
     WriteRequest request = request_for(drive);

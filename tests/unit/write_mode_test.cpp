@@ -57,7 +57,8 @@ struct WriteRig {
     Output out;
     ~WriteRig() { sys->gate->open(); }
     int run(bool verify = true) {
-        return write_mode_with(stick(), "signed.iso", verify, sys, out.sinks());
+        return write_mode_with(stick(), "signed.iso", verify, sys, out.sinks(),
+                               std::make_shared<std::atomic<bool>>(false));
     }
     std::string stored(size_t n) const {
         return std::string(reinterpret_cast<const char*>(sys->disk->storage.data()), n);

@@ -36,7 +36,7 @@ int inspect_command(const std::vector<std::string>& args) {
                  b.gpt, b.efi_partition, b.mbr_boot_code));
         line(fmt("files: {}", layout->files.size()));
         for (const auto& f : layout->files)
-            line(fmt("  {} {} {}", f.offset, f.size, f.path));
+            line(fmt("  {} {} {}", f.offset, f.size, visible_text(f.path)));
     }
     auto inspection = inspect_image(**image);
     if (!inspection) {
