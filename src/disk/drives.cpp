@@ -36,6 +36,8 @@ class DriveLocker final : public VolumeLocker {
     Result<void, OsError> dismount(VolumeLock& volume, uint32_t ms) override {
         return system_->dismount(volume, ms);
     }
+    std::string_view lock_name() const override { return system_->lock_name(); }
+    std::string_view dismount_name() const override { return system_->dismount_name(); }
     Result<std::unique_ptr<VolumeLock>, OsError> hold_disk(uint32_t number) override {
 #ifdef ORTIVEX_SIMULATED_DRIVES
         if (is_simulated(number))
