@@ -21,7 +21,7 @@ ImageFacts image_facts_of(const ImageInspection& inspection) {
 }
 
 IoConfig write_io_config() {
-    return IoConfig{true, false, 1, 1048576};
+    return IoConfig{.no_buffering = true, .write_through = false, .depth = 1, .io_size = 1048576};
 }
 
 std::string JobError::text() const {
@@ -314,7 +314,7 @@ void run_heartbeat(const WriteProgress& progress, HeartbeatSignal& signal, Write
 
 void run_job_thread(const WriteRequest& request, MessageSink& sink,
                     std::shared_ptr<WriteSystem> system) {
-    platform::keep_system_awake(true);
+    platform::KeepAwake awake;
     HeartbeatSignal signal;
     std::thread heartbeat =
         spawn_thread([&] { run_heartbeat(*request.progress, signal, *system); });
@@ -327,7 +327,6 @@ void run_job_thread(const WriteRequest& request, MessageSink& sink,
         system->log(LogLevel::Error, outcome_line(request, result));
     }
     sink.send(WriteFinished{std::move(result)});
-    platform::keep_system_awake(false);
 }
 
 std::optional<WriteJob> start_write(const WriteChoice& choice,
