@@ -54,7 +54,7 @@ TEST(OverlappedDisk, DeepUnbufferedTransfersOnAFile) {
     test::TempDir dir;
     auto path = dir / "disk.img";
     make_file(path, 16 * MiB);
-    IoConfig config{true, false, 4, MiB};
+    IoConfig config{.no_buffering = true, .write_through = false, .depth = 4, .io_size = MiB};
     auto disk = platform::open_async(path_text(path), open_mode_of(config), 4);
     ASSERT_TRUE(disk) << disk.error().text;
     RawDevice device(std::move(*disk), 0, 512, 16 * MiB, config);
@@ -172,7 +172,9 @@ TEST_F(SimulatedOnWindows, ListedAsUsbAndWrittenThroughOverlappedRequests) {
     ASSERT_TRUE(identify_drive(identity_of(*stick)));
 
     test::FakeClock clock;
-    auto device = open_raw(stick->number, 512, stick->size, IoConfig{true, false, 4, MiB}, clock);
+    auto device = open_raw(
+        stick->number, 512, stick->size,
+        IoConfig{.no_buffering = true, .write_through = false, .depth = 4, .io_size = MiB}, clock);
     ASSERT_TRUE(device) << device.error().text;
     test::Aligned out(3 * MiB);
     out.fill(2);
@@ -206,7 +208,9 @@ TEST_F(SimulatedOnWindows, RemovalMakesTheDriveDisappear) {
     ASSERT_TRUE(drives);
     DeviceInfo stick = drives->back();
     ASSERT_EQ(stick.number, 4000000000u);
-    auto device = open_raw(stick.number, 512, stick.size, IoConfig{true, false, 1, MiB});
+    auto device = open_raw(
+        stick.number, 512, stick.size,
+        IoConfig{.no_buffering = true, .write_through = false, .depth = 1, .io_size = MiB});
     ASSERT_TRUE(device);
     test::Aligned out(4 * MiB);
     auto r = device->write_at(0, out.span());
