@@ -29,6 +29,14 @@ class Handle {
         if (valid()) CloseHandle(h_);
         h_ = INVALID_HANDLE_VALUE;
     }
+    // Closes now and says whether the system did (a file whose last data
+    // could not be stored says so only here); false leaves the reason in
+    // GetLastError.
+    bool close() {
+        HANDLE h = h_;
+        h_ = INVALID_HANDLE_VALUE;
+        return h == INVALID_HANDLE_VALUE || h == nullptr || CloseHandle(h) != 0;
+    }
 
   private:
     HANDLE h_ = INVALID_HANDLE_VALUE;
