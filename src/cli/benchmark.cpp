@@ -18,13 +18,20 @@ constexpr uint64_t MiB = 1048576;
 
 const std::vector<BenchMethod>& bench_methods() {
     static const std::vector<BenchMethod> methods = {
-        {"Buffered", IoConfig{false, false, 1, 64 * MiB}},
-        {"Write-through", IoConfig{true, true, 1, 64 * MiB}},
-        {"No-buffering sync", IoConfig{true, false, 1, 64 * MiB}},
-        {"Overlapped d2 x1MiB", IoConfig{true, false, 2, MiB}},
-        {"Overlapped d4 x1MiB", IoConfig{true, false, 4, MiB}},
-        {"Overlapped d4 x2MiB", IoConfig{true, false, 4, 2 * MiB}},
-        {"Overlapped d8 x1MiB", IoConfig{true, false, 8, MiB}},
+        {"Buffered",
+         IoConfig{.no_buffering = false, .write_through = false, .depth = 1, .io_size = 64 * MiB}},
+        {"Write-through",
+         IoConfig{.no_buffering = true, .write_through = true, .depth = 1, .io_size = 64 * MiB}},
+        {"No-buffering sync",
+         IoConfig{.no_buffering = true, .write_through = false, .depth = 1, .io_size = 64 * MiB}},
+        {"Overlapped d2 x1MiB",
+         IoConfig{.no_buffering = true, .write_through = false, .depth = 2, .io_size = MiB}},
+        {"Overlapped d4 x1MiB",
+         IoConfig{.no_buffering = true, .write_through = false, .depth = 4, .io_size = MiB}},
+        {"Overlapped d4 x2MiB",
+         IoConfig{.no_buffering = true, .write_through = false, .depth = 4, .io_size = 2 * MiB}},
+        {"Overlapped d8 x1MiB",
+         IoConfig{.no_buffering = true, .write_through = false, .depth = 8, .io_size = MiB}},
     };
     return methods;
 }
@@ -110,8 +117,9 @@ int run_benchmark_with(const DeviceInfo& drive, uint64_t requested_mib, WriteSys
         }  // the device is closed here
     }
 
-    if (auto device = system.open_raw(drive.number, drive.logical_sector, drive.size,
-                                      IoConfig{true, false, 1, MiB})) {
+    if (auto device = system.open_raw(
+            drive.number, drive.logical_sector, drive.size,
+            IoConfig{.no_buffering = true, .write_through = false, .depth = 1, .io_size = MiB})) {
         AlignedBuffer buffer(kBenchReadBytes);
         uint64_t read = 0;
         const auto started = clock.now();

@@ -75,9 +75,10 @@ int write_mode_with(const DeviceInfo& drive, const std::string& image_path, bool
     ReporterSignal signal;
     std::thread reporter = spawn_thread(
         [&] { run_progress_reporter(*request.progress, signal, clock, out.print_line); });
-    platform::keep_system_awake(true);
-    WriteResult result = run_write_job(request, system);
-    platform::keep_system_awake(false);
+    WriteResult result = [&] {
+        platform::KeepAwake awake;
+        return run_write_job(request, system);
+    }();
     const double total = elapsed_seconds(started, clock.now());
     signal.end();
     reporter.join();

@@ -8,6 +8,7 @@
 #include "runtime/thread.h"
 #include "disk/drives.h"
 #include "disk/health_check.h"
+#include "disk/platform_disks.h"
 #include "logging/logger.h"
 
 namespace sw {
@@ -281,7 +282,7 @@ Result<WriteProbeTimes, WriteProbeFailure> probe_writable_with(RawDevice& device
     if (auto writable = device.query_writable(kWritableQueryMs); !writable) {
         if (writable.error().is(kWriteProtected))
             return unexpected(WriteProbeFailure{"writable query", writable.error()});
-        log(LogLevel::Info, fmt("IOCTL_DISK_IS_WRITABLE: {}", writable.error().text));
+        log(LogLevel::Info, fmt("{}: {}", platform::writable_query_name(), writable.error().text));
     }
     auto settings = device.use_settings(kHealthWaitMs, 1, kProbeBytes);
     AlignedBlock block(kProbeBytes);

@@ -34,6 +34,9 @@ Result<std::string, OsError> disk_path(uint32_t number);
 // Opens a disk, or any file opened the same way, for overlapped transfers.
 Result<std::unique_ptr<AsyncDisk>, OsError> open_async(const std::string& path,
                                                        const OpenMode& mode, size_t slots);
+// What the system calls the writable query of those disks, for the log
+// ("IOCTL_DISK_IS_WRITABLE"; "BLKROGET" on Linux).
+std::string_view writable_query_name();
 
 std::unique_ptr<VolumeLocker> volume_locker();
 

@@ -14,7 +14,7 @@ std::string debug_string(const IoConfig& c) {
 }
 
 IoConfig health_check_config() {
-    return IoConfig{true, false, 1, 1048576};
+    return IoConfig{.no_buffering = true, .write_through = false, .depth = 1, .io_size = 1048576};
 }
 
 size_t slot_count_for(size_t depth) {
@@ -258,14 +258,14 @@ Result<LockedVolumes, OsError> lock_and_dismount_with(uint32_t number,
         }
         if (!is_locked)
             return unexpected(message_error(
-                fmt("FSCTL_LOCK_VOLUME failed on {}: {}", label, last_error), kInUse));
+                fmt("{} failed on {}: {}", locker.lock_name(), label, last_error), kInUse));
 
         if (progress) progress(LockStep::Dismounting, label);
         auto dismounted = locker.dismount(**handle, kDismountMs);
         if (!dismounted) {
             if (dismounted.error().is(kTimedOut))
                 return unexpected(message_error(
-                    fmt("FSCTL_DISMOUNT_VOLUME on {}: {}", label, dismounted.error().text),
+                    fmt("{} on {}: {}", locker.dismount_name(), label, dismounted.error().text),
                     kInUse | kTimedOut));
             return unexpected(dismounted.error());
         }

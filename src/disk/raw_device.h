@@ -206,10 +206,15 @@ class VolumeLocker {
     // Opens the volume; an error with the not-ready trait means it has no
     // medium (it is skipped).
     virtual Result<std::unique_ptr<VolumeLock>, OsError> open(const VolumeInfo& volume) = 0;
-    // One lock attempt (FSCTL_LOCK_VOLUME), at most `ms`.
+    // One lock attempt (FSCTL_LOCK_VOLUME; on Linux unmounting), at most `ms`.
     virtual Result<void, OsError> lock(VolumeLock& volume, uint32_t ms) = 0;
-    // Dismounting (FSCTL_DISMOUNT_VOLUME), at most `ms`.
+    // Dismounting (FSCTL_DISMOUNT_VOLUME; on Linux a check that nothing was
+    // mounted again), at most `ms`.
     virtual Result<void, OsError> dismount(VolumeLock& volume, uint32_t ms) = 0;
+    // What the system calls those two steps, for the texts of their failures
+    // ("FSCTL_LOCK_VOLUME", "FSCTL_DISMOUNT_VOLUME"; "umount2" on Linux).
+    virtual std::string_view lock_name() const = 0;
+    virtual std::string_view dismount_name() const = 0;
     // After the volumes: whatever holds the whole disk for the job (Linux
     // opens it exclusively); nullptr when nothing is needed.
     virtual Result<std::unique_ptr<VolumeLock>, OsError> hold_disk(uint32_t number) = 0;
@@ -242,9 +247,10 @@ inline constexpr uint32_t kDismountMs = 60000;
 
 // Locks and dismounts every volume that lies on disk `number`, in list
 // order. A volume without medium is skipped; a volume whose lock is refused
-// 20 times fails with "FSCTL_LOCK_VOLUME failed on {}: {}", a dismount that
-// times out with "FSCTL_DISMOUNT_VOLUME on {}: {}" (both with the in-use
-// trait: the drive is in use); other failures are the system's errors.
+// 20 times fails with "{lock_name} failed on {}: {}" ("FSCTL_LOCK_VOLUME
+// failed on E:: ..." on Windows), a dismount that times out with
+// "{dismount_name} on {}: {}" (both with the in-use trait: the drive is in
+// use); other failures are the system's errors.
 // Locks taken so far are released when it fails.
 Result<LockedVolumes, OsError> lock_and_dismount_with(uint32_t number,
                                                       const std::vector<VolumeInfo>& volumes,

@@ -78,7 +78,7 @@ Result<void, ValidationError> verify_image_content(const ImageReader& image,
         size_t n = static_cast<size_t>(std::min<uint64_t>(kContentChunkBytes, total - done));
         std::span<uint8_t> chunk(buffer.data(), n);
         if (auto r = image.read_at(done, chunk); !r) {
-            return unexpected(ValidationError::io(r.error()));
+            return unexpected(ValidationError::io(r.error().text));
         }
         hasher.update(chunk);
         done += n;

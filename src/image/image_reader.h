@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/os_error.h"
 #include "core/result.h"
 
 namespace sw {
@@ -20,12 +21,22 @@ class ImageReader {
     // The length of the image in bytes, taken when it was opened.
     virtual uint64_t size() const = 0;
     // Fills `out` with the bytes at `offset`. Anything less than all of them
-    // (a short read, a read past the end, a system error) is an error text.
-    virtual Result<void, std::string> read_at(uint64_t offset, std::span<uint8_t> out) const = 0;
+    // is an error: the system's own, with its code and traits, or for a read
+    // that ended early or lies past the end, `short_read_error()`.
+    virtual Result<void, OsError> read_at(uint64_t offset, std::span<uint8_t> out) const = 0;
 };
 
 // The text of a read that ended before the requested bytes were all there.
 inline constexpr std::string_view kShortReadText = "unexpected end of file";
+
+inline OsError short_read_error() {
+    return message_error(std::string(kShortReadText));
+}
+
+// Whether `error` says that the image ended before the bytes asked for.
+inline bool is_short_read(const OsError& error) {
+    return error.code == 0 && error.text == kShortReadText;
+}
 
 // An image held in memory. The bytes must outlive the reader.
 class MemoryImageReader final : public ImageReader {
@@ -35,7 +46,7 @@ class MemoryImageReader final : public ImageReader {
         : bytes_(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()) {}
 
     uint64_t size() const override { return bytes_.size(); }
-    Result<void, std::string> read_at(uint64_t offset, std::span<uint8_t> out) const override;
+    Result<void, OsError> read_at(uint64_t offset, std::span<uint8_t> out) const override;
 
   private:
     std::span<const uint8_t> bytes_;

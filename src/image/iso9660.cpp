@@ -107,7 +107,7 @@ Result<std::vector<DirectoryEntry>, std::string> read_directory(const ImageReade
         return unexpected(std::string(kShortReadText));
     }
     std::vector<uint8_t> data(size);
-    if (auto r = image.read_at(offset, data); !r) return unexpected(r.error());
+    if (auto r = image.read_at(offset, data); !r) return unexpected(r.error().text);
 
     std::vector<DirectoryEntry> entries;
     size_t pos = 0;
@@ -167,7 +167,7 @@ Result<ImageLayout, ValidationError> read_image_layout(const ImageReader& image)
     // Rock Ridge: an "SP" entry in the System Use area of the root's "." record.
     std::vector<uint8_t> first(kIsoBlockSize);
     if (auto r = image.read_at(layout.root_offset, first); !r) {
-        return unexpected(ValidationError::io(r.error()));
+        return unexpected(ValidationError::io(r.error().text));
     }
     size_t rec_len = first[0];
     size_t name_len = first[32];
@@ -178,7 +178,9 @@ Result<ImageLayout, ValidationError> read_image_layout(const ImageReader& image)
     }
 
     std::vector<uint8_t> area(kBootAreaBytes);
-    if (auto r = image.read_at(0, area); !r) return unexpected(ValidationError::io(r.error()));
+    if (auto r = image.read_at(0, area); !r) {
+        return unexpected(ValidationError::io(r.error().text));
+    }
     layout.boot_flags = read_boot_flags(area);
 
     // Depth-first walk with an explicit stack. Directory paths are kept once

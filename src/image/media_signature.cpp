@@ -57,7 +57,7 @@ Result<std::optional<SignatureBlock>, ValidationError> read_signature_block(
     block.offset = (*found)->offset;
     block.bytes.resize(kSignatureBlockBytes);
     if (auto r = image.read_at(block.offset, block.bytes); !r) {
-        return unexpected(ValidationError::io(r.error()));
+        return unexpected(ValidationError::io(r.error().text));
     }
     return std::optional<SignatureBlock>{std::move(block)};
 }

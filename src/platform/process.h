@@ -10,6 +10,16 @@ namespace sw::platform {
 // headless process here).
 void keep_system_awake(bool required);
 
+// Keeps the system awake for as long as it lives, so that every way out of
+// a write lets the system sleep again.
+class KeepAwake {
+  public:
+    KeepAwake() { keep_system_awake(true); }
+    ~KeepAwake() { keep_system_awake(false); }
+    KeepAwake(const KeepAwake&) = delete;
+    KeepAwake& operator=(const KeepAwake&) = delete;
+};
+
 // The CPU time of this process so far (user + kernel), in seconds.
 double process_cpu_seconds();
 

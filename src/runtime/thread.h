@@ -33,12 +33,16 @@ std::thread spawn_thread(Fn&& fn) {
 // "{} did not finish within {} s", also logged at ERROR.
 std::string time_limit_text(std::string_view thread_name, unsigned seconds);
 
-// Runs `fn` on a thread of its own and waits at most `seconds` for its answer.
-// When the time runs out the thread is abandoned (it finishes on its own and
-// its late answer is dropped) and the error is the time-limit text.
+namespace detail {
+
+// Runs `fn` on a thread of its own and waits at most `limit` on `clock` for
+// its answer; nothing when the time runs out. The thread owns `fn` (and with
+// it everything `fn` captured) and shares the channel with the caller, so an
+// abandoned thread finishes on its own with all it uses still alive, and its
+// late answer is dropped when the last owner of the channel lets go.
 template <class Fn>
-auto run_with_time_limit(std::string_view thread_name, unsigned seconds, Fn fn,
-                         Clock& clock = real_clock()) -> Result<decltype(fn()), std::string> {
+auto answer_within(std::chrono::milliseconds limit, Fn fn, Clock& clock)
+    -> std::optional<decltype(fn())> {
     using T = decltype(fn());
     struct Channel {
         std::mutex mutex;
@@ -54,18 +58,42 @@ auto run_with_time_limit(std::string_view thread_name, unsigned seconds, Fn fn,
     });
 
     std::unique_lock<std::mutex> lock(channel->mutex);
-    bool answered = clock.wait_for(lock, channel->cv, std::chrono::seconds(seconds),
-                                   [&] { return channel->answer.has_value(); });
+    bool answered =
+        clock.wait_for(lock, channel->cv, limit, [&] { return channel->answer.has_value(); });
     lock.unlock();
     // Only an abandoned thread is detached: a thread that answered is joined
     // (it is about to end), so threads do not pile up ending while new ones
     // start, which the mingw thread library under wine does not always survive.
     if (!answered) {
         worker.detach();
-        return unexpected(time_limit_text(thread_name, seconds));
+        return std::nullopt;
     }
     worker.join();
-    return std::move(*channel->answer);
+    return std::move(channel->answer);
+}
+
+}  // namespace detail
+
+// Runs `fn` on a thread of its own and waits at most `seconds` for its answer.
+// When the time runs out the thread is abandoned (it finishes on its own and
+// its late answer is dropped) and the error is the time-limit text.
+template <class Fn>
+auto run_with_time_limit(std::string_view thread_name, unsigned seconds, Fn fn,
+                         Clock& clock = real_clock()) -> Result<decltype(fn()), std::string> {
+    auto answer = detail::answer_within(std::chrono::seconds(seconds), std::move(fn), clock);
+    if (!answer) return unexpected(time_limit_text(thread_name, seconds));
+    return std::move(*answer);
+}
+
+// The same for a step whose own errors and time-out error are of one kind:
+// `fn` returns a Result, and when `limit` runs out the error is `timed_out()`
+// (which says, and logs if it must, what ran out of time).
+template <class Fn, class TimedOut>
+auto run_with_time_limit(std::chrono::milliseconds limit, Fn fn, TimedOut timed_out,
+                         Clock& clock = real_clock()) -> decltype(fn()) {
+    auto answer = detail::answer_within(limit, std::move(fn), clock);
+    if (!answer) return unexpected(timed_out());
+    return std::move(*answer);
 }
 
 }  // namespace sw

@@ -95,7 +95,7 @@ void read_image(const ImageReader& image, const PipelineConfig& config,
         if (auto got = image.read_at(read, bytes); !got) {
             // The file ended early: it was truncated after it was validated.
             outcome.error =
-                got.error() == kShortReadText ? "image shorter than expected" : got.error();
+                is_short_read(got.error()) ? "image shorter than expected" : got.error().text;
             break;
         }
         hasher.update(bytes);

@@ -22,7 +22,7 @@ ImageFacts image_facts_of(const ImageInspection& inspection) {
 }
 
 IoConfig write_io_config() {
-    return IoConfig{true, false, 1, 1048576};
+    return IoConfig{.no_buffering = true, .write_through = false, .depth = 1, .io_size = 1048576};
 }
 
 std::string JobError::text() const {
@@ -312,7 +312,7 @@ void run_heartbeat(const WriteProgress& progress, HeartbeatSignal& signal, Write
 
 void run_job_thread(const WriteRequest& request, const WriteFinishedReporter& finished,
                     std::shared_ptr<WriteSystem> system) {
-    platform::keep_system_awake(true);
+    platform::KeepAwake awake;
     HeartbeatSignal signal;
     std::thread heartbeat =
         spawn_thread([&] { run_heartbeat(*request.progress, signal, *system); });

@@ -61,7 +61,10 @@ TEST(UringDisk, DeepUnbufferedTransfersOnAFile) {
     test::TempDir dir;
     auto path = dir / "disk.img";
     make_file(path, 16 * MiB);
-    auto device = open_file(path.string(), IoConfig{true, false, 4, MiB}, 16 * MiB);
+    auto device = open_file(
+        path.string(),
+        IoConfig{.no_buffering = true, .write_through = false, .depth = 4, .io_size = MiB},
+        16 * MiB);
     if (!device && device.error().code == EINVAL) GTEST_SKIP() << "no O_DIRECT on this file system";
     ASSERT_TRUE(device) << device.error().text;
     EXPECT_EQ(device->slots(), 4u);
@@ -88,7 +91,10 @@ TEST(UringDisk, SystemErrorsKeepTheirErrnoAndText) {
     test::TempDir dir;
     auto path = dir / "disk.img";
     make_file(path, 4 * MiB);
-    auto device = open_file(path.string(), IoConfig{true, false, 2, MiB}, 4 * MiB);
+    auto device = open_file(
+        path.string(),
+        IoConfig{.no_buffering = true, .write_through = false, .depth = 2, .io_size = MiB},
+        4 * MiB);
     if (!device && device.error().code == EINVAL) GTEST_SKIP() << "no O_DIRECT on this file system";
     ASSERT_TRUE(device);
     // Far beyond the largest file the file system can hold.
@@ -127,7 +133,7 @@ TEST(LoopDevice, ListedOpenedByNumberWrittenAndReadBack) {
     EXPECT_TRUE(identify_drive(test::dev_disks(), identity_of(*d)));
 
     auto device = test::dev_disks()->open_raw(*number, d->logical_sector, d->size,
-                                              IoConfig{true, false, 4, MiB});
+                                              IoConfig{.no_buffering = true, .write_through = false, .depth = 4, .io_size = MiB});
     ASSERT_TRUE(device) << device.error().text;
     test::Aligned out(6 * MiB);
     out.fill(7);
@@ -243,7 +249,7 @@ TEST(LoopDevice, MountedVolumeIsLockedAwayAndTheDiskHeld) {
         ::close(busy);
         ASSERT_FALSE(refused);
         EXPECT_EQ(refused.error().text,
-                  fmt("FSCTL_LOCK_VOLUME failed on {}: {}", part, os_error(EBUSY).text));
+                  fmt("umount2 failed on {}: {}", part, os_error(EBUSY).text));
         EXPECT_EQ(clock.sleeps().size(), 20u);
     }
 
@@ -301,7 +307,7 @@ TEST_F(SimulatedOnLinux, ListedAsUsbAndWrittenThroughTheRealEngine) {
     EXPECT_EQ(debug_string(refusals_for(*none, facts, std::nullopt)), "[NoMedia]");
 
     auto device = test::dev_disks(clock)->open_raw(stick->number, 512, stick->size,
-                                                   IoConfig{true, false, 4, MiB});
+                                                   IoConfig{.no_buffering = true, .write_through = false, .depth = 4, .io_size = MiB});
     ASSERT_TRUE(device) << device.error().text;
     test::Aligned out(4 * MiB);
     out.fill(3);
@@ -371,7 +377,7 @@ TEST_F(SimulatedOnLinux, MediaChangedIsRecoveredByReopeningTheBackingFile) {
     test::ScopedEnv env("ORTIVEX_SIMULATED_USB", file.string() + ",media-changed=2");
     test::FakeClock clock;
     auto device =
-        test::dev_disks(clock)->open_raw(4000000000u, 512, 4 * MiB, IoConfig{true, false, 2, MiB});
+        test::dev_disks(clock)->open_raw(4000000000u, 512, 4 * MiB, IoConfig{.no_buffering = true, .write_through = false, .depth = 2, .io_size = MiB});
     ASSERT_TRUE(device) << device.error().text;
     test::Aligned out(2 * MiB);
     out.fill(9);

@@ -1,6 +1,8 @@
 // The Linux image file adapter against real files, a FIFO and devices.
 #include <sys/stat.h>
 
+#include <cerrno>
+
 #include <gtest/gtest.h>
 
 #include "core/paths.h"
@@ -24,10 +26,23 @@ TEST(LinuxImageFile, ReadsExactlyAndReportsShortReads) {
     EXPECT_EQ(std::string(buf.begin(), buf.end()), content.substr(9900));
     auto past = (*image)->read_at(9901, buf);
     ASSERT_FALSE(past);
-    EXPECT_EQ(past.error(), "unexpected end of file");
+    EXPECT_TRUE(is_short_read(past.error()));
+    EXPECT_EQ(past.error().text, "unexpected end of file");
     EXPECT_FALSE((*image)->read_at(UINT64_MAX - 10, buf));
     std::vector<uint8_t> none;
     EXPECT_TRUE((*image)->read_at(10000, none));
+}
+
+TEST(LinuxImageFile, ASystemErrorKeepsItsCodeAndIsNoShortRead) {
+    // /proc/self/mem is a regular file whose unmapped first page cannot be read.
+    auto image = open_image_file("/proc/self/mem");
+    ASSERT_TRUE(image) << image.error();
+    std::vector<uint8_t> buf(16);
+    auto r = (*image)->read_at(0, buf);
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error().code, EIO);
+    EXPECT_EQ(r.error().text, os_error(EIO).text);
+    EXPECT_FALSE(is_short_read(r.error()));
 }
 
 TEST(LinuxImageFile, OnlyRegularFilesAreImages) {

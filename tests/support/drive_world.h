@@ -106,7 +106,7 @@ class TrippingImage final : public ImageReader {
     TrippingImage(std::unique_ptr<ImageReader> inner, uint64_t offset, std::function<void()> at)
         : inner_(std::move(inner)), offset_(offset), at_(std::move(at)) {}
     uint64_t size() const override { return inner_->size(); }
-    Result<void, std::string> read_at(uint64_t offset, std::span<uint8_t> out) const override {
+    Result<void, OsError> read_at(uint64_t offset, std::span<uint8_t> out) const override {
         if (at_ && offset + out.size() > offset_) {
             at_();
             at_ = nullptr;

@@ -52,7 +52,7 @@ struct Rig {
 };
 
 IoConfig deep() {
-    return IoConfig{true, false, 4, MiB};
+    return IoConfig{.no_buffering = true, .write_through = false, .depth = 4, .io_size = MiB};
 }
 
 TEST(Engine, RequestSizesAreWholeSectors) {
@@ -62,7 +62,7 @@ TEST(Engine, RequestSizesAreWholeSectors) {
     EXPECT_EQ(request_size(6000, 4096), 4096u);
     EXPECT_EQ(slot_count_for(0), 1u);
     EXPECT_EQ(slot_count_for(40), 16u);
-    Rig rig(IoConfig{true, false, 40, MiB});
+    Rig rig(IoConfig{.no_buffering = true, .write_through = false, .depth = 40, .io_size = MiB});
     EXPECT_EQ(rig.device->config().depth, 16u);
     EXPECT_EQ(rig.device->slots(), 16u);
 }
@@ -87,7 +87,7 @@ TEST(Engine, TwoAndAHalfRequestsAtConsecutiveOffsets) {
 }
 
 TEST(Engine, SlotsRoundRobinAndNeverMoreThanDepthInFlight) {
-    Rig rig(IoConfig{true, false, 2, 4096});
+    Rig rig(IoConfig{.no_buffering = true, .write_through = false, .depth = 2, .io_size = 4096});
     size_t most = 0;
     rig.disk->complete = [&](const FakeDisk::Request&) -> std::optional<SlotOutcome> {
         most = std::max(most, rig.disk->in_flight() + 1);  // this one is being completed
@@ -104,7 +104,7 @@ TEST(Engine, SlotsRoundRobinAndNeverMoreThanDepthInFlight) {
 }
 
 TEST(Engine, ShortTransferIsAnError) {
-    Rig rig(IoConfig{true, false, 1, 8192});
+    Rig rig(IoConfig{.no_buffering = true, .write_through = false, .depth = 1, .io_size = 8192});
     rig.disk->complete = [](const FakeDisk::Request& r) -> std::optional<SlotOutcome> {
         return SlotOutcome{SlotOutcome::Done, static_cast<uint32_t>(r.length / 2), {}};
     };
@@ -115,7 +115,7 @@ TEST(Engine, ShortTransferIsAnError) {
 }
 
 TEST(Engine, FirstErrorStopsIssuingCancelsAndDrainsEverything) {
-    Rig rig(IoConfig{true, false, 4, 4096});
+    Rig rig(IoConfig{.no_buffering = true, .write_through = false, .depth = 4, .io_size = 4096});
     rig.disk->complete = [](const FakeDisk::Request& r) -> std::optional<SlotOutcome> {
         if (r.offset == 4096) return SlotOutcome{SlotOutcome::Failed, 0, removed()};
         return std::nullopt;
@@ -132,7 +132,7 @@ TEST(Engine, FirstErrorStopsIssuingCancelsAndDrainsEverything) {
 }
 
 TEST(Engine, IssueFailureCancelsWhatIsOutstanding) {
-    Rig rig(IoConfig{true, false, 4, 4096});
+    Rig rig(IoConfig{.no_buffering = true, .write_through = false, .depth = 4, .io_size = 4096});
     rig.disk->fail_issue = [](const FakeDisk::Request& r) -> std::optional<OsError> {
         if (r.offset == 2 * 4096) return io_error();
         return std::nullopt;
@@ -147,7 +147,7 @@ TEST(Engine, IssueFailureCancelsWhatIsOutstanding) {
 }
 
 TEST(Engine, RequestThatNeverCompletesTimesOutAfter90Seconds) {
-    Rig rig(IoConfig{true, false, 1, MiB});
+    Rig rig(IoConfig{.no_buffering = true, .write_through = false, .depth = 1, .io_size = MiB});
     rig.disk->hang = [](const FakeDisk::Request&) { return FakeDisk::Hang::UntilCancelled; };
     auto data = pattern(MiB);
     auto r = run_transfer(*rig.disk, IoDirection::Read, 0, data, 1, MiB, 512, kRequestWaitMs);
@@ -161,7 +161,7 @@ TEST(Engine, RequestThatNeverCompletesTimesOutAfter90Seconds) {
 }
 
 TEST(Engine, RequestThatIgnoresItsCancelIsWaitedForAtMostFiveSecondsMore) {
-    Rig rig(IoConfig{true, false, 1, MiB});
+    Rig rig(IoConfig{.no_buffering = true, .write_through = false, .depth = 1, .io_size = MiB});
     rig.disk->hang = [](const FakeDisk::Request&) { return FakeDisk::Hang::Forever; };
     auto data = pattern(MiB);
     auto r = run_transfer(*rig.disk, IoDirection::Write, 0, data, 1, MiB, 512, kRequestWaitMs);
@@ -255,15 +255,24 @@ TEST(Degradation, ThreeGentlerTriesThenTheError) {
               (std::vector<OpenMode>{{true, false}, {true, false}, {false, false}}));
     EXPECT_EQ(rig.clock.sleeps(), std::vector<milliseconds>(3, milliseconds(500)));
     // The gentlest settings stay for later calls.
-    EXPECT_EQ(rig.device->config(), (IoConfig{false, false, 1, 65536}));
+    EXPECT_EQ(
+        rig.device->config(),
+        (IoConfig{.no_buffering = false, .write_through = false, .depth = 1, .io_size = 65536}));
     EXPECT_FALSE(rig.device->write_at(0, data));
     EXPECT_EQ(rig.log.count(LogLevel::Warn), 3u);
 }
 
 TEST(Degradation, WriteThroughGoesWithBuffering) {
-    EXPECT_EQ(gentler(IoConfig{true, true, 1, 65536}), (IoConfig{false, false, 1, 65536}));
-    EXPECT_EQ(gentler(IoConfig{false, true, 1, 65536}), std::nullopt);
-    EXPECT_EQ(gentler(IoConfig{false, false, 1, 4096}), std::nullopt);
+    EXPECT_EQ(
+        gentler(
+            IoConfig{.no_buffering = true, .write_through = true, .depth = 1, .io_size = 65536}),
+        (IoConfig{.no_buffering = false, .write_through = false, .depth = 1, .io_size = 65536}));
+    EXPECT_EQ(gentler(IoConfig{
+                  .no_buffering = false, .write_through = true, .depth = 1, .io_size = 65536}),
+              std::nullopt);
+    EXPECT_EQ(gentler(IoConfig{
+                  .no_buffering = false, .write_through = false, .depth = 1, .io_size = 4096}),
+              std::nullopt);
 }
 
 TEST(Degradation, StopsAsSoonAsTheDeviceCopes) {
@@ -309,7 +318,9 @@ TEST(Settings, HealthCheckSettingsAreRestoredButDegradationIsKept) {
         EXPECT_EQ(rig.disk->waits.front(), 45000u);
     }
     EXPECT_EQ(rig.device->wait_ms(), 90000u);
-    EXPECT_EQ(rig.device->config(), (IoConfig{true, false, 4, 65536}));
+    EXPECT_EQ(
+        rig.device->config(),
+        (IoConfig{.no_buffering = true, .write_through = false, .depth = 4, .io_size = 65536}));
 }
 
 TEST(Control, TimedOutText) {
@@ -341,6 +352,8 @@ class FakeLocker final : public VolumeLocker {
     std::function<Result<void, OsError>(const std::string&, int attempt)> lock_answer;
     std::function<Result<void, OsError>(const std::string&)> dismount_answer;
     bool holds = false;
+    std::string lock_call = "FSCTL_LOCK_VOLUME";
+    std::string dismount_call = "FSCTL_DISMOUNT_VOLUME";
     std::vector<std::string> calls;
     int alive = 0;
 
@@ -367,6 +380,8 @@ class FakeLocker final : public VolumeLocker {
         if (!holds) return std::unique_ptr<VolumeLock>();
         return std::unique_ptr<VolumeLock>(std::make_unique<FakeVolume>("disk", &alive));
     }
+    std::string_view lock_name() const override { return lock_call; }
+    std::string_view dismount_name() const override { return dismount_call; }
     int attempts(const std::string& name) { return attempts_[name]; }
 
   private:
@@ -440,6 +455,30 @@ TEST(Locking, LockAttemptsThatRunIntoTheirLimitTakeAbout105Seconds) {
     EXPECT_EQ(locked.error().text,
               "FSCTL_LOCK_VOLUME failed on E:: control code 0x00090018 timed out after 5000 ms");
     EXPECT_EQ(clock.elapsed(), milliseconds(105000));
+}
+
+TEST(Locking, FailureTextsNameThePlatformsOwnCalls) {
+    FakeClock clock;
+    FakeLocker locker(clock);
+    locker.lock_call = "umount2";
+    locker.dismount_call = "umount2";
+    std::vector<VolumeInfo> one = {{"/dev/sdz1", "8:1", {2}, {}, {"/media/stick"}}};
+    locker.lock_answer = [](const std::string&, int) -> Result<void, OsError> {
+        return unexpected(message_error("Device or resource busy (os error 16)"));
+    };
+    auto locked = lock_and_dismount_with(2, one, nullptr, locker, clock);
+    ASSERT_FALSE(locked);
+    EXPECT_EQ(locked.error().text,
+              "umount2 failed on /dev/sdz1: Device or resource busy (os error 16)");
+    locker.lock_answer = nullptr;
+    locker.dismount_answer = [](const std::string&) -> Result<void, OsError> {
+        return unexpected(
+            message_error("unmounting /dev/sdz1 timed out after 60000 ms", kTimedOut));
+    };
+    locked = lock_and_dismount_with(2, one, nullptr, locker, clock);
+    ASSERT_FALSE(locked);
+    EXPECT_EQ(locked.error().text,
+              "umount2 on /dev/sdz1: unmounting /dev/sdz1 timed out after 60000 ms");
 }
 
 TEST(Locking, LockSucceedingOnALaterAttempt) {

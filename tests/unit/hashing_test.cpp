@@ -115,10 +115,10 @@ struct ProbeReader final : ImageReader {
     std::optional<uint64_t> fail_at;
     explicit ProbeReader(std::span<const uint8_t> b) : inner(b) {}
     uint64_t size() const override { return inner.size(); }
-    Result<void, std::string> read_at(uint64_t off, std::span<uint8_t> out) const override {
+    Result<void, OsError> read_at(uint64_t off, std::span<uint8_t> out) const override {
         ++reads;
         if (fail_at && *fail_at >= off && *fail_at < off + out.size()) {
-            return unexpected(std::string("device went away"));
+            return unexpected(OsError{19, "device went away", kDisconnected});
         }
         return inner.read_at(off, out);
     }

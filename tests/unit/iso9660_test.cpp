@@ -208,7 +208,7 @@ TEST(IsoReader, NotIsoCases) {
     struct CountingReader final : ImageReader {
         mutable int reads = 0;
         uint64_t size() const override { return 65535; }
-        Result<void, std::string> read_at(uint64_t, std::span<uint8_t>) const override {
+        Result<void, OsError> read_at(uint64_t, std::span<uint8_t>) const override {
             ++reads;
             return {};
         }
@@ -258,8 +258,8 @@ TEST(IsoReader, UnreadableRootOrBootAreaIsAnIoVerdict) {
         MemoryImageReader inner;
         explicit FailingHead(const std::string& b) : inner(b) {}
         uint64_t size() const override { return inner.size(); }
-        Result<void, std::string> read_at(uint64_t off, std::span<uint8_t> out) const override {
-            if (off == 0) return unexpected(std::string("sector 0 unreadable"));
+        Result<void, OsError> read_at(uint64_t off, std::span<uint8_t> out) const override {
+            if (off == 0) return unexpected(message_error("sector 0 unreadable"));
             return inner.read_at(off, out);
         }
     };

@@ -363,7 +363,8 @@ TEST(Pipeline, ANonZeroHeadStopsTheReadBackAtOnce) {
 TEST(Pipeline, ADroppedWriteInsideTheSignatureBlockIsCaughtByItsBytes) {
     // The block is hashed as zeros, so the digest alone cannot see it; its
     // captured bytes can.
-    Rig rig(16 * MiB, 512, IoConfig{true, false, 1, 4096});
+    Rig rig(16 * MiB, 512,
+            IoConfig{.no_buffering = true, .write_through = false, .depth = 1, .io_size = 4096});
     std::string image = random_image(3 * MiB);
     PipelineConfig config = Rig::config_for(image);
     config.capture = CaptureRegion{MiB + 8192, 4096};
@@ -428,7 +429,7 @@ TEST(Pipeline, ProgressFollowsThePhases) {
 class ThrowingImage final : public ImageReader {
   public:
     uint64_t size() const override { return 4 * MiB; }
-    Result<void, std::string> read_at(uint64_t offset, std::span<uint8_t>) const override {
+    Result<void, OsError> read_at(uint64_t offset, std::span<uint8_t>) const override {
         if (offset >= MiB) throw std::runtime_error("broken reader");
         return {};
     }
@@ -444,6 +445,45 @@ TEST(Pipeline, AReaderThatEndsAbnormallyIsReported) {
     ASSERT_FALSE(report);
     EXPECT_EQ(report.error().text(), "image read failed: reader panicked");
     EXPECT_TRUE(rig.zeros(0, 65536));
+}
+
+// Fails every read from `from` on with `error`.
+class FailingImage final : public ImageReader {
+  public:
+    FailingImage(uint64_t from, OsError error) : from_(from), error_(std::move(error)) {}
+    uint64_t size() const override { return 4 * MiB; }
+    Result<void, OsError> read_at(uint64_t offset, std::span<uint8_t> out) const override {
+        if (offset + out.size() > from_) return unexpected(error_);
+        std::fill(out.begin(), out.end(), uint8_t{0});
+        return {};
+    }
+
+  private:
+    uint64_t from_;
+    OsError error_;
+};
+
+TEST(Pipeline, ImageReadErrorsKeepTheSystemsTextAndOnlyAShortReadIsATruncatedImage) {
+    PipelineConfig config;
+    config.image_size = 4 * MiB;
+    config.chunk_size = MiB;
+    {
+        Rig rig;
+        FailingImage image(2 * MiB,
+                           OsError{23, "Data error (cyclic redundancy check). (os error 23)", 0});
+        auto report = rig.run(image, config);
+        ASSERT_FALSE(report);
+        EXPECT_EQ(report.error().text(),
+                  "image read failed: Data error (cyclic redundancy check). (os error 23)");
+        EXPECT_TRUE(rig.zeros(0, 65536));
+    }
+    {
+        Rig rig;
+        FailingImage image(2 * MiB, short_read_error());
+        auto report = rig.run(image, config);
+        ASSERT_FALSE(report);
+        EXPECT_EQ(report.error().text(), "image read failed: image shorter than expected");
+    }
 }
 
 TEST(Pipeline, ErrorTexts) {

@@ -76,7 +76,9 @@ struct SimRig {
     std::vector<std::string> log;
     std::optional<RawDevice> device;
 
-    SimRig(SimulatedFaults faults, IoConfig config = IoConfig{true, false, 4, MiB},
+    SimRig(SimulatedFaults faults,
+           IoConfig config =
+               IoConfig{.no_buffering = true, .write_through = false, .depth = 4, .io_size = MiB},
            uint64_t size = 16 * MiB) {
         state->media_changed_left = faults.media_changed;
         auto inner = std::make_unique<FakeDisk>(slot_count_for(config.depth), clock, size);
@@ -139,7 +141,8 @@ TEST(SimulatedFaults, RemovalAtAnOffsetEndsEverythingFast) {
 TEST(SimulatedFaults, WriteProtection) {
     SimulatedFaults f;
     f.write_protected = true;
-    SimRig rig(f, IoConfig{true, false, 1, 65536});
+    SimRig rig(
+        f, IoConfig{.no_buffering = true, .write_through = false, .depth = 1, .io_size = 65536});
     auto data = bytes(MiB, 4);
     ASSERT_TRUE(rig.device->read_at(0, data));
     auto w = rig.device->write_at(0, data);
@@ -166,7 +169,8 @@ TEST(SimulatedFaults, DroppedWritesReportSuccess) {
 TEST(SimulatedFaults, RequestThatNeverCompletes) {
     SimulatedFaults f;
     f.hang_at = MiB;
-    SimRig rig(f, IoConfig{true, false, 1, MiB});
+    SimRig rig(f,
+               IoConfig{.no_buffering = true, .write_through = false, .depth = 1, .io_size = MiB});
     auto data = bytes(2 * MiB, 6);
     auto r = rig.device->read_at(0, data);
     ASSERT_FALSE(r);
@@ -177,7 +181,8 @@ TEST(SimulatedFaults, RequestThatNeverCompletes) {
 TEST(SimulatedFaults, SpeedLimit) {
     SimulatedFaults f;
     f.mbps = 10;
-    SimRig rig(f, IoConfig{true, false, 4, MiB});
+    SimRig rig(f,
+               IoConfig{.no_buffering = true, .write_through = false, .depth = 4, .io_size = MiB});
     auto data = bytes(10 * 1000 * 1000 / 4096 * 4096, 7);
     ASSERT_TRUE(rig.device->write_at(0, data));
     auto ms = rig.clock.elapsed().count();
@@ -186,7 +191,9 @@ TEST(SimulatedFaults, SpeedLimit) {
 }
 
 TEST(SimulatedFaults, RequestsPastTheEndTransferOnlyWhatIsInside) {
-    SimRig rig(SimulatedFaults{}, IoConfig{true, false, 1, MiB}, 3 * MiB / 2);
+    SimRig rig(SimulatedFaults{},
+               IoConfig{.no_buffering = true, .write_through = false, .depth = 1, .io_size = MiB},
+               3 * MiB / 2);
     auto data = bytes(MiB, 8);
     auto r = rig.device->read_at(MiB, data);
     ASSERT_FALSE(r);

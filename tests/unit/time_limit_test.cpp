@@ -4,11 +4,26 @@
 
 #include <atomic>
 #include <future>
+#include <memory>
 
+#include "core/os_error.h"
 #include "support/fake_clock.h"
+#include "support/gate.h"
+#include "support/log_capture.h"
 
 namespace sw {
 namespace {
+
+using std::chrono::milliseconds;
+
+// Waits (in real time, bounded) until `done` holds: an abandoned thread ends
+// on its own schedule.
+template <class Done>
+bool eventually(Done done) {
+    for (int k = 0; k < 1000 && !done(); ++k)
+        std::this_thread::sleep_for(milliseconds(10));
+    return done();
+}
 
 TEST(TimeLimit, AnswerInTimeIsPassedOn) {
     auto r = run_with_time_limit("quick job", 30, [] { return std::string("done"); });
@@ -16,7 +31,8 @@ TEST(TimeLimit, AnswerInTimeIsPassedOn) {
     EXPECT_EQ(*r, "done");
 }
 
-TEST(TimeLimit, ExpiryAbandonsTheThreadWithTheLimitText) {
+TEST(TimeLimit, ExpiryAbandonsTheThreadWithTheLimitTextLoggedAtError) {
+    test::LogCapture log;
     test::FakeClock clock;
     auto release = std::make_shared<std::promise<void>>();
     auto gate = release->get_future().share();
@@ -30,7 +46,97 @@ TEST(TimeLimit, ExpiryAbandonsTheThreadWithTheLimitText) {
     ASSERT_FALSE(r);
     EXPECT_EQ(r.error(), "drive identification did not finish within 30 s");
     EXPECT_EQ(clock.elapsed(), std::chrono::seconds(30));
+    EXPECT_EQ(log.matching("did not finish"),
+              std::vector<std::string>{"ERROR drive identification did not finish within 30 s"});
     release->set_value();  // the abandoned thread ends on its own; its answer is dropped
+}
+
+// What an abandoned step saw and answered, kept apart from the caller's stack.
+struct Probe {
+    test::Gate gate;
+    std::mutex mutex;
+    bool answered = false;
+    std::string read_late;      // what the thread read from its captures after the wait
+    std::weak_ptr<int> answer;  // the late answer
+};
+
+TEST(TimeLimit, AnAbandonedThreadKeepsItsCapturesAliveAndItsLateAnswerIsDropped) {
+    test::FakeClock clock;
+    auto probe = std::make_shared<Probe>();
+    auto captured = std::make_shared<std::string>("the drive's path");
+    std::weak_ptr<std::string> captured_alive = captured;
+    auto r = run_with_time_limit(
+        "opening the drive", 30,
+        [probe, captured = std::move(captured)] {
+            probe->gate.wait();
+            auto answer = std::make_shared<int>(42);  // stands for an opened handle
+            std::lock_guard<std::mutex> lock(probe->mutex);
+            probe->read_late = *captured;
+            probe->answer = answer;
+            probe->answered = true;
+            return answer;
+        },
+        clock);
+    ASSERT_FALSE(r);
+    // The caller has moved on and holds none of it; the thread owns what it uses.
+    EXPECT_FALSE(captured_alive.expired());
+    probe->gate.open();
+
+    // When the thread ends, its captures and its late answer are released.
+    ASSERT_TRUE(eventually([&] { return probe.use_count() == 1; }));
+    EXPECT_TRUE(eventually([&] { return captured_alive.expired(); }));
+    EXPECT_TRUE(eventually([&] {
+        std::lock_guard<std::mutex> lock(probe->mutex);
+        return probe->answer.expired();
+    }));
+    std::lock_guard<std::mutex> lock(probe->mutex);
+    EXPECT_TRUE(probe->answered);
+    EXPECT_EQ(probe->read_late, "the drive's path");
+}
+
+TEST(TimeLimit, MillisecondLimitGivesBackTheStepsOwnErrors) {
+    test::LogCapture log;
+    {
+        // An answer in time, success or failure, is the step's own.
+        test::FakeClock clock;
+        bool timed_out_asked = false;
+        auto timed_out = [&] {
+            timed_out_asked = true;
+            return message_error("never", kTimedOut);
+        };
+        auto ok = run_with_time_limit(
+            milliseconds(5000), []() -> Result<void, OsError> { return {}; }, timed_out, clock);
+        EXPECT_TRUE(ok);
+        auto busy = run_with_time_limit(
+            milliseconds(5000),
+            []() -> Result<void, OsError> { return unexpected(message_error("busy", kInUse)); },
+            timed_out, clock);
+        ASSERT_FALSE(busy);
+        EXPECT_EQ(busy.error().text, "busy");
+        EXPECT_TRUE(busy.error().is(kInUse));
+        EXPECT_FALSE(timed_out_asked);
+        EXPECT_EQ(clock.elapsed(), milliseconds(0));
+    }
+    {
+        // Running out: the step's time-out error, after exactly its limit.
+        test::FakeClock clock;
+        auto gate = std::make_shared<test::Gate>();
+        auto r = run_with_time_limit(
+            milliseconds(5000),
+            [gate]() -> Result<void, OsError> {
+                gate->wait();
+                return {};
+            },
+            [] { return message_error("unmounting /dev/sdz1 timed out after 5000 ms", kTimedOut); },
+            clock);
+        ASSERT_FALSE(r);
+        EXPECT_EQ(r.error().text, "unmounting /dev/sdz1 timed out after 5000 ms");
+        EXPECT_TRUE(r.error().is(kTimedOut));
+        EXPECT_EQ(clock.elapsed(), milliseconds(5000));
+        gate->open();
+    }
+    // Such a step says what ran out in its own error; the thread-name text is not logged.
+    EXPECT_TRUE(log.matching("did not finish").empty());
 }
 
 }  // namespace

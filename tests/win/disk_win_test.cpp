@@ -40,7 +40,7 @@ TEST(OverlappedDisk, DeepUnbufferedTransfersOnAFile) {
     test::TempDir dir;
     auto path = dir / "disk.img";
     make_file(path, 16 * MiB);
-    IoConfig config{true, false, 4, MiB};
+    IoConfig config{.no_buffering = true, .write_through = false, .depth = 4, .io_size = MiB};
     auto disk = platform::open_async(path_text(path), open_mode_of(config), 4);
     ASSERT_TRUE(disk) << disk.error().text;
     RawDevice device(std::move(*disk), 0, 512, 16 * MiB, config);
@@ -159,7 +159,7 @@ TEST_F(SimulatedOnWindows, ListedAsUsbAndWrittenThroughOverlappedRequests) {
 
     test::FakeClock clock;
     auto device = test::dev_disks(clock)->open_raw(stick->number, 512, stick->size,
-                                                   IoConfig{true, false, 4, MiB});
+                                                   IoConfig{.no_buffering = true, .write_through = false, .depth = 4, .io_size = MiB});
     ASSERT_TRUE(device) << device.error().text;
     test::Aligned out(3 * MiB);
     out.fill(2);
@@ -194,7 +194,7 @@ TEST_F(SimulatedOnWindows, RemovalMakesTheDriveDisappear) {
     DeviceInfo stick = drives->back();
     ASSERT_EQ(stick.number, 4000000000u);
     auto device =
-        test::dev_disks()->open_raw(stick.number, 512, stick.size, IoConfig{true, false, 1, MiB});
+        test::dev_disks()->open_raw(stick.number, 512, stick.size, IoConfig{.no_buffering = true, .write_through = false, .depth = 1, .io_size = MiB});
     ASSERT_TRUE(device);
     test::Aligned out(4 * MiB);
     auto r = device->write_at(0, out.span());

@@ -31,7 +31,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bad arguments\n");
         return 2;
     }
-    IoConfig config{true, false, static_cast<size_t>(*depth), static_cast<size_t>(*io_kib) * 1024};
+    IoConfig config{.no_buffering = true,
+                    .write_through = false,
+                    .depth = static_cast<size_t>(*depth),
+                    .io_size = static_cast<size_t>(*io_kib) * 1024};
     auto disk = platform::open_async(path, open_mode_of(config), slot_count_for(config.depth));
     if (!disk) {
         std::fprintf(stderr, "open %s: %s\n", path.c_str(), disk.error().text.c_str());

@@ -107,7 +107,7 @@ int sign_command(const std::vector<std::string>& args) {
             size_t n = static_cast<size_t>(std::min<uint64_t>(buffer.size(), image_size - done));
             std::span<uint8_t> chunk(buffer.data(), n);
             if (auto r = (*image)->read_at(done, chunk); !r) {
-                return fail(fmt("read error: {}", r.error()));
+                return fail(fmt("read error: {}", r.error().text));
             }
             hasher.update(chunk);
             done += n;

@@ -25,6 +25,8 @@ class SimulatedLocker final : public VolumeLocker {
     Result<void, OsError> dismount(VolumeLock& volume, uint32_t ms) override {
         return base_->dismount(volume, ms);
     }
+    std::string_view lock_name() const override { return base_->lock_name(); }
+    std::string_view dismount_name() const override { return base_->dismount_name(); }
     Result<std::unique_ptr<VolumeLock>, OsError> hold_disk(uint32_t number) override {
         if (!is_simulated_number(number)) return base_->hold_disk(number);
         return simulated::hold(number, [this](uint32_t n) { return base_->hold_disk(n); });

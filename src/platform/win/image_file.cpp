@@ -6,6 +6,7 @@
 
 #include "core/os_error.h"
 #include "image/image_reader.h"
+#include "platform/win/handle.h"
 #include "platform/win/wide.h"
 
 namespace sw {
@@ -14,14 +15,11 @@ namespace {
 
 class FileImageReader final : public ImageReader {
   public:
-    FileImageReader(HANDLE handle, uint64_t size) : handle_(handle), size_(size) {}
-    ~FileImageReader() override { CloseHandle(handle_); }
-    FileImageReader(const FileImageReader&) = delete;
-    FileImageReader& operator=(const FileImageReader&) = delete;
+    FileImageReader(win::Handle handle, uint64_t size) : handle_(std::move(handle)), size_(size) {}
 
     uint64_t size() const override { return size_; }
 
-    Result<void, std::string> read_at(uint64_t offset, std::span<uint8_t> out) const override {
+    Result<void, OsError> read_at(uint64_t offset, std::span<uint8_t> out) const override {
         size_t done = 0;
         while (done < out.size()) {
             uint64_t at = offset + done;
@@ -30,19 +28,19 @@ class FileImageReader final : public ImageReader {
             ov.OffsetHigh = static_cast<DWORD>(at >> 32);
             DWORD want = static_cast<DWORD>(std::min<size_t>(out.size() - done, 1u << 30));
             DWORD got = 0;
-            if (!ReadFile(handle_, out.data() + done, want, &got, &ov)) {
+            if (!ReadFile(handle_.get(), out.data() + done, want, &got, &ov)) {
                 DWORD code = GetLastError();
-                if (code == ERROR_HANDLE_EOF) return unexpected(std::string(kShortReadText));
-                return unexpected(os_error(static_cast<int>(code)).text);
+                if (code == ERROR_HANDLE_EOF) return unexpected(short_read_error());
+                return unexpected(os_error(static_cast<int>(code)));
             }
-            if (got == 0) return unexpected(std::string(kShortReadText));
+            if (got == 0) return unexpected(short_read_error());
             done += got;
         }
         return {};
     }
 
   private:
-    HANDLE handle_;
+    win::Handle handle_;
     uint64_t size_;
 };
 
@@ -55,10 +53,10 @@ bool is_directory(const std::wstring& path) {
 
 Result<std::unique_ptr<ImageReader>, std::string> open_image_file(const std::string& utf8_path) {
     std::wstring path = win::widen(utf8_path);
-    HANDLE h = CreateFileW(
+    win::Handle h(CreateFileW(
         path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
+        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!h.valid()) {
         DWORD code = GetLastError();
         // Windows answers "access denied" for a directory; say what it is.
         if (is_directory(path)) return unexpected(std::string("is a directory"));
@@ -68,21 +66,16 @@ Result<std::unique_ptr<ImageReader>, std::string> open_image_file(const std::str
     // not images: only a disk file with ordinary file information is read.
     BY_HANDLE_FILE_INFORMATION info{};
     bool regular =
-        GetFileType(h) == FILE_TYPE_DISK && GetFileInformationByHandle(h, &info) &&
+        GetFileType(h.get()) == FILE_TYPE_DISK && GetFileInformationByHandle(h.get(), &info) &&
         (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
     if (!regular) {
         bool dir = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        CloseHandle(h);
         return unexpected(
             std::string(dir ? "is a directory" : "not a regular file (a device, pipe or socket)"));
     }
     LARGE_INTEGER size{};
-    if (!GetFileSizeEx(h, &size)) {
-        std::string text = last_os_error().text;
-        CloseHandle(h);
-        return unexpected(text);
-    }
-    return std::make_unique<FileImageReader>(h, static_cast<uint64_t>(size.QuadPart));
+    if (!GetFileSizeEx(h.get(), &size)) return unexpected(last_os_error().text);
+    return std::make_unique<FileImageReader>(std::move(h), static_cast<uint64_t>(size.QuadPart));
 }
 
 }  // namespace sw

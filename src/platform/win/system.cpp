@@ -7,6 +7,7 @@
 
 #include "core/text.h"
 #include "core/windows_version.h"
+#include "platform/win/handle.h"
 #include "platform/win/registry.h"
 #include "platform/win/wide.h"
 
@@ -64,12 +65,12 @@ std::string system_description() {
 }
 
 bool is_elevated() {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    HANDLE raw = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) return false;
+    win::Handle token(raw);
     TOKEN_ELEVATION elevation{};
     DWORD size = 0;
-    BOOL ok = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size);
-    CloseHandle(token);
+    BOOL ok = GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof elevation, &size);
     return ok && elevation.TokenIsElevated != 0;
 }
 

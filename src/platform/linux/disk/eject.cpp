@@ -13,6 +13,7 @@
 #include "disk/platform_disks.h"
 #include "disk/platform_health.h"
 #include "platform/linux/disk/sysfs.h"
+#include "platform/linux/fd.h"
 
 namespace sw::platform {
 
@@ -20,30 +21,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class Fd {
-  public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
-
 class ExclusiveDisk final : public HeldDisk {
   public:
-    explicit ExclusiveDisk(int fd) : fd_(fd) {}
+    explicit ExclusiveDisk(UniqueFd fd) : fd_(std::move(fd)) {}
     Result<void, OsError> flush() override {
         if (::fsync(fd_.get()) != 0) return unexpected(last_os_error());
         return {};
     }
 
   private:
-    Fd fd_;
+    UniqueFd fd_;
 };
 
 class SysfsEjectOps final : public LinuxEjectOps {
@@ -51,9 +38,9 @@ class SysfsEjectOps final : public LinuxEjectOps {
     explicit SysfsEjectOps(std::shared_ptr<DiskSystem> disks) : disks_(std::move(disks)) {}
     Result<std::string, OsError> disk_node(uint32_t number) override { return disk_path(number); }
     Result<std::unique_ptr<HeldDisk>, OsError> hold_exclusive(const std::string& node) override {
-        int fd = ::open(node.c_str(), O_RDONLY | O_CLOEXEC | O_EXCL);
-        if (fd < 0) return unexpected(last_os_error());
-        return std::unique_ptr<HeldDisk>(std::make_unique<ExclusiveDisk>(fd));
+        UniqueFd fd(::open(node.c_str(), O_RDONLY | O_CLOEXEC | O_EXCL));
+        if (!fd) return unexpected(last_os_error());
+        return std::unique_ptr<HeldDisk>(std::make_unique<ExclusiveDisk>(std::move(fd)));
     }
     std::vector<std::string> mount_points(uint32_t number) override {
         std::vector<std::string> out;
@@ -70,8 +57,8 @@ class SysfsEjectOps final : public LinuxEjectOps {
     }
     Result<void, OsError> write_attribute(const std::string& file,
                                           std::string_view value) override {
-        Fd fd(::open(file.c_str(), O_WRONLY | O_CLOEXEC));
-        if (fd.get() < 0) return unexpected(last_os_error());
+        UniqueFd fd(::open(file.c_str(), O_WRONLY | O_CLOEXEC));
+        if (!fd) return unexpected(last_os_error());
         ssize_t n = ::write(fd.get(), value.data(), value.size());
         if (n < 0) return unexpected(last_os_error());
         if (static_cast<size_t>(n) != value.size()) return unexpected(os_error(EIO));
@@ -107,8 +94,8 @@ class LinuxEject final : public EjectSystem {
     Result<void, OsError> refresh_layout(uint32_t number) override {
         auto node = disk_path(number);
         if (!node) return unexpected(node.error());
-        Fd fd(::open(node->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-        if (fd.get() < 0) return unexpected(last_os_error());
+        UniqueFd fd(::open(node->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+        if (!fd) return unexpected(last_os_error());
         if (::ioctl(fd.get(), BLKRRPART) != 0) return unexpected(last_os_error());
         return {};
     }

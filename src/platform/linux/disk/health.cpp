@@ -9,6 +9,7 @@
 #include "disk/linux_drive_facts.h"
 #include "disk/platform_health.h"
 #include "platform/linux/disk/sysfs.h"
+#include "platform/linux/fd.h"
 
 namespace sw::platform {
 
@@ -16,14 +17,11 @@ namespace {
 
 class LinuxTestFile final : public TestFile {
   public:
-    explicit LinuxTestFile(int fd) : fd_(fd) {}
-    ~LinuxTestFile() override {
-        if (fd_ >= 0) ::close(fd_);
-    }
+    explicit LinuxTestFile(UniqueFd fd) : fd_(std::move(fd)) {}
     Result<void, OsError> write(std::span<const std::byte> data) override {
         size_t done = 0;
         while (done < data.size()) {
-            ssize_t n = ::write(fd_, data.data() + done, data.size() - done);
+            ssize_t n = ::write(fd_.get(), data.data() + done, data.size() - done);
             if (n < 0) {
                 if (errno == EINTR) continue;
                 return unexpected(last_os_error());
@@ -34,26 +32,22 @@ class LinuxTestFile final : public TestFile {
         return {};
     }
     Result<void, OsError> flush() override {
-        if (::fsync(fd_) != 0) return unexpected(last_os_error());
+        if (::fsync(fd_.get()) != 0) return unexpected(last_os_error());
         return {};
     }
-    Result<void, OsError> close() override {
-        int fd = fd_;
-        fd_ = -1;
-        if (::close(fd) != 0) return unexpected(last_os_error());
-        return {};
-    }
+    Result<void, OsError> close() override { return fd_.close(); }
 
   private:
-    int fd_;
+    UniqueFd fd_;
 };
 
 class LinuxFileOps final : public FileOps {
   public:
     Result<std::unique_ptr<TestFile>, OsError> create(const std::string& path) override {
-        int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
-        if (fd < 0) return unexpected(last_os_error());
-        return std::unique_ptr<TestFile>(std::make_unique<LinuxTestFile>(fd));
+        UniqueFd fd(
+            ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
+        if (!fd) return unexpected(last_os_error());
+        return std::unique_ptr<TestFile>(std::make_unique<LinuxTestFile>(std::move(fd)));
     }
     Result<void, OsError> remove(const std::string& path) override {
         if (::unlink(path.c_str()) != 0) return unexpected(last_os_error());

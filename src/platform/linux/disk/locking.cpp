@@ -10,14 +10,13 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <condition_variable>
-#include <mutex>
 
 #include "core/text.h"
 #include "runtime/thread.h"
 #include "disk/linux_drive_facts.h"
 #include "disk/platform_disks.h"
 #include "platform/linux/disk/sysfs.h"
+#include "platform/linux/fd.h"
 
 namespace sw::platform {
 
@@ -27,16 +26,13 @@ namespace {
 
 class FdLock final : public VolumeLock {
   public:
-    FdLock(int fd, std::string name, std::string dev)
-        : fd_(fd), name_(std::move(name)), dev_(std::move(dev)) {}
-    ~FdLock() override {
-        if (fd_ >= 0) ::close(fd_);
-    }
+    FdLock(UniqueFd fd, std::string name, std::string dev)
+        : fd_(std::move(fd)), name_(std::move(name)), dev_(std::move(dev)) {}
     const std::string& name() const { return name_; }
     const std::string& dev() const { return dev_; }
 
   private:
-    int fd_;
+    UniqueFd fd_;
     std::string name_;
     std::string dev_;
 };
@@ -62,42 +58,26 @@ std::vector<std::string> mount_points_of(const std::string& dev) {
 // Unmounting can wait on a device that no longer answers; the caller waits
 // at most `ms` and abandons the attempt.
 Result<void, OsError> unmount_all(const std::string& dev, const std::string& name, uint32_t ms) {
-    struct Channel {
-        std::mutex mutex;
-        std::condition_variable cv;
-        bool answered = false;
-        int error = 0;
-    };
-    auto channel = std::make_shared<Channel>();
-    spawn_thread([channel, dev] {
-        int error = 0;
-        for (const auto& point : mount_points_of(dev)) {
-            if (::umount2(point.c_str(), 0) != 0) {
-                error = errno;
-                break;
+    return run_with_time_limit(
+        std::chrono::milliseconds(ms),
+        [dev]() -> Result<void, OsError> {
+            for (const auto& point : mount_points_of(dev)) {
+                if (::umount2(point.c_str(), 0) != 0) return unexpected(last_os_error());
             }
-        }
-        std::lock_guard<std::mutex> lock(channel->mutex);
-        channel->answered = true;
-        channel->error = error;
-        channel->cv.notify_all();
-    }).detach();
-    std::unique_lock<std::mutex> lock(channel->mutex);
-    if (!channel->cv.wait_for(lock, std::chrono::milliseconds(ms),
-                              [&] { return channel->answered; }))
-        return unexpected(
-            message_error(fmt("unmounting {} timed out after {} ms", name, ms), kTimedOut));
-    if (channel->error != 0) return unexpected(os_error(channel->error));
-    return {};
+            return {};
+        },
+        [&] {
+            return message_error(fmt("unmounting {} timed out after {} ms", name, ms), kTimedOut);
+        });
 }
 
 class LinuxVolumeLocker final : public VolumeLocker {
   public:
     Result<std::unique_ptr<VolumeLock>, OsError> open(const VolumeInfo& volume) override {
-        int fd = ::open(volume.name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-        if (fd < 0) return unexpected(last_os_error());
+        UniqueFd fd(::open(volume.name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+        if (!fd) return unexpected(last_os_error());
         return std::unique_ptr<VolumeLock>(
-            std::make_unique<FdLock>(fd, volume.name, volume.device));
+            std::make_unique<FdLock>(std::move(fd), volume.name, volume.device));
     }
 
     Result<void, OsError> lock(VolumeLock& volume, uint32_t ms) override {
@@ -112,12 +92,15 @@ class LinuxVolumeLocker final : public VolumeLocker {
         return {};
     }
 
+    std::string_view lock_name() const override { return "umount2"; }
+    std::string_view dismount_name() const override { return "umount2"; }
+
     Result<std::unique_ptr<VolumeLock>, OsError> hold_disk(uint32_t number) override {
         auto path = disk_path(number);
         if (!path) return unexpected(path.error());
-        int fd = ::open(path->c_str(), O_RDONLY | O_CLOEXEC | O_EXCL);
-        if (fd < 0) return unexpected(last_os_error());
-        return std::unique_ptr<VolumeLock>(std::make_unique<FdLock>(fd, *path, ""));
+        UniqueFd fd(::open(path->c_str(), O_RDONLY | O_CLOEXEC | O_EXCL));
+        if (!fd) return unexpected(last_os_error());
+        return std::unique_ptr<VolumeLock>(std::make_unique<FdLock>(std::move(fd), *path, ""));
     }
 };
 

@@ -11,6 +11,7 @@
 #include "disk/platform_disks.h"
 #include "disk/simulated/backing.h"
 #include "platform/linux/disk/sysfs.h"
+#include "platform/linux/fd.h"
 
 namespace sw::platform {
 
@@ -33,18 +34,15 @@ Result<Backing, OsError> probe_backing(const std::string& path) {
         return b;
     }
     if (!S_ISBLK(st.st_mode)) return unexpected(os_error(ENODEV));
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return unexpected(last_os_error());
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd) return unexpected(last_os_error());
     uint64_t size = 0;
+    if (::ioctl(fd.get(), BLKGETSIZE64, &size) != 0) return unexpected(last_os_error());
     int logical = 0;
     unsigned physical = 0;
-    bool ok = ::ioctl(fd, BLKGETSIZE64, &size) == 0;
-    if (ok && ::ioctl(fd, BLKSSZGET, &logical) == 0 && logical > 0)
+    if (::ioctl(fd.get(), BLKSSZGET, &logical) == 0 && logical > 0)
         b.logical_sector = static_cast<uint32_t>(logical);
-    if (ok && ::ioctl(fd, BLKPBSZGET, &physical) == 0 && physical > 0) b.physical_sector = physical;
-    OsError error = last_os_error();
-    ::close(fd);
-    if (!ok) return unexpected(error);
+    if (::ioctl(fd.get(), BLKPBSZGET, &physical) == 0 && physical > 0) b.physical_sector = physical;
     b.size = size;
     b.disk_number = disk_number_of_dev(major(st.st_rdev), minor(st.st_rdev));
     return b;

@@ -10,12 +10,11 @@
 
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 
 #include "core/text.h"
 #include "runtime/thread.h"
 #include "disk/platform_disks.h"
+#include "platform/linux/fd.h"
 
 namespace sw::platform {
 
@@ -30,8 +29,8 @@ int open_flags(const OpenMode& mode) {
 
 class UringDisk final : public AsyncDisk {
   public:
-    UringDisk(std::string path, int fd, size_t slots)
-        : path_(std::move(path)), fd_(fd), slots_(slots) {}
+    UringDisk(std::string path, UniqueFd fd, size_t slots)
+        : path_(std::move(path)), fd_(std::move(fd)), slots_(slots) {}
 
     Result<void, OsError> init() {
         int ret = io_uring_queue_init(static_cast<unsigned>(slots_.size() * 2 + 2), &ring_, 0);
@@ -48,7 +47,6 @@ class UringDisk final : public AsyncDisk {
                 if (slots_[k].busy) wait(k, kDrainWaitMs);
             io_uring_queue_exit(&ring_);
         }
-        if (fd_ >= 0) ::close(fd_);
     }
 
     size_t slots() const override { return slots_.size(); }
@@ -60,9 +58,9 @@ class UringDisk final : public AsyncDisk {
         io_uring_sqe* sqe = get_sqe();
         if (sqe == nullptr) return unexpected(os_error(EAGAIN));
         if (direction == IoDirection::Read) {
-            io_uring_prep_read(sqe, fd_, data, static_cast<unsigned>(length), offset);
+            io_uring_prep_read(sqe, fd_.get(), data, static_cast<unsigned>(length), offset);
         } else {
-            io_uring_prep_write(sqe, fd_, data, static_cast<unsigned>(length), offset);
+            io_uring_prep_write(sqe, fd_.get(), data, static_cast<unsigned>(length), offset);
         }
         uint64_t tag = (++generation_ << 8) | slot;
         io_uring_sqe_set_data64(sqe, tag);
@@ -111,23 +109,22 @@ class UringDisk final : public AsyncDisk {
     }
 
     Result<void, OsError> flush() override {
-        if (::fsync(fd_) != 0) return unexpected(last_os_error());
+        if (::fsync(fd_.get()) != 0) return unexpected(last_os_error());
         return {};
     }
 
     Result<void, OsError> reopen(const OpenMode& mode) override {
-        int fd = ::open(path_.c_str(), open_flags(mode));
-        if (fd < 0) return unexpected(last_os_error());
-        ::close(fd_);
-        fd_ = fd;
+        UniqueFd fd(::open(path_.c_str(), open_flags(mode)));
+        if (!fd) return unexpected(last_os_error());
+        fd_ = std::move(fd);
         return {};
     }
 
     Result<void, OsError> query_writable(uint32_t ms) override {
         struct stat st {};
-        if (::fstat(fd_, &st) != 0) return unexpected(last_os_error());
+        if (::fstat(fd_.get(), &st) != 0) return unexpected(last_os_error());
         if (!S_ISBLK(st.st_mode)) return {};  // a file opened for writing accepts writes
-        return read_only_flag(fd_, ms);
+        return read_only_flag(fd_.get(), ms);
     }
 
   private:
@@ -160,37 +157,25 @@ class UringDisk final : public AsyncDisk {
     }
 
     // BLKROGET on a thread of its own, so that a device that hangs in the
-    // kernel cannot hold the caller longer than `ms`.
+    // kernel cannot hold the caller longer than `ms`. The thread queries its
+    // own copy of the descriptor, which stays open until it is done even when
+    // the disk itself has been closed in between.
     static Result<void, OsError> read_only_flag(int fd, uint32_t ms) {
-        int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-        if (copy < 0) return unexpected(last_os_error());
-        struct Channel {
-            std::mutex mutex;
-            std::condition_variable cv;
-            bool answered = false;
-            int result = 0;  // -errno, or the read-only flag
-        };
-        auto channel = std::make_shared<Channel>();
-        spawn_thread([channel, copy] {
-            int ro = 0;
-            int r = ::ioctl(copy, BLKROGET, &ro) < 0 ? -errno : ro;
-            ::close(copy);
-            std::lock_guard<std::mutex> lock(channel->mutex);
-            channel->answered = true;
-            channel->result = r;
-            channel->cv.notify_all();
-        }).detach();
-        std::unique_lock<std::mutex> lock(channel->mutex);
-        if (!channel->cv.wait_for(lock, std::chrono::milliseconds(ms),
-                                  [&] { return channel->answered; }))
-            return unexpected(control_timeout_error(static_cast<uint32_t>(BLKROGET), ms));
-        if (channel->result < 0) return unexpected(os_error(-channel->result));
-        if (channel->result != 0) return unexpected(os_error(EROFS));
-        return {};
+        UniqueFd copy(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+        if (!copy) return unexpected(last_os_error());
+        return run_with_time_limit(
+            std::chrono::milliseconds(ms),
+            [copy = std::move(copy)]() -> Result<void, OsError> {
+                int ro = 0;
+                if (::ioctl(copy.get(), BLKROGET, &ro) < 0) return unexpected(last_os_error());
+                if (ro != 0) return unexpected(os_error(EROFS));
+                return {};
+            },
+            [ms] { return control_timeout_error(static_cast<uint32_t>(BLKROGET), ms); });
     }
 
     std::string path_;
-    int fd_;
+    UniqueFd fd_;
     io_uring ring_{};
     bool ring_ready_ = false;
     std::vector<Slot> slots_;
@@ -201,11 +186,15 @@ class UringDisk final : public AsyncDisk {
 
 Result<std::unique_ptr<AsyncDisk>, OsError> open_async(const std::string& path,
                                                        const OpenMode& mode, size_t slots) {
-    int fd = ::open(path.c_str(), open_flags(mode));
-    if (fd < 0) return unexpected(last_os_error());
-    auto disk = std::make_unique<UringDisk>(path, fd, slot_count_for(slots));
+    UniqueFd fd(::open(path.c_str(), open_flags(mode)));
+    if (!fd) return unexpected(last_os_error());
+    auto disk = std::make_unique<UringDisk>(path, std::move(fd), slot_count_for(slots));
     if (auto ready = disk->init(); !ready) return unexpected(ready.error());
     return std::unique_ptr<AsyncDisk>(std::move(disk));
+}
+
+std::string_view writable_query_name() {
+    return "BLKROGET";
 }
 
 }  // namespace sw::platform

@@ -15,19 +15,14 @@ namespace {
 
 class WindowsTestFile final : public TestFile {
   public:
-    explicit WindowsTestFile(HANDLE h) : h_(h) {}
-    ~WindowsTestFile() override {
-        if (h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
-    }
-    WindowsTestFile(const WindowsTestFile&) = delete;
-    WindowsTestFile& operator=(const WindowsTestFile&) = delete;
+    explicit WindowsTestFile(win::Handle h) : h_(std::move(h)) {}
 
     Result<void, OsError> write(std::span<const std::byte> data) override {
         size_t done = 0;
         while (done < data.size()) {
             DWORD n = 0;
             DWORD chunk = static_cast<DWORD>(std::min<size_t>(data.size() - done, 1u << 30));
-            if (!WriteFile(h_, data.data() + done, chunk, &n, nullptr))
+            if (!WriteFile(h_.get(), data.data() + done, chunk, &n, nullptr))
                 return unexpected(last_os_error());
             if (n == 0) return unexpected(os_error(ERROR_WRITE_FAULT));
             done += n;
@@ -35,18 +30,16 @@ class WindowsTestFile final : public TestFile {
         return {};
     }
     Result<void, OsError> flush() override {
-        if (!FlushFileBuffers(h_)) return unexpected(last_os_error());
+        if (!FlushFileBuffers(h_.get())) return unexpected(last_os_error());
         return {};
     }
     Result<void, OsError> close() override {
-        HANDLE h = h_;
-        h_ = INVALID_HANDLE_VALUE;
-        if (!CloseHandle(h)) return unexpected(last_os_error());
+        if (!h_.close()) return unexpected(last_os_error());
         return {};
     }
 
   private:
-    HANDLE h_;
+    win::Handle h_;
 };
 
 class WindowsFileOps final : public FileOps {
@@ -54,10 +47,11 @@ class WindowsFileOps final : public FileOps {
     Result<std::unique_ptr<TestFile>, OsError> create(const std::string& path) override {
         // A link left on the drive under the test file's name is replaced,
         // never followed to a file elsewhere.
-        HANDLE h = CreateFileW(win::widen(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-        if (h == INVALID_HANDLE_VALUE) return unexpected(last_os_error());
-        return std::unique_ptr<TestFile>(std::make_unique<WindowsTestFile>(h));
+        win::Handle h(CreateFileW(win::widen(path).c_str(), GENERIC_WRITE, 0, nullptr,
+                                  CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (!h.valid()) return unexpected(last_os_error());
+        return std::unique_ptr<TestFile>(std::make_unique<WindowsTestFile>(std::move(h)));
     }
     Result<void, OsError> remove(const std::string& path) override {
         if (!DeleteFileW(win::widen(path).c_str())) return unexpected(last_os_error());

@@ -38,6 +38,8 @@ class WinVolumeLocker final : public VolumeLocker {
         return win::control_with_timeout(static_cast<HandleLock&>(volume).get(),
                                          FSCTL_DISMOUNT_VOLUME, ms);
     }
+    std::string_view lock_name() const override { return "FSCTL_LOCK_VOLUME"; }
+    std::string_view dismount_name() const override { return "FSCTL_DISMOUNT_VOLUME"; }
     Result<std::unique_ptr<VolumeLock>, OsError> hold_disk(uint32_t) override {
         return std::unique_ptr<VolumeLock>();  // the volume locks are all Windows needs
     }

@@ -125,4 +125,8 @@ Result<std::unique_ptr<AsyncDisk>, OsError> open_async(const std::string& path,
     return std::unique_ptr<AsyncDisk>(std::move(disk));
 }
 
+std::string_view writable_query_name() {
+    return "IOCTL_DISK_IS_WRITABLE";
+}
+
 }  // namespace sw::platform
