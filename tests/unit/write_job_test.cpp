@@ -65,6 +65,7 @@ struct JobRig {
         request.image.version = "24.10.3118";
         request.image.size = image.size();
         request.image.capture = CaptureRegion{MiB, 4096};
+        request.image.signature_block.assign(image.begin() + MiB, image.begin() + MiB + 4096);
         std::string zeroed = image;
         std::fill_n(zeroed.begin() + MiB, 4096, '\0');
         request.image.expected_digest = sha256_in_process(
