@@ -47,16 +47,15 @@ bool is_setup_idle(AppPhase phase) {
 }
 
 uint8_t encode_event(AppEvent event) {
-    auto k = static_cast<uint8_t>(event.kind);
     if (event.kind == EventKind::PhaseEntered) return static_cast<uint8_t>(event.write_phase);
-    return k < kPhaseEnteredSlot ? static_cast<uint8_t>(5 + k) : static_cast<uint8_t>(4 + k);
+    return static_cast<uint8_t>(5 + static_cast<uint8_t>(event.kind));
 }
 
 std::optional<AppEvent> decode_event(uint8_t value) {
     if (value <= 4) return AppEvent::phase_entered(static_cast<WritePhase>(value));
-    uint8_t k = value - 5;
-    if (k >= kPhaseEnteredSlot) ++k;
-    if (k >= kEventKindCount) return std::nullopt;
+    const uint8_t k = value - 5;
+    // PhaseEntered's own slot (17) stays unused: it is encoded as 0–4.
+    if (k == kPhaseEnteredSlot || k >= kEventKindCount) return std::nullopt;
     return AppEvent::of(static_cast<EventKind>(k));
 }
 

@@ -74,7 +74,8 @@ struct AppEvent {
 };
 
 // One byte: 0–4 are PhaseEntered with that write phase, the other kinds
-// follow from 5 in their order, skipping PhaseEntered's slot.
+// are 5 plus their place in the order, so PhaseEntered's own slot, 17, is
+// never used.
 uint8_t encode_event(AppEvent event);
 std::optional<AppEvent> decode_event(uint8_t value);
 

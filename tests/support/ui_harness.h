@@ -2,6 +2,7 @@
 // steps tests take to bring it to a phase.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -36,11 +37,18 @@ inline ImageInspection unsigned_inspection(uint64_t size = 8'000'000) {
 }
 
 struct UiHarness {
+    using MakeWorkers = std::function<std::unique_ptr<UiWorkers>(std::shared_ptr<MessageQueue>)>;
+    // With the fake workers, or with the ones `make` returns (which the
+    // harness owns and destroys after the controller).
+    explicit UiHarness(const MakeWorkers& make = {})
+        : real(make ? make(queue) : nullptr), ui(host, real ? *real : workers, queue, clock) {}
+
     FakeClock clock;
     FakeWindowHost host{clock};
     FakeUiWorkers workers;
     std::shared_ptr<MessageQueue> queue = std::make_shared<MessageQueue>();
-    WindowController ui{host, workers, queue, clock};
+    std::unique_ptr<UiWorkers> real;
+    WindowController ui;
     RecordingCanvas canvas;
 
     WindowState& s() { return ui.state(); }
@@ -90,8 +98,8 @@ struct UiHarness {
             for (auto& [id, t] : host.timers)
                 if (t.due <= end && (!next || t.due < next->second)) next = {{id, t.due}};
             if (!next) break;
-            clock.advance(std::chrono::duration_cast<std::chrono::milliseconds>(next->second -
-                                                                                 clock.now()));
+            clock.advance(
+                std::chrono::duration_cast<std::chrono::milliseconds>(next->second - clock.now()));
             host.timers[next->first].due += host.timers[next->first].period;
             ui.timer(next->first);
         }

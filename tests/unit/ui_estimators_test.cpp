@@ -1,6 +1,8 @@
 // The rate and time-remaining estimators and the progress screen's figures.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "ui/estimators.h"
 #include "ui/view.h"
 

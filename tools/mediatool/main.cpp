@@ -31,6 +31,11 @@ constexpr Command kCommands[] = {
      "                            write the release descriptor of a signed image\n"
      "                            (FILE defaults to OrtivexOS-Lastest.json)",
      sw::mediatool::descriptor_command},
+    {"screen",
+     "screen NAME [--lang en|es|zh] [--theme light|dark|contrast] [--dpi 96|144]\n"
+     "                            print a window screen's draw list and hit regions as JSON\n"
+     "                            (screen list prints the names)",
+     sw::mediatool::screen_command},
 };
 
 int usage() {
