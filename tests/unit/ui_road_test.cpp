@@ -137,7 +137,11 @@ TEST_F(UiRoad, OneWriteFromPickToDone) {
     EXPECT_EQ(s().eject, EjectState::Ejected);
     ASSERT_TRUE(h->click(UiAction::Done));
     ASSERT_TRUE(pump([&] { return settled(); }));
-    EXPECT_EQ(s().phase, AppPhase::ImageReady);  // the same image, validated again
+    // The same image, validated again; the ejected stick has left the list,
+    // so the other one, now the only one offered, is chosen.
+    EXPECT_EQ(s().phase, AppPhase::DeviceReady);
+    ASSERT_TRUE(s().selected);
+    EXPECT_EQ(s().selected->serial, "ROAD2");
 
     std::string log = log_text();
     for (const char* line :
