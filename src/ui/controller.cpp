@@ -190,7 +190,7 @@ Effect WindowController::perform_action(ElementId action) {
         case UiAction::AcceptErase: {
             close_overlay();
             const DeviceInfo* drive = selected_drive(state_);
-            if (drive == nullptr) {
+            if (drive == nullptr || !state_.image || !state_.image->inspection) {
                 dispatch_event(AppEvent::of(EventKind::ConfirmDismissed));
                 return {};
             }

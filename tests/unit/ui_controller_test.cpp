@@ -3,6 +3,8 @@
 // timers and closing.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "support/log_capture.h"
 #include "support/temp_dir.h"
 #include "support/ui_harness.h"
@@ -196,7 +198,7 @@ TEST_F(UiController, AcceptingAfterTheDriveChangedStartsNothing) {
     // the choice is only checked when accepted.
     s().drives = {usb_stick(10, 16'000'000'000, "OTHER")};
     ASSERT_TRUE(h.click(UiAction::AcceptErase));
-    EXPECT_EQ(s().phase, AppPhase::DeviceReady == s().phase ? AppPhase::DeviceReady : s().phase);
+    EXPECT_EQ(s().phase, AppPhase::DeviceReady);  // dismissed: nothing was started
     EXPECT_TRUE(h.workers.writes.empty());
     EXPECT_EQ(s().overlay, Overlay::None);
 }
@@ -303,6 +305,37 @@ TEST_F(UiController, ThemeLanguageAndVerifyAreSaved) {
     EXPECT_EQ(test::read_file(*s().settings_file), "theme=dark\nlang=es\nverify=off\n");
     EXPECT_EQ(ui().perform_action({UiAction::SetLanguage, 9}).kind, Effect::Nothing);
     EXPECT_EQ(s().lang, 2);
+}
+
+TEST_F(UiController, ChangingOnlyVerifyFixesTheDetectedLanguage) {
+    test::TempDir dir;
+    s().settings_file = dir.path() / "settings.ini";
+    s().lang = 1;  // detected as Spanish; the preference itself is not set
+    ASSERT_EQ(s().prefs.lang, kLanguageNotSet);
+    ASSERT_TRUE(h.click(UiAction::ToggleVerify));
+    EXPECT_EQ(test::read_file(*s().settings_file), "theme=system\nlang=es\nverify=off\n");
+}
+
+TEST(UiMessageQueue, OldestFirstAndWakingAfterTheWindowIsGoneIsHarmless) {
+    auto queue = std::make_shared<MessageQueue>();
+    int wakes = 0;
+    queue->set_waker([&] { ++wakes; });
+    queue->send(WriteEjectStarted{});
+    queue->send(UpdateNoticeMessage{"2.0", "https://x"});
+    EXPECT_EQ(wakes, 2);
+    auto messages = queue->drain();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_TRUE(std::holds_alternative<WriteEjectStarted>(messages[0]));
+    EXPECT_TRUE(std::holds_alternative<UpdateNoticeMessage>(messages[1]));
+    EXPECT_TRUE(queue->drain().empty());
+    queue->clear_waker();
+    // A worker that outlives the window still holds the queue and may append.
+    std::thread late([q = queue] { q->send(WriteEjectStarted{}); });
+    late.join();
+    EXPECT_EQ(wakes, 2);
+    EXPECT_TRUE(queue->wait_for_message(std::chrono::milliseconds(1)));
+    EXPECT_EQ(queue->drain().size(), 1u);
+    EXPECT_FALSE(queue->wait_for_message(std::chrono::milliseconds(1)));
 }
 
 TEST_F(UiController, PressAndReleaseOnDifferentRegionsDoNothing) {
