@@ -362,6 +362,7 @@ void WindowController::start_write_on(const DeviceInfo& drive) {
     state_.shown_step = PrepareStep::Checking;
     state_.progress_seen = false;
     reset_rate(state_.write_rate, now());
+    state_.rate_phase = WritePhase::Writing;
     state_.remaining_estimator = {};
     state_.remaining = {};
     update_animation_timer();
@@ -617,6 +618,13 @@ void WindowController::animation_tick() {
         state_.shown_total = total;
         if (total > 0 && (phase == WritePhase::Writing || phase == WritePhase::Verifying)) {
             state_.progress_seen = true;
+            if (phase != state_.rate_phase) {
+                // The counter starts again with each phase: the rate goes on
+                // from the new origin instead of seeing the count fall.
+                state_.write_rate.last_bytes = done;
+                state_.write_rate.last_time = t;
+                state_.rate_phase = phase;
+            }
             rate_sample(state_.write_rate, t, done);
             uint64_t left = total - std::min(done, total);
             if (phase == WritePhase::Writing && state_.write_verify) left += total;
@@ -633,8 +641,11 @@ void WindowController::animation_tick() {
             if (phase == WritePhase::Writing) value = 0.7 * fraction;
             if (phase == WritePhase::Verifying) value = 0.7 + 0.3 * fraction;
         }
-        host_.set_taskbar_state(TaskbarState::Normal);
-        host_.set_taskbar_value(static_cast<uint32_t>(value * 1000));
+        // Indeterminate until the drive is being written.
+        if (phase != WritePhase::Preparing) {
+            host_.set_taskbar_state(TaskbarState::Normal);
+            host_.set_taskbar_value(static_cast<uint32_t>(value * 1000));
+        }
     }
     if (state_.download_running)
         rate_sample(state_.download_rate, t, state_.download_progress->done.load());

@@ -158,6 +158,7 @@ struct WindowState {
     EjectState eject = EjectState::NotStarted;
     bool details_expanded = false;
     RateEstimator write_rate;
+    WritePhase rate_phase = WritePhase::Writing;  // the phase the write rate was last fed in
     RateEstimator download_rate;
     RemainingEstimator remaining_estimator;
     Remaining remaining;

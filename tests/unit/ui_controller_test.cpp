@@ -110,6 +110,9 @@ TEST_F(UiController, SelectedImageTooBigForTheChosenDriveClearsTheChoice) {
 
 TEST_F(UiController, WritePhasesAdvanceOnTicksWithOneLineEach) {
     to_writing();
+    h.workers.write->progress->set(4'000'000, 8'000'000, WritePhase::Writing);
+    h.advance(200ms);
+    EXPECT_EQ(h.host.taskbar_value, 350u);  // 0.7 × ½
     EXPECT_TRUE(h.host.shutdown_blocked);
     EXPECT_EQ(h.host.count("block_shutdown Creating Ortivex Installation Media"), 1u);
     h.workers.write->progress->set(0, 0, WritePhase::Verifying);
@@ -117,6 +120,13 @@ TEST_F(UiController, WritePhasesAdvanceOnTicksWithOneLineEach) {
     EXPECT_EQ(s().phase, AppPhase::Verifying);
     EXPECT_EQ(log.matching("state Writing -> Flushing").size(), 1u);
     EXPECT_EQ(log.matching("state Flushing -> Verifying").size(), 1u);
+    // The verify counter starts from 0 again: the rate goes on from there
+    // rather than taking the fall of the count as a stall.
+    ASSERT_TRUE(s().write_rate.has_value);
+    h.workers.write->progress->set(1'000'000, 8'000'000, WritePhase::Verifying);
+    h.advance(16ms);
+    EXPECT_EQ(s().write_rate.last_bytes, 1'000'000u);
+    EXPECT_TRUE(s().write_rate.has_value);
     h.workers.write->progress->set(4'000'000, 8'000'000, WritePhase::Verifying);
     h.advance(20ms);
     EXPECT_EQ(h.host.taskbar_state, TaskbarState::Normal);
