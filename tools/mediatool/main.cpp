@@ -31,6 +31,9 @@ constexpr Command kCommands[] = {
      "                            write the release descriptor of a signed image\n"
      "                            (FILE defaults to OrtivexOS-Lastest.json)",
      sw::mediatool::descriptor_command},
+    {"strings",
+     "strings en|es|zh          print the window's texts in one language as a JSON array",
+     sw::mediatool::strings_command},
 };
 
 int usage() {
