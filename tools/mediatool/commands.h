@@ -16,6 +16,7 @@ int sign_command(const std::vector<std::string>& args);
 int inspect_command(const std::vector<std::string>& args);
 int descriptor_command(const std::vector<std::string>& args);
 int screen_command(const std::vector<std::string>& args);
+int strings_command(const std::vector<std::string>& args);
 
 // A secret key file (64 hexadecimal digits), or absent with the reason.
 std::optional<Ed25519Seed> read_secret_key(const std::string& path, std::string& reason);

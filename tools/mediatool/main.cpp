@@ -36,6 +36,9 @@ constexpr Command kCommands[] = {
      "                            print a window screen's draw list and hit regions as JSON\n"
      "                            (screen list prints the names)",
      sw::mediatool::screen_command},
+    {"strings",
+     "strings en|es|zh          print the window's texts in one language as a JSON array",
+     sw::mediatool::strings_command},
 };
 
 int usage() {
