@@ -220,7 +220,7 @@ void footer(Frame& f) {
     f.c.fill_rect(Rect{0, kContentBottom, kClientWidth, kClientHeight - kContentBottom},
                   {Slot::Background, 1});
     f.c.line(kLeft, kContentBottom, kRight, kContentBottom, {Slot::Line, 1}, 1);
-    float y = kContentBottom + 8;
+    float y = kContentBottom + 4;
     if (f.s.update) {
         ElementId id{UiAction::OpenUpdate};
         std::string notice = format_text(f.tx(TextId::UpdateAvailable), {f.s.update->version});
@@ -228,10 +228,10 @@ void footer(Frame& f) {
         float link_w = std::ceil(f.c.measure(link, kCaption, 1000).w) + 16;
         std::string fitted = f.fit(notice, kSmall, kWidth - link_w - 8);
         float notice_w = std::ceil(f.c.measure(fitted, kSmall, 1000).w) + 1;
-        f.c.fill_ellipse(kLeft + 4, y + 11, 3, 3, {Slot::Accent, 1});
-        f.c.text(fitted, Rect{kLeft + 14, y, notice_w, 22}, kSmall, {Slot::Text, 1}, Align::Start,
+        f.c.fill_ellipse(kLeft + 4, y + 10, 3, 3, {Slot::Accent, 1});
+        f.c.text(fitted, Rect{kLeft + 14, y, notice_w, 20}, kSmall, {Slot::Text, 1}, Align::Start,
                  Align::Center);
-        Rect r{kLeft + 14 + notice_w + 6, y, link_w, 22};
+        Rect r{kLeft + 14 + notice_w + 6, y, link_w, 20};
         float hv = f.hover(id);
         if (hv > 0) f.c.fill_rounded(r, 4, {Slot::AccentTint, hv});
         f.c.text(link, Rect{r.x + 8, r.y, r.w - 16, r.h}, kCaption, {Slot::Link, 1}, Align::Center,
@@ -244,7 +244,7 @@ void footer(Frame& f) {
     TextStyle small{11, 1, FontFamily::Text};
     std::string version = fmt("v{}", kVersion);
     float vw = std::ceil(f.c.measure(version, small, 1000).w) + 1;
-    float ty = kClientHeight - 24;
+    float ty = f.s.update ? kClientHeight - 20 : kClientHeight - 24;
     std::string line = f.fit(f.tx(TextId::FooterLine), small, kWidth - vw - 12);
     f.c.text(line, Rect{kLeft, ty, kWidth - vw - 12, 16}, small, {Slot::Text3, 1}, Align::Start,
              Align::Center);

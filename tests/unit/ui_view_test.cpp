@@ -119,6 +119,21 @@ TEST(UiView, ProgressTexts) {
     EXPECT_TRUE(test::has_text(n.canvas, "Finishing"));
 }
 
+TEST(UiView, UpdateNoticeSitsAboveTheFooterLine) {
+    for (uint8_t lang = 0; lang < 3; ++lang) {
+        Drawn d = draw("setup-update", lang);
+        const DrawOp* notice = test::find_text(d.canvas, "1.4.0");
+        const DrawOp* footer = test::find_text(d.canvas, "VOSKET ·");
+        ASSERT_TRUE(notice && footer);
+        EXPECT_LE(notice->rect.bottom(), footer->rect.y);
+        EXPECT_GE(notice->rect.y, kContentBottom);
+        const HitRegion* link = find_region(d.screen.state, UiAction::OpenUpdate);
+        ASSERT_TRUE(link);
+        EXPECT_TRUE(link->enabled);
+        EXPECT_GE(link->rect.x, notice->rect.right());
+    }
+}
+
 TEST(UiView, SlowSpeedShowsNoValue) {
     auto screen = scripted_screen("progress-writing");
     screen->state.write_rate.rate = 40'000;
