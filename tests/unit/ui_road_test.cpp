@@ -77,6 +77,10 @@ class UiRoad : public ::testing::Test {
         h->ui.request_scan();
         ASSERT_TRUE(pump([&] { return s().scanned && !s().scan_running; }));
         auto listed = listed_drives(s());
+        for (auto& [drive, refusals] : listed)
+            for (auto& r : refusals)
+                if (r.kind == Refusal::Undetermined)
+                    GTEST_SKIP() << "the system facts cannot be learned here: " << r.text;
         ASSERT_EQ(listed.size(), 3u) << "the simulated drives are not listed";
         ASSERT_EQ(offered_drives(s()).size(), 2u) << debug_string(listed[0].second);
         EXPECT_FALSE(s().selected);  // two offered: none chosen for the operator
@@ -126,6 +130,7 @@ class UiRoad : public ::testing::Test {
 TEST_F(UiRoad, OneWriteFromPickToDone) {
     attach();
     road_to_write();
+    if (IsSkipped() || HasFatalFailure()) return;
     ASSERT_TRUE(pump([&] { return !is_write_in_progress(s().phase); }));
     ASSERT_EQ(s().phase, AppPhase::Complete) << log_text();
     EXPECT_FALSE(h->host.shutdown_blocked);
@@ -158,6 +163,7 @@ TEST_F(UiRoad, OneWriteFromPickToDone) {
 TEST_F(UiRoad, StoppedDuringWritingEndsCancelledWithTheHeadStillZero) {
     attach(",mbps=3");
     road_to_write();
+    if (IsSkipped() || HasFatalFailure()) return;
     ASSERT_TRUE(pump([&] { return s().phase != AppPhase::Preparing; }));
     ASSERT_EQ(s().phase, AppPhase::Writing);
     ASSERT_TRUE(h->click(UiAction::StopWrite));
@@ -171,6 +177,7 @@ TEST_F(UiRoad, StoppedDuringWritingEndsCancelledWithTheHeadStillZero) {
 TEST_F(UiRoad, DrivePulledDuringWritingEndsFailedAndDetailsCanBeCopied) {
     attach(",remove-at=" + std::to_string(2 * MiB));
     road_to_write();
+    if (IsSkipped() || HasFatalFailure()) return;
     ASSERT_TRUE(pump([&] { return !is_write_in_progress(s().phase); }));
     ASSERT_EQ(s().phase, AppPhase::Failed) << log_text();
     EXPECT_TRUE(test::has_text(h->canvas, "USB drive disconnected."));
