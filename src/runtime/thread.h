@@ -2,6 +2,7 @@
 // the two reasons the program stops on purpose; every other failure is a value.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -12,6 +13,7 @@
 #include <system_error>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "core/clock.h"
 #include "core/result.h"
@@ -34,6 +36,12 @@ std::thread spawn_thread(Fn&& fn) {
 std::string time_limit_text(std::string_view thread_name, unsigned seconds);
 
 namespace detail {
+
+// The one place a thread is let go of: it then finishes on its own, holding
+// only what it shares ownership of.
+inline void abandon(std::thread& thread) {
+    thread.detach();
+}
 
 // Runs `fn` on a thread of its own and waits at most `limit` on `clock` for
 // its answer; nothing when the time runs out. The thread owns `fn` (and with
@@ -65,7 +73,7 @@ auto answer_within(std::chrono::milliseconds limit, Fn fn, Clock& clock)
     // (it is about to end), so threads do not pile up ending while new ones
     // start, which the mingw thread library under wine does not always survive.
     if (!answered) {
-        worker.detach();
+        abandon(worker);
         return std::nullopt;
     }
     worker.join();
@@ -95,5 +103,73 @@ auto run_with_time_limit(std::chrono::milliseconds limit, Fn fn, TimedOut timed_
     if (!answer) return unexpected(timed_out());
     return std::move(*answer);
 }
+
+// The threads one owner starts for jobs that report on their own (the
+// window's workers). Threads that have finished are joined as new ones
+// start. When the owner ends, it waits at most `grace` for the rest and lets
+// go of those still running: a job that hangs in the operating system must
+// not hold the program open, and each job owns a share of all it touches.
+class WorkerThreads {
+  public:
+    explicit WorkerThreads(std::chrono::milliseconds grace = std::chrono::seconds(2))
+        : grace_(grace) {}
+    WorkerThreads(const WorkerThreads&) = delete;
+    WorkerThreads& operator=(const WorkerThreads&) = delete;
+    ~WorkerThreads() {
+        std::vector<Entry> entries;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            entries.swap(entries_);
+        }
+        const auto deadline = std::chrono::steady_clock::now() + grace_;
+        for (auto& e : entries) {
+            while (!e.done->load() && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            if (e.done->load())
+                e.thread.join();
+            else
+                detail::abandon(e.thread);
+        }
+    }
+
+    template <class Fn>
+    void start(Fn fn) {
+        auto done = std::make_shared<std::atomic<bool>>(false);
+        std::thread thread = spawn_thread([fn = std::move(fn), done]() mutable {
+            fn();
+            done->store(true);
+        });
+        std::lock_guard<std::mutex> lock(mutex_);
+        reap();
+        entries_.push_back(Entry{std::move(thread), std::move(done)});
+    }
+
+    // Threads started and not yet joined (tests).
+    size_t running() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        reap();
+        return entries_.size();
+    }
+
+  private:
+    struct Entry {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> done;
+    };
+    void reap() {
+        for (auto it = entries_.begin(); it != entries_.end();) {
+            if (it->done->load()) {
+                it->thread.join();  // it has returned from its job: about to end
+                it = entries_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+
+    std::chrono::milliseconds grace_;
+    std::mutex mutex_;
+    std::vector<Entry> entries_;
+};
 
 }  // namespace sw

@@ -132,8 +132,9 @@ TEST(LoopDevice, ListedOpenedByNumberWrittenAndReadBack) {
     EXPECT_EQ(platform::disk_path(*number).value_or(""), loop.node());
     EXPECT_TRUE(identify_drive(test::dev_disks(), identity_of(*d)));
 
-    auto device = test::dev_disks()->open_raw(*number, d->logical_sector, d->size,
-                                              IoConfig{.no_buffering = true, .write_through = false, .depth = 4, .io_size = MiB});
+    auto device = test::dev_disks()->open_raw(
+        *number, d->logical_sector, d->size,
+        IoConfig{.no_buffering = true, .write_through = false, .depth = 4, .io_size = MiB});
     ASSERT_TRUE(device) << device.error().text;
     test::Aligned out(6 * MiB);
     out.fill(7);
@@ -306,8 +307,9 @@ TEST_F(SimulatedOnLinux, ListedAsUsbAndWrittenThroughTheRealEngine) {
         << debug_string(refusals_for(*stick, facts, std::nullopt));
     EXPECT_EQ(debug_string(refusals_for(*none, facts, std::nullopt)), "[NoMedia]");
 
-    auto device = test::dev_disks(clock)->open_raw(stick->number, 512, stick->size,
-                                                   IoConfig{.no_buffering = true, .write_through = false, .depth = 4, .io_size = MiB});
+    auto device = test::dev_disks(clock)->open_raw(
+        stick->number, 512, stick->size,
+        IoConfig{.no_buffering = true, .write_through = false, .depth = 4, .io_size = MiB});
     ASSERT_TRUE(device) << device.error().text;
     test::Aligned out(4 * MiB);
     out.fill(3);
@@ -376,8 +378,9 @@ TEST_F(SimulatedOnLinux, MediaChangedIsRecoveredByReopeningTheBackingFile) {
     make_file(file, 4 * MiB);
     test::ScopedEnv env("ORTIVEX_SIMULATED_USB", file.string() + ",media-changed=2");
     test::FakeClock clock;
-    auto device =
-        test::dev_disks(clock)->open_raw(4000000000u, 512, 4 * MiB, IoConfig{.no_buffering = true, .write_through = false, .depth = 2, .io_size = MiB});
+    auto device = test::dev_disks(clock)->open_raw(
+        4000000000u, 512, 4 * MiB,
+        IoConfig{.no_buffering = true, .write_through = false, .depth = 2, .io_size = MiB});
     ASSERT_TRUE(device) << device.error().text;
     test::Aligned out(2 * MiB);
     out.fill(9);

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <future>
 #include <memory>
+#include <thread>
 
 #include "core/os_error.h"
 #include "support/fake_clock.h"
@@ -137,6 +138,32 @@ TEST(TimeLimit, MillisecondLimitGivesBackTheStepsOwnErrors) {
     }
     // Such a step says what ran out in its own error; the thread-name text is not logged.
     EXPECT_TRUE(log.matching("did not finish").empty());
+}
+
+TEST(WorkerThreads, FinishedJobsAreJoinedAndAHungOneIsLeftToItsShare) {
+    auto gate = std::make_shared<test::Gate>();
+    auto result = std::make_shared<std::atomic<int>>(0);
+    {
+        WorkerThreads threads(milliseconds(50));
+        for (int i = 0; i < 3; ++i)
+            threads.start([result] { ++*result; });
+        for (int i = 0; i < 500 && result->load() < 3; ++i)
+            std::this_thread::sleep_for(milliseconds(2));
+        EXPECT_EQ(threads.running(), 0u);  // the three that finished were joined
+
+        // One that hangs in the system, holding a share of what it writes to.
+        threads.start([gate, result] {
+            gate->wait();
+            *result = 42;
+        });
+        EXPECT_EQ(threads.running(), 1u);
+        // Ending the owner waits its grace, then lets the hung job go.
+    }
+    EXPECT_EQ(result->load(), 3);
+    gate->open();  // the job finishes later, on what it still owns
+    for (int i = 0; i < 500 && result->load() != 42; ++i)
+        std::this_thread::sleep_for(milliseconds(2));
+    EXPECT_EQ(result->load(), 42);
 }
 
 }  // namespace

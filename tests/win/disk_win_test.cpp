@@ -158,8 +158,9 @@ TEST_F(SimulatedOnWindows, ListedAsUsbAndWrittenThroughOverlappedRequests) {
     ASSERT_TRUE(identify_drive(test::dev_disks(), identity_of(*stick)));
 
     test::FakeClock clock;
-    auto device = test::dev_disks(clock)->open_raw(stick->number, 512, stick->size,
-                                                   IoConfig{.no_buffering = true, .write_through = false, .depth = 4, .io_size = MiB});
+    auto device = test::dev_disks(clock)->open_raw(
+        stick->number, 512, stick->size,
+        IoConfig{.no_buffering = true, .write_through = false, .depth = 4, .io_size = MiB});
     ASSERT_TRUE(device) << device.error().text;
     test::Aligned out(3 * MiB);
     out.fill(2);
@@ -193,8 +194,9 @@ TEST_F(SimulatedOnWindows, RemovalMakesTheDriveDisappear) {
     ASSERT_TRUE(drives);
     DeviceInfo stick = drives->back();
     ASSERT_EQ(stick.number, 4000000000u);
-    auto device =
-        test::dev_disks()->open_raw(stick.number, 512, stick.size, IoConfig{.no_buffering = true, .write_through = false, .depth = 1, .io_size = MiB});
+    auto device = test::dev_disks()->open_raw(
+        stick.number, 512, stick.size,
+        IoConfig{.no_buffering = true, .write_through = false, .depth = 1, .io_size = MiB});
     ASSERT_TRUE(device);
     test::Aligned out(4 * MiB);
     auto r = device->write_at(0, out.span());

@@ -1,0 +1,127 @@
+// The window's logic: one call per window message, the state machine with
+// its user actions and worker messages, the animations and timers. It owns
+// the window state and reaches the system only through WindowHost, the jobs
+// only through UiWorkers, time only through a Clock.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "core/clock.h"
+#include "ui/app_state.h"
+#include "ui/canvas.h"
+#include "ui/message_queue.h"
+#include "ui/window_host.h"
+#include "ui/window_state.h"
+#include "ui/workers.h"
+
+namespace sw {
+
+// What an action asks the window to do once the handler has returned.
+struct Effect {
+    enum Kind { Nothing, OpenPicker, CloseWindow, OpenUrl, OpenFolder };
+    Kind kind = Nothing;
+    std::string target;  // OpenUrl, OpenFolder
+};
+
+enum class Key : uint8_t { Tab, Enter, Space, Escape, Up, Down, Other };
+
+// Durations of the animations, in seconds.
+inline constexpr double kScreenFade = 0.24;
+inline constexpr double kOverlayFade = 0.18;
+inline constexpr double kSwitchAnimation = 0.16;
+inline constexpr double kHoverIn = 0.12;
+inline constexpr double kHoverOut = 0.16;
+inline constexpr double kCopiedMark = 1.6;
+inline constexpr double kCompleteAnimation = 1.2;
+inline constexpr uint32_t kAnimationPeriodMs = 16;
+inline constexpr uint32_t kRescanDelayMs = 350;
+inline constexpr float kWheelStep = 40;
+
+class WindowController {
+  public:
+    WindowController(WindowHost& host, UiWorkers& workers, std::shared_ptr<MessageQueue> queue,
+                     Clock& clock, WindowState initial = {});
+
+    WindowState& state() { return state_; }
+    const WindowState& state() const { return state_; }
+    // Seconds since the controller was made.
+    double now() const;
+
+    // Start: the palette, the first drive scan, the release and update checks.
+    void start();
+
+    // --- Window messages ---------------------------------------------------
+    // Builds a frame; the first one is logged with the time since the
+    // process started (as the host measured it).
+    void paint(Canvas& canvas, std::optional<uint64_t> ms_since_process_start = std::nullopt);
+    void size(uint32_t width, uint32_t height);
+    void dpi_changed(uint32_t dpi);
+    void settings_changed();
+    void mouse_move(int x, int y);  // physical pixels
+    void mouse_leave();
+    void button_down(int x, int y);
+    void button_up(int x, int y);
+    void wheel(int delta);
+    // Only for the client area; the cursor is given to the host.
+    void set_cursor();
+    void key_down(Key key, bool shift);
+    void timer(TimerId id);
+    void device_change();
+    void worker_wake();
+    void picker_result(const std::optional<std::string>& path);
+    void close();
+    bool query_end_session() const;
+    void destroy();
+
+    // --- The state machine -------------------------------------------------
+    bool dispatch_event(AppEvent event);
+    Effect perform_action(ElementId action);
+    void handle_message(UiMessage& message);
+    void select_image(const std::string& path, std::optional<Sha256Digest> download_digest);
+    void select_drive(uint32_t number);
+    void request_scan();
+    void open_overlay(Overlay overlay);
+    void close_overlay();
+    // "{}\n{}\n\n{}\n\nlog: {}" with the failure's title, advice, details and the log file.
+    std::string failure_details_text() const;
+    // The animation tick.
+    void animation_tick();
+    void update_animation_timer();
+    bool animation_needed() const;
+    // The hit region under a point in device-independent pixels, topmost first.
+    const HitRegion* hit_test(float x, float y) const;
+    // Device-independent pixels of a physical coordinate.
+    float to_dip(int physical) const;
+
+  private:
+    struct Guard;
+    void carry_out(const Effect& effect);
+    void run_action(ElementId action);
+    void on_phase_changed();
+    void set_hovered(ElementId id);
+    void apply_theme();
+    void save_settings();
+    void start_write_on(const DeviceInfo& drive);
+    void release_write();
+    void catch_up_and_complete();
+    void apply_write_phases(WritePhase published);
+    void on_scan(DriveScanFinished& scan);
+    void on_inspected(ImageInspected& message);
+    void on_content_checked(ImageContentChecked& message);
+    void on_write_finished(WriteFinished& message);
+    void image_accepted();
+    void image_refused(const ValidationError& error);
+
+    WindowHost& host_;
+    UiWorkers& workers_;
+    std::shared_ptr<MessageQueue> queue_;
+    Clock& clock_;
+    Clock::TimePoint origin_;
+    WindowState state_;
+    bool busy_ = false;
+};
+
+}  // namespace sw

@@ -1,0 +1,73 @@
+#include "ui/window_state.h"
+
+#include <algorithm>
+
+namespace sw {
+
+std::optional<uint64_t> image_size(const WindowState& s) {
+    if (s.image && s.image->inspection) return s.image->inspection->image_size;
+    return std::nullopt;
+}
+
+std::vector<std::pair<const DeviceInfo*, std::vector<Refusal>>> listed_drives(
+    const WindowState& s) {
+    std::vector<std::pair<const DeviceInfo*, std::vector<Refusal>>> out;
+    const auto size = image_size(s);
+    for (const auto& d : s.drives) {
+        if (d.bus.kind != BusKind::Usb) continue;
+        out.emplace_back(&d, refusals_for(d, s.facts, size));
+    }
+    return out;
+}
+
+std::vector<const DeviceInfo*> offered_drives(const WindowState& s) {
+    std::vector<const DeviceInfo*> out;
+    for (auto& [drive, refusals] : listed_drives(s))
+        if (refusals.empty()) out.push_back(drive);
+    return out;
+}
+
+const DeviceInfo* selected_drive(const WindowState& s) {
+    if (!s.selected) return nullptr;
+    for (const DeviceInfo* d : offered_drives(s))
+        if (identity_of(*d) == *s.selected) return d;
+    return nullptr;
+}
+
+bool action_enabled(const WindowState& s, ElementId action) {
+    switch (action.kind) {
+        case UiAction::SelectImage:
+        case UiAction::DownloadLatest:
+            return is_setup_idle(s.phase);
+        case UiAction::Create:
+            return s.phase == AppPhase::DeviceReady;
+        case UiAction::StopWrite:
+            return s.phase == AppPhase::Preparing || s.phase == AppPhase::Writing ||
+                   s.phase == AppPhase::Verifying;
+        case UiAction::CopyDetails:
+            return s.failure.has_value();
+        case UiAction::OpenUpdate:
+            return s.update.has_value();
+        case UiAction::CheckDrive:
+            return is_setup_idle(s.phase) && s.overlay == Overlay::None &&
+                   selected_drive(s) != nullptr;
+        case UiAction::ToggleVerify:
+            return s.phase <= AppPhase::Confirming && s.overlay == Overlay::None;
+        case UiAction::Eject:
+            return s.phase == AppPhase::Complete && s.eject == EjectState::NotStarted;
+        case UiAction::CloseDriveCheck:
+            return !s.drive_check_running;
+        case UiAction::None:
+            return false;
+        default:
+            return true;
+    }
+}
+
+float hover_value(const WindowState& s, ElementId id, double now) {
+    for (const auto& h : s.hovers)
+        if (h.id == id) return h.fade.value(now);
+    return 0;
+}
+
+}  // namespace sw

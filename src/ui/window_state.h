@@ -1,0 +1,188 @@
+// The window's one state record: the application phase and what the events
+// carried, the appearance, the pointer and keyboard state, the animations,
+// the last frame's hit regions and the links to the workers. Only the window
+// thread touches it.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "disk/device_info.h"
+#include "disk/eject.h"
+#include "disk/facts.h"
+#include "disk/health.h"
+#include "http/download.h"
+#include "http/release_info.h"
+#include "image/validation.h"
+#include "ui/app_state.h"
+#include "ui/canvas.h"
+#include "ui/estimators.h"
+#include "ui/palette.h"
+#include "ui/preferences.h"
+#include "ui/workers.h"
+#include "writer/job_types.h"
+
+namespace sw {
+
+// A value moving from `from` to `to` over `duration` seconds from `start`.
+struct Animation {
+    double start = -1e9;
+    double duration = 0;
+    float from = 0;
+    float to = 0;
+
+    static Animation run(double now, double duration, float from, float to) {
+        return Animation{now, duration, from, to};
+    }
+    float value(double now) const {
+        if (duration <= 0 || now - start >= duration) return to;
+        double t = now <= start ? 0.0 : (now - start) / duration;
+        return from + static_cast<float>((to - from) * t);
+    }
+    bool running(double now) const { return now - start < duration; }
+};
+
+struct HoverFade {
+    ElementId id;
+    Animation fade;
+};
+
+struct HitRegion {
+    ElementId id;
+    Rect rect;
+    bool enabled = false;
+};
+
+// The image the operator chose and what validation said of it so far.
+struct SelectedImage {
+    std::string path;
+    std::optional<Sha256Digest> download_digest;
+    std::optional<ImageInspection> inspection;  // after the inspection accepted it
+    bool accepted = false;                      // validation complete
+};
+
+enum class EjectState : uint8_t { NotStarted = 0, Running, Ejected, Failed };
+
+// What the complete screen summarises.
+struct WriteSummary {
+    uint64_t image_size = 0;
+    double write_seconds = 0;
+    std::optional<double> verify_seconds;
+};
+
+struct WindowState {
+    // Geometry.
+    uint32_t dpi = 96;
+    float scroll = 0;  // device-independent pixels, never below 0
+    uint32_t client_width = 560;
+    uint32_t client_height = 720;
+
+    // Where the settings are saved and the log folder the failure screen
+    // opens; none when there is no log directory.
+    std::optional<std::filesystem::path> settings_file;
+    std::optional<std::filesystem::path> log_folder;
+
+    // Appearance.
+    Palette palette = light_palette();
+    bool backdrop = false;
+    Preferences prefs;
+    uint8_t lang = 0;  // in use: 0 English, 1 Spanish, 2 Chinese
+
+    // Interaction.
+    AppPhase phase = AppPhase::Idle;
+    Overlay overlay = Overlay::None;
+    ScreenKind screen = ScreenKind::Setup;
+    ScreenKind previous_screen = ScreenKind::Setup;
+    ElementId hovered;
+    ElementId pressed;
+    ElementId focus;
+    bool focus_visible = false;
+    bool tracking_leave = false;
+    bool first_frame_logged = false;
+    bool animation_timer = false;
+
+    // Animations.
+    Animation screen_fade;
+    Animation overlay_fade;
+    Animation switch_anim;
+    std::vector<HoverFade> hovers;
+    std::optional<double> copied_at;
+    std::optional<double> complete_at;
+
+    // The last frame's interactive regions, in drawing order.
+    std::vector<HitRegion> regions;
+
+    // Image.
+    std::optional<SelectedImage> image;
+    std::optional<ValidationError> refused_image;  // the last refusal, shown in the card
+    uint64_t validation_request = 0;
+    std::shared_ptr<ValidationProgress> validation_progress =
+        std::make_shared<ValidationProgress>();
+    std::shared_ptr<std::atomic<bool>> validation_cancel =
+        std::make_shared<std::atomic<bool>>(false);
+
+    // Drives.
+    std::vector<DeviceInfo> drives;
+    SystemFacts facts;
+    bool scanned = false;  // a scan result has arrived
+    std::optional<DeviceIdentity> selected;
+    bool scan_running = false;
+    bool rescan_requested = false;
+
+    // Download and updates.
+    bool download_running = false;
+    std::shared_ptr<DownloadProgress> download_progress = std::make_shared<DownloadProgress>();
+    std::shared_ptr<std::atomic<bool>> download_stop = std::make_shared<std::atomic<bool>>(false);
+    std::optional<DownloadError> download_error;
+    std::optional<ReleaseInfo> release;
+    std::optional<UpdateNoticeMessage> update;
+
+    // Drive check.
+    bool drive_check_running = false;
+    std::optional<DeviceInfo> checked_drive;
+    std::optional<HealthReport> drive_check;
+
+    // Write.
+    std::optional<WriteHandles> write;
+    std::optional<DeviceInfo> write_drive;  // the record the job was given
+    WritePhase highest_applied = WritePhase::Preparing;
+    std::optional<JobError> failure;
+    std::optional<WriteSummary> summary;
+    double write_started_at = 0;
+    bool write_verify = true;  // the preference the running write was started with
+    EjectState eject = EjectState::NotStarted;
+    bool details_expanded = false;
+    RateEstimator write_rate;
+    WritePhase rate_phase = WritePhase::Writing;  // the phase the write rate was last fed in
+    RateEstimator download_rate;
+    RemainingEstimator remaining_estimator;
+    Remaining remaining;
+    // The counters last read from the write's record.
+    uint64_t shown_done = 0;
+    uint64_t shown_total = 0;
+    WritePhase shown_phase = WritePhase::Preparing;
+    PrepareStep shown_step = PrepareStep::Checking;
+    bool progress_seen = false;
+};
+
+// Every USB drive of the last scan with its refusals (for the image chosen,
+// if any), in the scan's order.
+std::vector<std::pair<const DeviceInfo*, std::vector<Refusal>>> listed_drives(
+    const WindowState& state);
+// The listed drives that may be chosen: those without refusals.
+std::vector<const DeviceInfo*> offered_drives(const WindowState& state);
+// The selected drive, if it is still offered with the same identity.
+const DeviceInfo* selected_drive(const WindowState& state);
+// The accepted image's size, if an image has been inspected.
+std::optional<uint64_t> image_size(const WindowState& state);
+// The guard of an action as the state stands.
+bool action_enabled(const WindowState& state, ElementId action);
+// An element's hover fade value at `now` (0 without one).
+float hover_value(const WindowState& state, ElementId id, double now);
+
+}  // namespace sw

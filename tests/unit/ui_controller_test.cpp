@@ -1,0 +1,602 @@
+// The window's logic through a fake host and fake workers: the state
+// machine's handling of events, actions and worker messages, pointer, keys,
+// timers and closing.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "support/log_capture.h"
+#include "support/temp_dir.h"
+#include "support/ui_harness.h"
+
+namespace sw {
+namespace {
+
+using namespace std::chrono_literals;
+using test::UiHarness;
+using test::usb_stick;
+
+class UiController : public ::testing::Test {
+  protected:
+    test::LogCapture log;
+    UiHarness h;
+    WindowState& s() { return h.s(); }
+    WindowController& ui() { return h.ui; }
+
+    void to_device_ready() {
+        h.scan({usb_stick(10)});
+        h.pick_and_accept();
+        ASSERT_EQ(s().phase, AppPhase::DeviceReady);
+    }
+    void to_writing() {
+        to_device_ready();
+        ASSERT_TRUE(h.click(UiAction::Create));
+        ASSERT_TRUE(h.click(UiAction::AcceptErase));
+        ASSERT_EQ(s().phase, AppPhase::Preparing);
+        h.workers.write->progress->set(1000, 8'000'000, WritePhase::Writing);
+        h.advance(20ms);
+        ASSERT_EQ(s().phase, AppPhase::Writing);
+    }
+    WriteFinished finished_ok() {
+        WriteReport report;
+        report.pipeline.write_seconds = 2;
+        report.pipeline.verify_seconds = 1;
+        report.pipeline.verified = true;
+        return WriteFinished{report};
+    }
+};
+
+TEST_F(UiController, DispatchLogsChangesAndWarnsOnRefusedEvents) {
+    EXPECT_FALSE(ui().dispatch_event(AppEvent::of(EventKind::Reset)));
+    EXPECT_EQ(log.matching("ignored event Reset in state Idle").size(), 1u);
+    EXPECT_TRUE(ui().dispatch_event(AppEvent::of(EventKind::DownloadStarted)));
+    EXPECT_EQ(log.matching("INFO  state Idle --DownloadStarted--> Downloading").size(), 1u);
+    // A self-transition is applied without a line.
+    size_t lines = log.lines().size();
+    EXPECT_TRUE(ui().dispatch_event(AppEvent::of(EventKind::DeviceCleared)));
+    EXPECT_EQ(log.lines().size(), lines);
+    EXPECT_EQ(s().phase, AppPhase::Downloading);
+}
+
+TEST_F(UiController, ImagePickValidationAndAutomaticDriveChoice) {
+    h.scan({usb_stick(10)});
+    // The single offered drive is chosen at once; the phase waits for an image.
+    ASSERT_TRUE(s().selected);
+    EXPECT_EQ(s().phase, AppPhase::Idle);
+    h.ui.picker_result("/tmp/a.iso");
+    EXPECT_EQ(s().phase, AppPhase::ValidatingImage);
+    ASSERT_EQ(h.workers.validations.size(), 1u);
+    auto first = h.workers.validations[0];
+    EXPECT_EQ(first.path, "/tmp/a.iso");
+    // A pick during validation is dropped.
+    h.ui.picker_result("/tmp/b.iso");
+    EXPECT_EQ(h.workers.validations.size(), 1u);
+    // A stale result is dropped.
+    h.send(ImageInspected{first.request_number + 5, "/tmp/a.iso", test::unsigned_inspection()});
+    EXPECT_EQ(s().phase, AppPhase::ValidatingImage);
+    // A signed image waits for its content check.
+    ImageInspection signed_one = test::unsigned_inspection();
+    signed_one.manifest = MediaManifest{};
+    h.send(ImageInspected{first.request_number, "/tmp/a.iso", signed_one});
+    EXPECT_EQ(s().phase, AppPhase::ValidatingImage);
+    h.send(ImageContentChecked{first.request_number, "/tmp/a.iso", {}});
+    EXPECT_EQ(s().phase, AppPhase::DeviceReady);
+    EXPECT_EQ(log.matching("image picked: /tmp/a.iso").size(), 1u);
+    EXPECT_EQ(log.matching("drive selected: disk 10").size(), 1u);
+}
+
+TEST_F(UiController, RefusedImageReturnsToIdleAndCancelsTheOldValidation) {
+    h.ui.picker_result("/tmp/a.iso");
+    auto cancel = h.workers.last_validation_cancel;
+    h.send(ImageInspected{s().validation_request, "/tmp/a.iso",
+                          unexpected(ValidationError::of(ValidationError::Kind::NotIso))});
+    EXPECT_EQ(s().phase, AppPhase::Idle);
+    EXPECT_FALSE(s().image);
+    EXPECT_EQ(log.matching("WARN  image refused").size(), 1u);
+    EXPECT_TRUE(h.canvas.ops().size() > 0);
+    EXPECT_TRUE(test::has_text(h.canvas, "This file is not a disk image."));
+    h.ui.picker_result("/tmp/b.iso");
+    EXPECT_TRUE(cancel->load());
+    EXPECT_EQ(h.workers.validations.back().request_number, 2u);
+}
+
+TEST_F(UiController, SelectedImageTooBigForTheChosenDriveClearsTheChoice) {
+    h.scan({usb_stick(10, 4'000'000)});
+    ASSERT_TRUE(s().selected);
+    h.pick_and_accept("/tmp/a.iso", test::unsigned_inspection(8'000'000));
+    EXPECT_EQ(s().phase, AppPhase::ImageReady);
+    EXPECT_FALSE(s().selected);
+}
+
+TEST_F(UiController, WritePhasesAdvanceOnTicksWithOneLineEach) {
+    to_writing();
+    h.workers.write->progress->set(4'000'000, 8'000'000, WritePhase::Writing);
+    h.advance(200ms);
+    EXPECT_EQ(h.host.taskbar_value, 350u);  // 0.7 × ½
+    EXPECT_TRUE(h.host.shutdown_blocked);
+    EXPECT_EQ(h.host.count("block_shutdown Creating Ortivex Installation Media"), 1u);
+    h.workers.write->progress->set(0, 0, WritePhase::Verifying);
+    h.advance(20ms);
+    EXPECT_EQ(s().phase, AppPhase::Verifying);
+    EXPECT_EQ(log.matching("state Writing -> Flushing").size(), 1u);
+    EXPECT_EQ(log.matching("state Flushing -> Verifying").size(), 1u);
+    // The verify counter starts from 0 again: the rate goes on from there
+    // rather than taking the fall of the count as a stall.
+    ASSERT_TRUE(s().write_rate.has_value);
+    h.workers.write->progress->set(1'000'000, 8'000'000, WritePhase::Verifying);
+    h.advance(16ms);
+    EXPECT_EQ(s().write_rate.last_bytes, 1'000'000u);
+    EXPECT_TRUE(s().write_rate.has_value);
+    h.workers.write->progress->set(4'000'000, 8'000'000, WritePhase::Verifying);
+    h.advance(20ms);
+    EXPECT_EQ(h.host.taskbar_state, TaskbarState::Normal);
+    EXPECT_EQ(h.host.taskbar_value, 850u);  // 0.7 + 0.3 × ½
+}
+
+TEST_F(UiController, JobFinishingBetweenTicksCatchesUpSilently) {
+    to_device_ready();
+    ASSERT_TRUE(h.click(UiAction::Create));
+    ASSERT_TRUE(h.click(UiAction::AcceptErase));
+    ASSERT_EQ(s().phase, AppPhase::Preparing);
+    h.send(finished_ok());
+    EXPECT_EQ(s().phase, AppPhase::Complete);
+    EXPECT_EQ(log.matching("state Ejecting --Completed--> Complete").size(), 1u);
+    // The catch-up through Writing, Flushing, Verifying and Ejecting is silent.
+    EXPECT_TRUE(log.matching("state Preparing").empty());
+    EXPECT_TRUE(log.matching("-> Writing").empty());
+    EXPECT_TRUE(log.matching("-> Ejecting").empty());
+    EXPECT_FALSE(h.host.shutdown_blocked);
+    EXPECT_TRUE(test::has_text(h.canvas, "Ortivex is ready."));
+}
+
+TEST_F(UiController, StopDuringEjectingIsIgnoredAndTheResultDecides) {
+    to_writing();
+    h.workers.write->progress->set(0, 0, WritePhase::Finishing);
+    // Without read-back the job goes from Flushing straight to Finishing.
+    h.advance(20ms);
+    EXPECT_EQ(s().phase, AppPhase::Ejecting);
+    EXPECT_FALSE(ui().dispatch_event(AppEvent::of(EventKind::Stopped)));
+    EXPECT_EQ(log.matching("ignored event Stopped in state Ejecting").size(), 1u);
+    h.send(finished_ok());
+    EXPECT_EQ(s().phase, AppPhase::Complete);
+}
+
+TEST_F(UiController, CancelledResultAfterEjectingBeganEndsAsFailedNotStuck) {
+    to_writing();
+    h.workers.write->progress->set(0, 0, WritePhase::Finishing);
+    h.advance(20ms);
+    ASSERT_EQ(s().phase, AppPhase::Ejecting);
+    h.send(WriteFinished{
+        unexpected(JobError::of_pipeline(PipelineError::of(PipelineError::Kind::Cancelled)))});
+    EXPECT_EQ(s().phase, AppPhase::Failed);
+    ASSERT_TRUE(s().failure);
+}
+
+TEST_F(UiController, StopConfirmedSetsTheFlagAndEndsCancelled) {
+    to_writing();
+    ASSERT_TRUE(h.click(UiAction::StopWrite));
+    EXPECT_EQ(s().overlay, Overlay::StopConfirm);
+    EXPECT_EQ(s().focus.kind, UiAction::DismissOverlay);  // "Continue" has the focus
+    ASSERT_TRUE(h.click(UiAction::ConfirmStop));
+    EXPECT_TRUE(h.workers.write->stop->load());
+    EXPECT_EQ(log.matching("operator stopped the write").size(), 1u);
+    h.send(WriteFinished{
+        unexpected(JobError::of_pipeline(PipelineError::of(PipelineError::Kind::Cancelled)))});
+    EXPECT_EQ(s().phase, AppPhase::Cancelled);
+    EXPECT_EQ(h.host.taskbar_state, TaskbarState::None);
+    ASSERT_TRUE(h.click(UiAction::Done));
+    // Done picks the same image again and rescans.
+    EXPECT_EQ(s().phase, AppPhase::ValidatingImage);
+    EXPECT_EQ(h.workers.validations.size(), 2u);
+}
+
+TEST_F(UiController, DeviceClearedWhileConfirmingClosesTheConfirmation) {
+    to_device_ready();
+    ASSERT_TRUE(h.click(UiAction::Create));
+    EXPECT_EQ(s().overlay, Overlay::EraseConfirm);
+    EXPECT_EQ(s().focus.kind, UiAction::DismissErase);
+    h.scan({});
+    EXPECT_EQ(s().phase, AppPhase::ImageReady);
+    EXPECT_EQ(s().overlay, Overlay::None);
+    EXPECT_EQ(log.matching("selected drive 10 is gone or no longer writable").size(), 1u);
+}
+
+TEST_F(UiController, AcceptingAfterTheDriveChangedStartsNothing) {
+    to_device_ready();
+    ASSERT_TRUE(h.click(UiAction::Create));
+    // Same number, another stick: identity differs. The scan is served, but
+    // the choice is only checked when accepted.
+    s().drives = {usb_stick(10, 16'000'000'000, "OTHER")};
+    ASSERT_TRUE(h.click(UiAction::AcceptErase));
+    EXPECT_EQ(s().phase, AppPhase::DeviceReady);  // dismissed: nothing was started
+    EXPECT_TRUE(h.workers.writes.empty());
+    EXPECT_EQ(s().overlay, Overlay::None);
+}
+
+TEST_F(UiController, FailedWriteAndCopyDetails) {
+    to_writing();
+    h.send(WriteFinished{unexpected(JobError::of_pipeline(
+        PipelineError::of(PipelineError::Kind::DeviceDisconnected, "gone")))});
+    EXPECT_EQ(s().phase, AppPhase::Failed);
+    EXPECT_TRUE(test::has_text(h.canvas, "USB drive disconnected."));
+    ASSERT_TRUE(h.click(UiAction::CopyDetails));
+    auto file = Logger::current_file();
+    ASSERT_TRUE(file);
+    EXPECT_EQ(h.host.clipboard,
+              "USB drive disconnected.\nThe installation media was not completed. Reconnect the "
+              "USB drive and try again.\n\n" +
+                  s().failure->text() + "\n\nlog: " + file->string());
+    EXPECT_TRUE(h.host.timer_running(TimerId::Animation));  // the check mark
+    h.frame();
+    EXPECT_TRUE(test::has_text(h.canvas, "✓"));
+    h.advance(1700ms);
+    EXPECT_FALSE(h.host.timer_running(TimerId::Animation));
+    ASSERT_TRUE(h.click(UiAction::ToggleDetails));
+    EXPECT_TRUE(test::has_text(h.canvas, "Hide details"));
+    ASSERT_TRUE(h.click(UiAction::OpenLogFolder));
+}
+
+TEST_F(UiController, ActionGuards) {
+    auto enabled = [&](UiAction a) { return action_enabled(s(), ElementId{a}); };
+    // Idle, nothing else.
+    EXPECT_TRUE(enabled(UiAction::SelectImage));
+    EXPECT_TRUE(enabled(UiAction::DownloadLatest));
+    EXPECT_FALSE(enabled(UiAction::Create));
+    EXPECT_FALSE(enabled(UiAction::StopWrite));
+    EXPECT_FALSE(enabled(UiAction::CopyDetails));
+    EXPECT_FALSE(enabled(UiAction::OpenUpdate));
+    EXPECT_FALSE(enabled(UiAction::CheckDrive));  // no drive
+    EXPECT_TRUE(enabled(UiAction::ToggleVerify));
+    EXPECT_FALSE(enabled(UiAction::Eject));
+    EXPECT_TRUE(enabled(UiAction::CloseDriveCheck));
+    for (UiAction a :
+         {UiAction::TogglePanel, UiAction::StopDownload, UiAction::DismissErase,
+          UiAction::AcceptErase, UiAction::DismissOverlay, UiAction::ConfirmStop, UiAction::Done,
+          UiAction::TryAgain, UiAction::ToggleDetails, UiAction::SetTheme, UiAction::SetLanguage,
+          UiAction::ClosePanel, UiAction::OpenLogFolder})
+        EXPECT_TRUE(enabled(a)) << action_name(a);
+    EXPECT_FALSE(enabled(UiAction::None));
+
+    to_device_ready();
+    EXPECT_TRUE(enabled(UiAction::Create));
+    EXPECT_TRUE(enabled(UiAction::CheckDrive));
+    s().overlay = Overlay::Appearance;
+    EXPECT_FALSE(enabled(UiAction::CheckDrive));
+    EXPECT_FALSE(enabled(UiAction::ToggleVerify));
+    s().overlay = Overlay::None;
+
+    // A failed guard does nothing: Eject before Complete starts no eject.
+    EXPECT_EQ(ui().perform_action({UiAction::Eject}).kind, Effect::Nothing);
+    EXPECT_TRUE(h.workers.ejects.empty());
+    // The stop button exists but is disabled in Flushing and Ejecting.
+    ASSERT_TRUE(h.click(UiAction::Create));
+    ASSERT_TRUE(h.click(UiAction::AcceptErase));
+    for (WritePhase p : {WritePhase::Writing, WritePhase::Flushing}) {
+        h.workers.write->progress->set(0, 0, p);
+        h.advance(20ms);
+        h.frame();
+        auto* stop = test::find_region(s(), UiAction::StopWrite);
+        ASSERT_TRUE(stop);
+        EXPECT_EQ(stop->enabled, p == WritePhase::Writing);
+    }
+    EXPECT_FALSE(enabled(UiAction::ToggleVerify));
+    EXPECT_FALSE(enabled(UiAction::SelectImage));
+    s().drive_check_running = true;
+    EXPECT_FALSE(enabled(UiAction::CloseDriveCheck));
+    s().drive_check_running = false;
+    h.send(finished_ok());
+    EXPECT_TRUE(enabled(UiAction::Eject));
+    ASSERT_TRUE(h.click(UiAction::Eject));
+    EXPECT_EQ(h.workers.ejects, std::vector<uint32_t>{10});
+    EXPECT_FALSE(enabled(UiAction::Eject));
+    h.frame();
+    EXPECT_TRUE(test::has_text(h.canvas, "Ejecting…"));
+    h.send(EjectFinished{EjectOutcome{}});
+    EXPECT_EQ(s().eject, EjectState::Ejected);
+}
+
+TEST_F(UiController, ThemeLanguageAndVerifyAreSaved) {
+    test::TempDir dir;
+    s().settings_file = dir.path() / "settings.ini";
+    ASSERT_TRUE(h.click(UiAction::TogglePanel));
+    ASSERT_EQ(s().overlay, Overlay::Appearance);
+    ASSERT_TRUE(h.click(UiAction::SetTheme, 2));
+    EXPECT_TRUE(s().palette.is_dark);
+    EXPECT_TRUE(h.host.frame.dark_mode);
+    ASSERT_TRUE(h.click(UiAction::SetLanguage, 1));
+    EXPECT_EQ(s().lang, 1);
+    EXPECT_EQ(test::read_file(*s().settings_file), "theme=dark\nlang=es\nverify=on\n");
+    // A press outside every region closes the panel.
+    h.click_at(5, 700);
+    EXPECT_EQ(s().overlay, Overlay::None);
+    ASSERT_TRUE(h.click(UiAction::ToggleVerify));
+    EXPECT_FALSE(s().prefs.verify);
+    EXPECT_TRUE(h.host.timer_running(TimerId::Animation));  // the switch moves
+    EXPECT_EQ(test::read_file(*s().settings_file), "theme=dark\nlang=es\nverify=off\n");
+    EXPECT_EQ(ui().perform_action({UiAction::SetLanguage, 9}).kind, Effect::Nothing);
+    EXPECT_EQ(s().lang, 2);
+}
+
+TEST_F(UiController, ChangingOnlyVerifyFixesTheDetectedLanguage) {
+    test::TempDir dir;
+    s().settings_file = dir.path() / "settings.ini";
+    s().lang = 1;  // detected as Spanish; the preference itself is not set
+    ASSERT_EQ(s().prefs.lang, kLanguageNotSet);
+    ASSERT_TRUE(h.click(UiAction::ToggleVerify));
+    EXPECT_EQ(test::read_file(*s().settings_file), "theme=system\nlang=es\nverify=off\n");
+}
+
+TEST(UiMessageQueue, OldestFirstAndWakingAfterTheWindowIsGoneIsHarmless) {
+    auto queue = std::make_shared<MessageQueue>();
+    int wakes = 0;
+    queue->set_waker([&] { ++wakes; });
+    queue->send(WriteEjectStarted{});
+    queue->send(UpdateNoticeMessage{"2.0", "https://x"});
+    EXPECT_EQ(wakes, 2);
+    auto messages = queue->drain();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_TRUE(std::holds_alternative<WriteEjectStarted>(messages[0]));
+    EXPECT_TRUE(std::holds_alternative<UpdateNoticeMessage>(messages[1]));
+    EXPECT_TRUE(queue->drain().empty());
+    queue->clear_waker();
+    // A worker that outlives the window still holds the queue and may append.
+    std::thread late([q = queue] { q->send(WriteEjectStarted{}); });
+    late.join();
+    EXPECT_EQ(wakes, 2);
+    EXPECT_TRUE(queue->wait_for_message(std::chrono::milliseconds(1)));
+    EXPECT_EQ(queue->drain().size(), 1u);
+    EXPECT_FALSE(queue->wait_for_message(std::chrono::milliseconds(1)));
+}
+
+TEST_F(UiController, PressAndReleaseOnDifferentRegionsDoNothing) {
+    to_device_ready();
+    h.frame();
+    const HitRegion* create = test::find_region(s(), UiAction::Create);
+    const HitRegion* select = test::find_region(s(), UiAction::SelectImage);
+    ASSERT_TRUE(create && select);
+    Rect a = create->rect, b = select->rect;
+    ui().button_down(static_cast<int>(a.x + 5), static_cast<int>(a.y + 5));
+    ui().button_up(static_cast<int>(b.x + 5), static_cast<int>(b.y + 5));
+    EXPECT_EQ(s().phase, AppPhase::DeviceReady);
+    EXPECT_EQ(h.host.pickers, 0);
+    EXPECT_EQ(h.host.count("capture"), 1u);
+    EXPECT_EQ(h.host.count("release"), 1u);
+    // A press on a disabled region does nothing on release either.
+    s().phase = AppPhase::ImageReady;
+    h.frame();
+    create = test::find_region(s(), UiAction::Create);
+    ASSERT_TRUE(create);
+    EXPECT_FALSE(create->enabled);
+    h.click_at(create->rect.x + 5, create->rect.y + 5);
+    EXPECT_EQ(s().phase, AppPhase::ImageReady);
+    EXPECT_EQ(s().overlay, Overlay::None);
+}
+
+TEST_F(UiController, HitTestingAt144Dpi) {
+    h.frame();
+    ui().dpi_changed(144);
+    s().regions = {{ElementId{UiAction::TogglePanel}, Rect{95, 195, 10, 10}, true}};
+    ui().button_down(150, 300);  // (100, 200) in device-independent pixels
+    ui().button_up(150, 300);
+    EXPECT_EQ(s().overlay, Overlay::Appearance);
+    EXPECT_FLOAT_EQ(ui().to_dip(150), 100);
+    // The hand cursor over an enabled region.
+    ui().mouse_move(150, 300);
+    ui().set_cursor();
+    EXPECT_EQ(h.host.cursor, CursorKind::Hand);
+    ui().mouse_move(0, 0);
+    ui().set_cursor();
+    EXPECT_EQ(h.host.cursor, CursorKind::Arrow);
+    EXPECT_EQ(h.host.count("track_leave"), 1u);  // once until the pointer leaves
+}
+
+TEST_F(UiController, DeviceChangesAreDebouncedIntoOneRescan) {
+    for (int i = 0; i < 10; ++i) {
+        ui().device_change();
+        h.advance(100ms);
+    }
+    EXPECT_TRUE(h.workers.scans.empty());
+    h.advance(249ms);
+    EXPECT_TRUE(h.workers.scans.empty());
+    h.advance(2ms);
+    EXPECT_EQ(h.workers.scans.size(), 1u);
+    EXPECT_FALSE(h.host.timer_running(TimerId::DeviceChange));
+    h.advance(1000ms);
+    EXPECT_EQ(h.workers.scans.size(), 1u);
+}
+
+TEST_F(UiController, AtMostOneScanAndNoneDuringAWriteOrACheck) {
+    ui().request_scan();
+    ui().request_scan();
+    ui().request_scan();
+    EXPECT_EQ(h.workers.scans.size(), 1u);
+    h.scan({usb_stick(10)});  // the remembered request is served now
+    EXPECT_EQ(h.workers.scans.size(), 2u);
+    h.scan({usb_stick(10)});
+    EXPECT_EQ(h.workers.scans.size(), 2u);
+
+    h.pick_and_accept();
+    h.scan({usb_stick(10)});  // the one the accepted image asked for
+    size_t before = h.workers.scans.size();
+    ASSERT_TRUE(h.click(UiAction::CheckDrive));
+    EXPECT_EQ(s().overlay, Overlay::DriveCheck);
+    ui().request_scan();
+    EXPECT_EQ(h.workers.scans.size(), before);
+    // Escape leaves the panel open while the check runs.
+    ui().key_down(Key::Escape, false);
+    EXPECT_EQ(s().overlay, Overlay::DriveCheck);
+    ui().close();
+    EXPECT_FALSE(h.host.destroyed);  // ignored during a drive check
+    h.send(DriveCheckFinished{10, HealthReport{}});
+    EXPECT_EQ(h.workers.scans.size(), before + 1);  // served after the check
+    ui().key_down(Key::Escape, false);
+    EXPECT_EQ(s().overlay, Overlay::None);
+}
+
+TEST_F(UiController, ClosingDuringAWriteOpensTheNoticeAndKeepsTheWindow) {
+    to_writing();
+    ui().close();
+    EXPECT_FALSE(h.host.destroyed);
+    EXPECT_EQ(s().overlay, Overlay::CloseRefused);
+    EXPECT_FALSE(ui().query_end_session());
+    h.frame();
+    EXPECT_TRUE(test::has_text(h.canvas, "A USB drive is being created."));
+    EXPECT_TRUE(test::has_text(h.canvas, "Stop it first, or wait until it finishes."));
+    ui().key_down(Key::Enter, false);  // "Close" has the focus
+    EXPECT_EQ(s().overlay, Overlay::None);
+    EXPECT_EQ(s().phase, AppPhase::Writing);
+}
+
+TEST_F(UiController, ClosingWhenIdleStopsWorkersAndDestroys) {
+    h.ui.picker_result("/tmp/a.iso");
+    auto cancel = h.workers.last_validation_cancel;
+    EXPECT_TRUE(ui().query_end_session());
+    ui().close();
+    EXPECT_TRUE(h.host.destroyed);
+    EXPECT_TRUE(cancel->load());
+    ui().destroy();
+    h.queue->send(WriteEjectStarted{});  // waking after the window is gone is harmless
+}
+
+TEST_F(UiController, Scrolling) {
+    ui().wheel(120);
+    EXPECT_FLOAT_EQ(s().scroll, 0);  // up at 0 stays 0
+    ui().wheel(-120);
+    EXPECT_FLOAT_EQ(s().scroll, 40);
+    h.frame();
+    // Everything on the screen moved up by 40; the header did not.
+    EXPECT_FLOAT_EQ(test::find_region(s(), UiAction::SelectImage)->rect.y, 238 - 40);
+    EXPECT_FLOAT_EQ(test::find_region(s(), UiAction::TogglePanel)->rect.y, 18);
+    ui().wheel(60);
+    EXPECT_FLOAT_EQ(s().scroll, 20);
+}
+
+TEST_F(UiController, TabOrderWrapsAndEnterActs) {
+    to_device_ready();
+    h.frame();
+    std::vector<ElementId> order;
+    for (const auto& r : s().regions)
+        if (r.enabled) order.push_back(r.id);
+    ASSERT_GE(order.size(), 4u);
+    ui().key_down(Key::Tab, true);  // no focus: Shift+Tab takes the last
+    EXPECT_EQ(s().focus.kind, order.back().kind);
+    EXPECT_TRUE(s().focus_visible);
+    ui().key_down(Key::Tab, false);  // and wraps to the first
+    EXPECT_EQ(s().focus.kind, order.front().kind);
+    ui().key_down(Key::Tab, false);
+    EXPECT_EQ(s().focus.kind, order[1].kind);
+    ui().key_down(Key::Tab, true);
+    ui().key_down(Key::Tab, true);
+    EXPECT_EQ(s().focus.kind, order.back().kind);
+    // The last enabled element is the main button: Enter presses it.
+    EXPECT_EQ(s().focus.kind, UiAction::Create);
+    ui().key_down(Key::Space, false);
+    EXPECT_EQ(s().phase, AppPhase::Confirming);
+    EXPECT_EQ(s().focus.kind, UiAction::DismissErase);
+    ui().key_down(Key::Escape, false);
+    EXPECT_EQ(s().phase, AppPhase::DeviceReady);
+    EXPECT_EQ(s().overlay, Overlay::None);
+    EXPECT_TRUE(s().focus.is_none());
+}
+
+TEST_F(UiController, ArrowKeysSkipRefusedDrives) {
+    SystemFacts facts;
+    facts.system_drive = std::vector<uint32_t>{11};
+    h.scan({usb_stick(10), usb_stick(11), usb_stick(12, 0), usb_stick(13)}, facts);
+    EXPECT_FALSE(s().selected);  // two offered: no automatic choice
+    ui().key_down(Key::Down, false);
+    EXPECT_EQ(s().selected->number, 10u);
+    EXPECT_EQ(s().focus, (ElementId{UiAction::SelectDrive, 10}));
+    ui().key_down(Key::Down, false);
+    EXPECT_EQ(s().selected->number, 13u);
+    ui().key_down(Key::Down, false);
+    EXPECT_EQ(s().selected->number, 10u);
+    ui().key_down(Key::Up, false);
+    EXPECT_EQ(s().selected->number, 13u);
+    // Refused rows are not regions: a click on one selects nothing.
+    h.frame();
+    EXPECT_FALSE(test::find_region(s(), UiAction::SelectDrive, 11));
+    EXPECT_TRUE(test::find_region(s(), UiAction::SelectDrive, 13));
+    ui().select_drive(11);
+    EXPECT_EQ(s().selected->number, 13u);
+    EXPECT_TRUE(test::has_text(h.canvas, "Protected · system drive"));
+    EXPECT_TRUE(test::has_text(h.canvas, "No media"));
+}
+
+TEST_F(UiController, AnimationTimerRunsExactlyWhileNeeded) {
+    h.frame();
+    EXPECT_FALSE(h.host.timer_running(TimerId::Animation));
+    ASSERT_TRUE(h.click(UiAction::TogglePanel));
+    EXPECT_TRUE(h.host.timer_running(TimerId::Animation));  // the overlay fades in
+    h.advance(200ms);
+    EXPECT_FALSE(h.host.timer_running(TimerId::Animation));
+    // A hover fades in and out.
+    ui().key_down(Key::Escape, false);
+    h.frame();
+    const HitRegion* r = test::find_region(s(), UiAction::SelectImage);
+    ui().mouse_move(static_cast<int>(r->rect.x + 2), static_cast<int>(r->rect.y + 2));
+    EXPECT_TRUE(h.host.timer_running(TimerId::Animation));
+    h.advance(60ms);
+    EXPECT_GT(hover_value(s(), {UiAction::SelectImage}, ui().now()), 0.2f);
+    h.advance(100ms);
+    EXPECT_FALSE(h.host.timer_running(TimerId::Animation));
+    ui().mouse_leave();
+    EXPECT_TRUE(h.host.timer_running(TimerId::Animation));
+    h.advance(200ms);
+    EXPECT_FALSE(h.host.timer_running(TimerId::Animation));
+    EXPECT_FLOAT_EQ(hover_value(s(), {UiAction::SelectImage}, ui().now()), 0);
+    // Busy phases keep frames coming.
+    h.ui.picker_result("/tmp/a.iso");
+    EXPECT_TRUE(h.host.timer_running(TimerId::Animation));
+    h.advance(500ms);
+    EXPECT_TRUE(h.host.timer_running(TimerId::Animation));
+    EXPECT_EQ(h.host.count("set_timer 1 16"), 4u);  // never twice while running
+}
+
+TEST_F(UiController, DownloadActionAndResults) {
+    test::TempDir dir;
+    h.host.downloads = dir.path();
+    ASSERT_TRUE(h.click(UiAction::DownloadLatest));
+    EXPECT_EQ(s().phase, AppPhase::Downloading);
+    ASSERT_EQ(h.workers.downloads.size(), 1u);
+    EXPECT_EQ(h.workers.downloads[0], dir.path());
+    EXPECT_EQ(h.host.taskbar_state, TaskbarState::Indeterminate);
+    EXPECT_TRUE(test::has_text(h.canvas, "Connecting…"));
+    h.workers.download_progress->total = 100;
+    h.workers.download_progress->retry = 2;
+    h.frame();
+    EXPECT_TRUE(test::has_text(h.canvas, "Connection lost. Retrying (2 of 4)…"));
+    ASSERT_TRUE(h.click(UiAction::StopDownload));
+    EXPECT_TRUE(h.workers.download_stop->load());
+    h.send(DownloadFinishedMessage{unexpected(DownloadError{DownloadError::Kind::Failed, "x"})});
+    EXPECT_EQ(s().phase, AppPhase::Idle);
+    EXPECT_TRUE(test::has_text(h.canvas, "The download did not complete."));
+    // A finished download is validated with its digest.
+    ASSERT_TRUE(h.click(UiAction::DownloadLatest));
+    Sha256Digest digest{};
+    digest[0] = 7;
+    h.send(DownloadFinishedMessage{DownloadedImage{dir.path() / "x.iso", digest}});
+    EXPECT_EQ(s().phase, AppPhase::ValidatingImage);
+    ASSERT_EQ(h.workers.validations.size(), 1u);
+    EXPECT_EQ(h.workers.validations[0].download_digest, digest);
+}
+
+TEST_F(UiController, UpdateNoticeOpensOnlySecureAddresses) {
+    h.send(UpdateNoticeMessage{"1.4.0", "https://localhost/x.exe"});
+    EXPECT_TRUE(test::has_text(h.canvas, "Stickwright 1.4.0 is available."));
+    ASSERT_TRUE(h.click(UiAction::OpenUpdate));
+    EXPECT_EQ(h.host.count("open https://localhost/x.exe"), 1u);
+    h.send(UpdateNoticeMessage{"1.4.1", "file:///c:/evil.exe"});
+    ASSERT_TRUE(h.click(UiAction::OpenUpdate));
+    EXPECT_EQ(h.host.count("open file:///c:/evil.exe"), 0u);
+}
+
+TEST_F(UiController, FirstFrameIsLoggedOnce) {
+    h.ui.paint(h.canvas, 420);
+    h.ui.paint(h.canvas, 500);
+    EXPECT_EQ(log.matching("first frame 420 ms after process start").size(), 1u);
+    EXPECT_EQ(log.matching("first frame").size(), 1u);
+}
+
+}  // namespace
+}  // namespace sw

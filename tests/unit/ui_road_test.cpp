@@ -1,0 +1,202 @@
+// The road of one write through the window's logic, end to end: simulated
+// USB drives found by the real drive scan, a real signed image validated by
+// the real worker, the drive chosen with the arrow key, the erase confirmed
+// by its buttons, the real write job writing the simulated drive through the
+// platform's engine, then eject and "Done". The same road stopped during the
+// write, and with the drive pulled out during the write.
+#ifdef ORTIVEX_SIMULATED_DRIVES
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+
+#include "core/paths.h"
+#include "disk/simulated/simulated.h"
+#include "support/machine.h"
+#include "support/log_capture.h"
+#include "support/temp_dir.h"
+#include "support/test_images.h"
+#include "support/ui_harness.h"
+#include "ui/workers.h"
+
+namespace sw {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+constexpr uint64_t MiB = 1 << 20;
+
+class UiRoad : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        reset_simulated_states();
+        Logger::init(dir.path() / "logs");
+        image_file = dir.path() / "OrtivexOS.iso";
+        image = test::load_test_image("signed.iso");
+        test::write_file(image_file, image);
+    }
+    void TearDown() override {
+        h.reset();  // waits for the jobs its workers started
+        Logger::shut_down();
+        reset_simulated_states();
+    }
+
+    // Two sticks that may be written and one without medium; `first` is
+    // added to the first stick's settings.
+    void attach(const std::string& first = "") {
+        for (const char* name : {"stick1.img", "stick2.img"}) {
+            { std::ofstream(dir.path() / name, std::ios::binary).close(); }
+            fs::resize_file(dir.path() / name, 16 * MiB);
+        }
+        { std::ofstream(dir.path() / "empty.img", std::ios::binary).close(); }
+        env.emplace(std::string(kSimulatedDrivesVariable),
+                    utf8_of(dir.path() / "stick1.img") + ",serial=ROAD1" + first + ";" +
+                        utf8_of(dir.path() / "stick2.img") + ",serial=ROAD2;" +
+                        utf8_of(dir.path() / "empty.img") + ",serial=EMPTY");
+        h.emplace([](std::shared_ptr<MessageQueue> q) {
+            return make_real_workers(test::dev_machine(), std::move(q));
+        });
+    }
+
+    // Takes worker messages and runs animation ticks until `done` holds.
+    bool pump(const std::function<bool()>& done, std::chrono::seconds limit = 30s) {
+        auto until = std::chrono::steady_clock::now() + limit;
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > until) return false;
+            h->queue->wait_for_message(5ms);
+            h->ui.worker_wake();
+            h->advance(16ms);
+            h->frame();
+        }
+        return true;
+    }
+    WindowState& s() { return h->s(); }
+    bool settled() { return !s().scan_running && s().phase != AppPhase::ValidatingImage; }
+
+    // From start to the confirmed erase: the write job is running afterwards.
+    void road_to_write() {
+        h->ui.settings_changed();
+        h->ui.request_scan();
+        ASSERT_TRUE(pump([&] { return s().scanned && !s().scan_running; }));
+        auto listed = listed_drives(s());
+        for (auto& [drive, refusals] : listed)
+            for (auto& r : refusals)
+                if (r.kind == Refusal::Undetermined)
+                    GTEST_SKIP() << "the system facts cannot be learned here: " << r.text;
+        ASSERT_EQ(listed.size(), 3u) << "the simulated drives are not listed";
+        ASSERT_EQ(offered_drives(s()).size(), 2u) << debug_string(listed[0].second);
+        EXPECT_FALSE(s().selected);  // two offered: none chosen for the operator
+
+        ASSERT_TRUE(h->click(UiAction::SelectImage));
+        ASSERT_EQ(h->host.pickers, 1);
+        h->ui.picker_result(utf8_of(image_file));
+        ASSERT_TRUE(pump([&] { return settled(); }));
+        ASSERT_EQ(s().phase, AppPhase::ImageReady);
+        ASSERT_TRUE(s().image && s().image->inspection && s().image->inspection->is_signed());
+
+        h->ui.key_down(Key::Down, false);
+        ASSERT_EQ(s().phase, AppPhase::DeviceReady);
+        ASSERT_EQ(s().selected->serial, "ROAD1");
+        ASSERT_TRUE(h->click(UiAction::Create));
+        ASSERT_EQ(s().overlay, Overlay::EraseConfirm);
+        ASSERT_TRUE(h->click(UiAction::AcceptErase));
+        ASSERT_EQ(s().phase, AppPhase::Preparing);
+        ASSERT_TRUE(h->host.shutdown_blocked);
+    }
+
+    std::string stick(uint64_t offset, size_t n) {
+        std::ifstream in(dir.path() / "stick1.img", std::ios::binary);
+        in.seekg(static_cast<std::streamoff>(offset));
+        std::string out(n, '\0');
+        in.read(out.data(), static_cast<std::streamsize>(n));
+        out.resize(static_cast<size_t>(in.gcount()));
+        return out;
+    }
+    bool head_is_zero() {
+        std::string head = stick(0, 65536);
+        return head.size() == 65536 &&
+               std::all_of(head.begin(), head.end(), [](char c) { return c == 0; });
+    }
+    std::string log_text() {
+        auto file = Logger::current_file();
+        return file ? test::read_file(*file) : std::string();
+    }
+
+    test::TempDir dir;
+    fs::path image_file;
+    std::string image;
+    std::optional<test::ScopedEnv> env;
+    std::optional<test::UiHarness> h;
+};
+
+TEST_F(UiRoad, OneWriteFromPickToDone) {
+    attach();
+    road_to_write();
+    if (IsSkipped() || HasFatalFailure()) return;
+    ASSERT_TRUE(pump([&] { return !is_write_in_progress(s().phase); }));
+    ASSERT_EQ(s().phase, AppPhase::Complete) << log_text();
+    EXPECT_FALSE(h->host.shutdown_blocked);
+    EXPECT_EQ(stick(0, image.size()), image);
+    EXPECT_TRUE(test::has_text(h->canvas, "Ortivex is ready."));
+
+    ASSERT_TRUE(h->click(UiAction::Eject));
+    ASSERT_TRUE(pump([&] { return s().eject != EjectState::Running; }));
+    EXPECT_EQ(s().eject, EjectState::Ejected);
+    ASSERT_TRUE(h->click(UiAction::Done));
+    ASSERT_TRUE(pump([&] { return settled(); }));
+    // The same image, validated again; the ejected stick has left the list,
+    // so the other one, now the only one offered, is chosen.
+    EXPECT_EQ(s().phase, AppPhase::DeviceReady);
+    ASSERT_TRUE(s().selected);
+    EXPECT_EQ(s().selected->serial, "ROAD2");
+
+    std::string log = log_text();
+    for (const char* line :
+         {"state Idle --ImagePicked--> ImageSelected",
+          "state ImageSelected --ValidationStarted--> ValidatingImage",
+          "state ValidatingImage --ImageAccepted--> ImageReady",
+          "state ImageReady --DeviceSelected--> DeviceReady",
+          "state DeviceReady --CreatePressed--> Confirming",
+          "state Confirming --ConfirmAccepted--> Preparing",
+          "state Ejecting --Completed--> Complete", "state Complete --Reset--> Idle"})
+        EXPECT_NE(log.find(line), std::string::npos) << line;
+}
+
+TEST_F(UiRoad, StoppedDuringWritingEndsCancelledWithTheHeadStillZero) {
+    attach(",mbps=3");
+    road_to_write();
+    if (IsSkipped() || HasFatalFailure()) return;
+    ASSERT_TRUE(pump([&] { return s().phase != AppPhase::Preparing; }));
+    ASSERT_EQ(s().phase, AppPhase::Writing);
+    ASSERT_TRUE(h->click(UiAction::StopWrite));
+    ASSERT_TRUE(h->click(UiAction::ConfirmStop));
+    ASSERT_TRUE(pump([&] { return !is_write_in_progress(s().phase); }));
+    EXPECT_EQ(s().phase, AppPhase::Cancelled) << log_text();
+    EXPECT_TRUE(head_is_zero());
+    EXPECT_TRUE(test::has_text(h->canvas, "USB creation stopped."));
+}
+
+TEST_F(UiRoad, DrivePulledDuringWritingEndsFailedAndDetailsCanBeCopied) {
+    attach(",remove-at=" + std::to_string(2 * MiB));
+    road_to_write();
+    if (IsSkipped() || HasFatalFailure()) return;
+    ASSERT_TRUE(pump([&] { return !is_write_in_progress(s().phase); }));
+    ASSERT_EQ(s().phase, AppPhase::Failed) << log_text();
+    EXPECT_TRUE(test::has_text(h->canvas, "USB drive disconnected."));
+    EXPECT_TRUE(test::has_text(h->canvas, "Reconnect the USB drive and try again."));
+    ASSERT_TRUE(h->click(UiAction::CopyDetails));
+    auto file = Logger::current_file();
+    ASSERT_TRUE(file);
+    EXPECT_EQ(h->host.clipboard,
+              "USB drive disconnected.\nThe installation media was not completed. Reconnect the "
+              "USB drive and try again.\n\n" +
+                  s().failure->text() + "\n\nlog: " + utf8_of(*file));
+    EXPECT_NE(s().failure->text().find("device disconnected"), std::string::npos);
+    EXPECT_TRUE(head_is_zero());
+}
+
+}  // namespace
+}  // namespace sw
+
+#endif  // ORTIVEX_SIMULATED_DRIVES

@@ -1,0 +1,240 @@
+// The frame: the fixed geometry, regions in drawing order with their guards,
+// and every text of every screen fitting its box in all three languages.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "support/recording_canvas.h"
+#include "support/ui_harness.h"
+#include "ui/screens.h"
+#include "ui/view.h"
+
+namespace sw {
+namespace {
+
+using test::find_region;
+
+struct Drawn {
+    ScriptedScreen screen;
+    RecordingCanvas canvas;
+};
+
+Drawn draw(std::string_view name, uint8_t lang = 0, uint32_t dpi = 96) {
+    auto screen = scripted_screen(name, lang);
+    EXPECT_TRUE(screen) << name;
+    Drawn d{std::move(*screen), RecordingCanvas(dpi)};
+    d.screen.state.dpi = dpi;
+    build_frame(d.screen.state, d.canvas, d.screen.now);
+    return d;
+}
+
+TEST(UiView, SetupGeometry) {
+    Drawn d = draw("setup-selected");
+    const WindowState& s = d.screen.state;
+    // The image card starts at y 158 across the content width.
+    bool card = false;
+    for (const auto& op : d.canvas.ops())
+        if (op.kind == DrawOp::FillRounded && op.rect == Rect{32, 158, 496, op.rect.h} &&
+            op.paint.slot == Slot::Surface)
+            card = true;
+    EXPECT_TRUE(card);
+    const HitRegion* download = find_region(s, UiAction::DownloadLatest);
+    const HitRegion* select = find_region(s, UiAction::SelectImage);
+    ASSERT_TRUE(download && select);
+    EXPECT_FLOAT_EQ(download->rect.y, 238);
+    EXPECT_FLOAT_EQ(download->rect.h, 34);
+    EXPECT_FLOAT_EQ(download->rect.right(), 508);
+    EXPECT_FLOAT_EQ(select->rect.right(), download->rect.x - 8);
+    RecordingCanvas m;
+    TextStyle label{13.5f, 2, FontFamily::Text};
+    EXPECT_FLOAT_EQ(download->rect.w, std::ceil(m.measure("Download Latest", label, 1e4).w) + 56);
+    EXPECT_FLOAT_EQ(select->rect.w, std::ceil(m.measure("Select ISO", label, 1e4).w) + 56);
+    const HitRegion* verify = find_region(s, UiAction::ToggleVerify);
+    ASSERT_TRUE(verify);
+    EXPECT_FLOAT_EQ(verify->rect.x, 40);
+    EXPECT_FLOAT_EQ(verify->rect.w, 480);
+    EXPECT_FLOAT_EQ(verify->rect.h, 50);
+    const HitRegion* create = find_region(s, UiAction::Create);
+    ASSERT_TRUE(create);
+    EXPECT_EQ(create->rect, (Rect{32, 616, 496, 48}));
+    EXPECT_TRUE(create->enabled);
+    EXPECT_FALSE(find_region(draw("setup-ready").screen.state, UiAction::Create)->enabled);
+}
+
+TEST(UiView, ConfirmationButtonsAre44High) {
+    for (auto name : {"overlay-erase", "overlay-stop"}) {
+        Drawn d = draw(name);
+        int buttons = 0;
+        for (const auto& r : d.screen.state.regions) {
+            if (r.id.kind == UiAction::TogglePanel) continue;
+            EXPECT_FLOAT_EQ(r.rect.h, 44) << name << " " << action_name(r.id.kind);
+            ++buttons;
+        }
+        EXPECT_EQ(buttons, 2) << name;
+    }
+}
+
+TEST(UiView, OverlayHidesTheScreenRegionsAndComesLast) {
+    Drawn d = draw("overlay-erase");
+    const auto& regions = d.screen.state.regions;
+    ASSERT_EQ(regions.size(), 3u);
+    EXPECT_EQ(regions[0].id.kind, UiAction::TogglePanel);
+    EXPECT_EQ(regions[1].id.kind, UiAction::DismissErase);
+    EXPECT_EQ(regions[2].id.kind, UiAction::AcceptErase);
+    EXPECT_TRUE(test::has_text(d.canvas, "Erase Disk 2 SanDisk Ultra?"));
+}
+
+TEST(UiView, RefusedRowsHaveNoRegionAndSayWhy) {
+    Drawn d = draw("setup-ready");
+    const WindowState& s = d.screen.state;
+    EXPECT_TRUE(find_region(s, UiAction::SelectDrive, 2));
+    EXPECT_TRUE(find_region(s, UiAction::SelectDrive, 3));
+    EXPECT_FALSE(find_region(s, UiAction::SelectDrive, 4));
+    EXPECT_FALSE(find_region(s, UiAction::SelectDrive, 5));
+    EXPECT_FALSE(find_region(s, UiAction::SelectDrive, 6));
+    EXPECT_TRUE(test::has_text(d.canvas, "No media"));
+    EXPECT_TRUE(test::has_text(d.canvas, "Too small · needs 5.4 GB"));
+    EXPECT_TRUE(test::has_text(d.canvas, "Protected · system drive"));
+    EXPECT_TRUE(test::has_text(d.canvas, "32 GB · USB 3.2 Gen 1 · Disk 2 · E:"));
+    EXPECT_TRUE(test::has_text(d.canvas, "Stable · x86-64 · 5.4 GB · Build 3118"));
+    EXPECT_TRUE(test::has_text(d.canvas, "Official VOSKET Image"));
+}
+
+TEST(UiView, ProgressTexts) {
+    Drawn d = draw("progress-writing");
+    EXPECT_TRUE(test::has_text(d.canvas, "Writing live/filesystem.squashfs"));
+    EXPECT_TRUE(test::has_text(d.canvas, "2.5 GB / 5.4 GB"));
+    EXPECT_TRUE(test::has_text(d.canvas, "31 MB/s"));
+    EXPECT_TRUE(test::has_text(d.canvas, "4 minutes"));  // 210 s
+    EXPECT_TRUE(test::has_text(d.canvas, "7:05"));
+    Drawn v = draw("progress-verifying");
+    EXPECT_TRUE(test::has_text(v.canvas, "Verifying boot/grub/grub.cfg"));
+    Drawn p = draw("progress-preparing");
+    EXPECT_TRUE(test::has_text(p.canvas, "Waiting for other programs to release the drive…"));
+    EXPECT_FALSE(find_region(draw("progress-flushing").screen.state, UiAction::StopWrite)->enabled);
+    EXPECT_FALSE(find_region(draw("progress-ejecting").screen.state, UiAction::StopWrite)->enabled);
+    // Without verification there are three steps.
+    Drawn n = draw("progress-no-verify");
+    EXPECT_FALSE(test::has_text(n.canvas, "Verifying"));
+    EXPECT_TRUE(test::has_text(n.canvas, "Finishing"));
+}
+
+TEST(UiView, UpdateNoticeSitsAboveTheFooterLine) {
+    for (uint8_t lang = 0; lang < 3; ++lang) {
+        Drawn d = draw("setup-update", lang);
+        const DrawOp* notice = test::find_text(d.canvas, "1.4.0");
+        const DrawOp* footer = test::find_text(d.canvas, "VOSKET ·");
+        ASSERT_TRUE(notice && footer);
+        EXPECT_LE(notice->rect.bottom(), footer->rect.y);
+        EXPECT_GE(notice->rect.y, kContentBottom);
+        const HitRegion* link = find_region(d.screen.state, UiAction::OpenUpdate);
+        ASSERT_TRUE(link);
+        EXPECT_TRUE(link->enabled);
+        EXPECT_GE(link->rect.x, notice->rect.right());
+    }
+}
+
+TEST(UiView, SlowSpeedShowsNoValue) {
+    auto screen = scripted_screen("progress-writing");
+    screen->state.write_rate.rate = 40'000;
+    RecordingCanvas c;
+    build_frame(screen->state, c, screen->now);
+    EXPECT_FALSE(test::has_text(c, "MB/s"));
+}
+
+TEST(UiView, EndScreens) {
+    Drawn c = draw("complete");
+    EXPECT_TRUE(test::has_text(c.canvas, "Written at 31 MB/s · verified at 55 MB/s"));
+    EXPECT_TRUE(find_region(c.screen.state, UiAction::Eject)->enabled);
+    Drawn f = draw("complete-eject-failed");
+    EXPECT_TRUE(test::has_text(f.canvas, "Safely Remove Hardware"));
+    EXPECT_FALSE(find_region(f.screen.state, UiAction::Eject));
+    Drawn x = draw("failed-details");
+    EXPECT_TRUE(test::has_text(x.canvas, "USB drive disconnected."));
+    EXPECT_TRUE(test::has_text(x.canvas, "Hide details"));
+    EXPECT_TRUE(test::has_text(x.canvas, "os error 21"));
+    EXPECT_TRUE(find_region(x.screen.state, UiAction::TryAgain));
+    EXPECT_TRUE(find_region(x.screen.state, UiAction::CopyDetails)->enabled);
+    Drawn k = draw("overlay-drive-check-done");
+    EXPECT_TRUE(test::has_text(k.canvas, "This drive is healthy."));
+    EXPECT_TRUE(test::has_text(k.canvas, "Slow · 640 KB/s"));
+    EXPECT_TRUE(test::has_text(k.canvas, "✓ 38.2 MB/s"));
+}
+
+// Every screen, every language, both densities: each text fits its box,
+// lies inside the window, and each region's flag is its action's guard.
+TEST(UiView, EveryTextFitsEveryScreenInEveryLanguage) {
+    for (uint32_t dpi : {96u, 144u}) {
+        for (uint8_t lang = 0; lang < 3; ++lang) {
+            for (auto name : screen_names()) {
+                Drawn d = draw(name, lang, dpi);
+                RecordingCanvas m(dpi);
+                int texts = 0;
+                int clip = 0;
+                for (const auto& op : d.canvas.ops()) {
+                    if (op.kind == DrawOp::PushClip) ++clip;
+                    if (op.kind == DrawOp::PopClip) --clip;
+                    if (op.kind != DrawOp::Text) continue;
+                    ++texts;
+                    TextExtent e = m.measure(op.text, op.style, op.rect.w);
+                    EXPECT_LE(e.w, op.rect.w + 0.01f)
+                        << name << " lang " << int(lang) << " dpi " << dpi << ": " << op.text;
+                    EXPECT_LE(e.h, op.rect.h + 0.01f)
+                        << name << " lang " << int(lang) << " dpi " << dpi << ": " << op.text;
+                    EXPECT_GE(op.rect.x, 0) << name << ": " << op.text;
+                    EXPECT_LE(op.rect.right(), kClientWidth) << name << ": " << op.text;
+                    // Screen content may reach below the window: it scrolls.
+                    if (clip == 0)
+                        EXPECT_LE(op.rect.bottom(), kClientHeight) << name << ": " << op.text;
+                }
+                EXPECT_GT(texts, 3) << name;
+                for (const auto& r : d.screen.state.regions) {
+                    EXPECT_EQ(r.enabled, action_enabled(d.screen.state, r.id))
+                        << name << " " << action_name(r.id.kind);
+                    EXPECT_GE(r.rect.x, 0);
+                    EXPECT_LE(r.rect.right(), kClientWidth);
+                }
+            }
+        }
+    }
+}
+
+TEST(UiView, ScreenCrossFadeDrawsBothScreensButOnlyTheNewOneIsLive) {
+    auto screen = scripted_screen("complete");
+    WindowState& s = screen->state;
+    s.previous_screen = ScreenKind::Progress;
+    s.screen_fade = Animation::run(screen->now - 0.1, 0.24, 0, 1);
+    RecordingCanvas c;
+    build_frame(s, c, screen->now);
+    EXPECT_TRUE(test::has_text(c, "Creating Ortivex Installation Media"));
+    EXPECT_TRUE(test::has_text(c, "Ortivex is ready."));
+    EXPECT_FALSE(find_region(s, UiAction::StopWrite));
+    EXPECT_TRUE(find_region(s, UiAction::Done));
+}
+
+TEST(UiView, JsonOfAFrame) {
+    Drawn d = draw("setup-empty");
+    std::string json = frame_json(d.canvas.ops(), d.screen.state.regions);
+    EXPECT_EQ(json.rfind("{\"ops\":[", 0), 0u);
+    EXPECT_NE(json.find("\"text\":\"Insert a USB drive\""), std::string::npos);
+    EXPECT_NE(json.find("{\"action\":\"SelectImage\",\"kind\":1,\"param\":0,\"x\":"),
+              std::string::npos);
+}
+
+TEST(UiRecordingCanvas, MeasuresDeterministicallyAndWraps) {
+    RecordingCanvas c;
+    TextStyle st{10, 1, FontFamily::Text};
+    TextExtent one = c.measure("abc", st, 1000);
+    EXPECT_FLOAT_EQ(one.h, std::ceil(13.3f));
+    TextExtent wrapped = c.measure("abc abc abc", st, one.w + 1);
+    EXPECT_FLOAT_EQ(wrapped.h, std::ceil(3 * 13.3f));
+    EXPECT_LE(wrapped.w, one.w + 1);
+    // Wide characters are a full em and may break anywhere.
+    EXPECT_FLOAT_EQ(c.measure("中文", st, 1000).w, 20);
+    EXPECT_FLOAT_EQ(c.measure("中文", st, 12).h, std::ceil(2 * 13.3f));
+    RecordingCanvas hi(144);
+    EXPECT_GE(hi.measure("abc", st, 1000).w, one.w - 1);
+}
+
+}  // namespace
+}  // namespace sw

@@ -1,0 +1,23 @@
+// ortivex-screens: a window screen's draw list and hit regions, or one
+// language's texts, as JSON.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/system.h"
+#include "screens.h"
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args = sw::platform::command_line_args(argc, argv);
+    std::vector<std::string> rest(args.empty() ? args.end() : args.begin() + 1, args.end());
+    if (!args.empty() && args[0] == "screen") return sw::screens::screen_command(rest);
+    if (!args.empty() && args[0] == "strings") return sw::screens::strings_command(rest);
+    std::fputs(
+        "usage: ortivex-screens COMMAND [ARGS]\n\ncommands:\n"
+        "  screen NAME [--lang en|es|zh] [--theme light|dark|contrast] [--dpi 96|144]\n"
+        "                            print a window screen's draw list and hit regions as JSON\n"
+        "                            (screen list prints the names)\n"
+        "  strings en|es|zh          print the window's texts in one language as a JSON array\n",
+        stderr);
+    return 2;
+}

@@ -1,0 +1,13 @@
+// ortivex-screens: the window's screens and texts without a window, for
+// looking at them and for the tests that check them.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace sw::screens {
+
+int screen_command(const std::vector<std::string>& args);
+int strings_command(const std::vector<std::string>& args);
+
+}  // namespace sw::screens
