@@ -76,12 +76,7 @@ class RealWorkers final : public UiWorkers {
     std::optional<WriteHandles> start_write(
         const WriteChoice& choice, const std::vector<DeviceInfo>& current_drives) override {
         if (!find_chosen_drive(current_drives, choice.drive)) return std::nullopt;
-        WriteRequest request;
-        request.image = choice.image;
-        request.image_path = choice.image_path;
-        request.drive = choice.drive;
-        request.verify = choice.verify;
-        request.eject_when_done = false;  // the window ejects as a later step
+        WriteRequest request = window_write_request(choice);
         WriteHandles handles{request.progress, request.stop};
         threads_.start(
             [post = post(), request = std::move(request), system = machine_write_system(machine_)] {

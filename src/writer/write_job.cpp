@@ -328,17 +328,22 @@ void run_job_thread(const WriteRequest& request, const WriteFinishedReporter& fi
     platform::keep_system_awake(false);
 }
 
-std::optional<WriteJob> start_write(const WriteChoice& choice,
-                                    const std::vector<DeviceInfo>& current_drives,
-                                    WriteFinishedReporter finished,
-                                    std::shared_ptr<WriteSystem> system) {
-    if (!find_chosen_drive(current_drives, choice.drive)) return std::nullopt;
+WriteRequest window_write_request(const WriteChoice& choice) {
     WriteRequest request;
     request.image = choice.image;
     request.image_path = choice.image_path;
     request.drive = choice.drive;
     request.verify = choice.verify;
     request.eject_when_done = false;  // the window ejects as a later step
+    return request;
+}
+
+std::optional<WriteJob> start_write(const WriteChoice& choice,
+                                    const std::vector<DeviceInfo>& current_drives,
+                                    WriteFinishedReporter finished,
+                                    std::shared_ptr<WriteSystem> system) {
+    if (!find_chosen_drive(current_drives, choice.drive)) return std::nullopt;
+    WriteRequest request = window_write_request(choice);
     WriteJob job;
     job.progress = request.progress;
     job.stop = request.stop;

@@ -94,6 +94,10 @@ struct WriteChoice {
     bool verify = true;
 };
 
+// The request of a confirmed write from the window: the job's own settings,
+// a fresh stop flag and progress record, and no eject (a later step there).
+WriteRequest window_write_request(const WriteChoice& choice);
+
 // The chosen drive in the current drive list (same number, same identity),
 // if it is still there.
 std::optional<DeviceInfo> find_chosen_drive(const std::vector<DeviceInfo>& drives,
