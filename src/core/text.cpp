@@ -315,9 +315,7 @@ std::string visible_text(std::string_view text) {
         std::string_view seq = text.substr(i, len);
         i += len;
         uint32_t cp = code_point_of(seq);
-        if (cp == '\\') {
-            out += "\\\\";
-        } else if (cp == '\n') {
+        if (cp == '\n') {
             out += "\\n";
         } else if (cp == '\r') {
             out += "\\r";

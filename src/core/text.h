@@ -91,9 +91,10 @@ std::string utf8_lossy(std::string_view bytes);
 // A text that came from outside (an image's version, a file name) made safe
 // to print or log: control characters (C0, DEL, C1), line and paragraph
 // separators and the bidirectional controls that reorder what is shown
-// become \u{..} (line feed, carriage return and tab as \n, \r, \t), bytes
-// that are not UTF-8 become \x{..}, and a backslash becomes \\, so that no
-// such text can start a line of its own or pass for another one.
+// become \u{..} (line feed, carriage return and tab as \n, \r, \t) and
+// bytes that are not UTF-8 become \x{..}, so that no such text can start a
+// line of its own or pass for another one. Backslashes stay as they are:
+// they fill every Windows path.
 std::string visible_text(std::string_view text);
 // UTF-16 up to its first zero unit, to UTF-8; unpaired surrogates become U+FFFD.
 std::string utf16_to_utf8(std::u16string_view units);

@@ -88,10 +88,9 @@ TEST(Utf8, VisibleTextShowsWhatWouldHideOrForgeALine) {
     EXPECT_EQ(visible_text("\u0085\u2028\u2029"), "\\u{85}\\u{2028}\\u{2029}");
     EXPECT_EQ(visible_text("x\u202ey\u2066z\u200f\u061c"),
               "x\\u{202e}y\\u{2066}z\\u{200f}\\u{61c}");
-    // Bytes that are not UTF-8, and the escape character itself, so that an
-    // escape in the output always means an escape.
+    // Bytes that are not UTF-8; a Windows path stays as it is.
     EXPECT_EQ(visible_text("\xff\xc3"), "\\x{ff}\\x{c3}");
-    EXPECT_EQ(visible_text("C:\\u{41}"), "C:\\\\u{41}");
+    EXPECT_EQ(visible_text("C:\\Users\\op\\image.iso"), "C:\\Users\\op\\image.iso");
 }
 
 TEST(Utf16, ConvertsPairsAndReplacesLoneSurrogates) {
