@@ -4,7 +4,12 @@
 // by its buttons, the real write job writing the simulated drive through the
 // platform's engine, then eject and "Done". The same road stopped during the
 // write, and with the drive pulled out during the write.
-#ifdef ORTIVEX_SIMULATED_DRIVES
+//
+// Natively and under the sanitizers only: the road needs the real system
+// facts, and under wine they cannot be learned without the registry set-up
+// that the end-to-end tests make for the whole prefix (every drive would be
+// refused as undetermined).
+#if defined(ORTIVEX_SIMULATED_DRIVES) && !defined(_WIN32)
 
 #include <gtest/gtest.h>
 
@@ -199,4 +204,4 @@ TEST_F(UiRoad, DrivePulledDuringWritingEndsFailedAndDetailsCanBeCopied) {
 }  // namespace
 }  // namespace sw
 
-#endif  // ORTIVEX_SIMULATED_DRIVES
+#endif  // ORTIVEX_SIMULATED_DRIVES, not _WIN32
