@@ -30,7 +30,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-constexpr uint64_t MiB = 1 << 20;
+using test::MiB;
 
 class UiRoad : public ::testing::Test {
   protected:
