@@ -13,6 +13,9 @@ PACKAGES=(
     xorriso dosfstools mtools isolinux syslinux-common util-linux nginx-light openssl time
     # Loop device tests make file systems on them
     e2fsprogs
+    # The window seen and driven under wine: a virtual X display, clicks and
+    # keys, screenshots, and the fonts DirectWrite needs there
+    xvfb xauth xdotool imagemagick fonts-wine fonts-noto-cjk
 )
 
 missing=()
