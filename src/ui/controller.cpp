@@ -76,6 +76,13 @@ void WindowController::start() {
     update_animation_timer();
 }
 
+void WindowController::show_unelevated() {
+    state_.failure = JobError::of(JobError::Kind::AccessDenied, "process token is not elevated");
+    state_.phase = AppPhase::Failed;
+    on_phase_changed();
+    host_.invalidate();
+}
+
 // --- The state machine -----------------------------------------------------
 
 bool WindowController::dispatch_event(AppEvent event) {

@@ -52,6 +52,9 @@ class WindowController {
 
     // Start: the palette, the first drive scan, the release and update checks.
     void start();
+    // A process without administrator rights can write nothing: the window
+    // opens on the failed screen that says so.
+    void show_unelevated();
 
     // --- Window messages ---------------------------------------------------
     // Builds a frame; the first one is logged with the time since the

@@ -600,3 +600,22 @@ TEST_F(UiController, FirstFrameIsLoggedOnce) {
 
 }  // namespace
 }  // namespace sw
+
+namespace sw {
+namespace {
+
+TEST(UiUnelevated, OpensOnTheFailedScreenThatAsksForAdministratorRights) {
+    UiHarness h;
+    h.ui.start();
+    h.ui.show_unelevated();
+    EXPECT_EQ(h.s().phase, AppPhase::Failed);
+    EXPECT_EQ(h.s().screen, ScreenKind::Failed);
+    h.frame();
+    EXPECT_TRUE(test::has_text(h.canvas, "Administrator permission is required."));
+    EXPECT_TRUE(
+        test::has_text(h.canvas, "Run Ortivex Stickwright again and accept the Windows prompt."));
+    EXPECT_NE(h.ui.failure_details_text().find("process token is not elevated"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace sw

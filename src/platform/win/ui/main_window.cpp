@@ -1,0 +1,182 @@
+#include "platform/win/ui/main_window.h"
+
+#include <windowsx.h>
+
+#include "core/clock.h"
+#include "i18n/strings.h"
+#include "machine/machine.h"
+#include "platform/win/wide.h"
+
+namespace sw::win {
+
+namespace {
+
+Key key_of(WPARAM virtual_key) {
+    switch (virtual_key) {
+        case VK_TAB:
+            return Key::Tab;
+        case VK_RETURN:
+            return Key::Enter;
+        case VK_SPACE:
+            return Key::Space;
+        case VK_ESCAPE:
+            return Key::Escape;
+        case VK_UP:
+            return Key::Up;
+        case VK_DOWN:
+            return Key::Down;
+        default:
+            return Key::Other;
+    }
+}
+
+uint64_t file_time_value(const FILETIME& t) {
+    return (uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+}
+
+// What the frame is cleared to: the background, or with the system backdrop
+// the background made translucent so that the backdrop shows through.
+Rgba clear_colour(const WindowState& s) {
+    Rgba c = s.palette[Slot::Background];
+    if (s.backdrop && !s.palette.high_contrast) c.a = s.palette.is_dark ? 0.58f : 0.5f;
+    return c;
+}
+
+}  // namespace
+
+uint64_t ms_since_process_start() {
+    FILETIME created, exited, kernel, user, now;
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return 0;
+    GetSystemTimeAsFileTime(&now);
+    uint64_t from = file_time_value(created), to = file_time_value(now);
+    return to > from ? (to - from) / 10'000 : 0;  // 100 ns units
+}
+
+MainWindow::MainWindow(HWND window, std::shared_ptr<RenderFactories> factories,
+                       Microsoft::WRL::ComPtr<ITaskbarList3> taskbar,
+                       std::shared_ptr<Machine> machine, WindowState initial)
+    : window_(window),
+      queue_(std::make_shared<MessageQueue>()),
+      workers_(make_real_workers(std::move(machine), queue_)),
+      host_(window, std::move(taskbar)),
+      renderer_(std::move(factories)),
+      controller_(host_, *workers_, queue_, real_clock(), std::move(initial)) {
+    // A post to a window that is gone fails harmlessly, and the controller
+    // drops the waker when the window is destroyed.
+    queue_->set_waker([window] { PostMessageW(window, kWakeMessage, 0, 0); });
+    renderer_.attach_window(window, controller_.state().backdrop);
+    renderer_.set_dpi(controller_.state().dpi);
+}
+
+MainWindow::~MainWindow() {
+    queue_->clear_waker();
+}
+
+void MainWindow::paint() {
+    const WindowState& s = controller_.state();
+    RECT client{};
+    GetClientRect(window_, &client);
+    renderer_.set_palette(s.palette);
+    renderer_.set_locale(widen(locale_name(language_from_value(s.lang))));
+    const auto width = static_cast<uint32_t>(client.right - client.left);
+    const auto height = static_cast<uint32_t>(client.bottom - client.top);
+    if (renderer_.begin_frame(width, height, clear_colour(s))) {
+        std::optional<uint64_t> since_start;
+        if (!s.first_frame_logged) since_start = ms_since_process_start();
+        controller_.paint(renderer_, since_start);
+        renderer_.end_frame();
+    }
+    // Validated even when no frame could be drawn, so that no paint loop
+    // results; the next tick or input repaints.
+    ValidateRect(window_, nullptr);
+    controller_.update_animation_timer();
+}
+
+LRESULT MainWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {
+    WindowController& ui = controller_;
+    switch (message) {
+        case WM_PAINT:
+            paint();
+            return 0;
+        case WM_ERASEBKGND:
+            return 1;
+        case WM_SIZE:
+            ui.size(LOWORD(lparam), HIWORD(lparam));
+            renderer_.resize(LOWORD(lparam), HIWORD(lparam));
+            return 0;
+        case WM_DPICHANGED: {
+            ui.dpi_changed(LOWORD(wparam));
+            renderer_.set_dpi(ui.state().dpi);
+            const RECT* suggested = reinterpret_cast<const RECT*>(lparam);
+            SetWindowPos(window_, nullptr, suggested->left, suggested->top,
+                         suggested->right - suggested->left, suggested->bottom - suggested->top,
+                         SWP_NOZORDER | SWP_NOACTIVATE);
+            return 0;
+        }
+        case WM_SETTINGCHANGE:
+        case WM_SYSCOLORCHANGE:
+        case WM_THEMECHANGED:
+            ui.settings_changed();
+            break;
+        case WM_MOUSEMOVE:
+            ui.mouse_move(GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam));
+            return 0;
+        case WM_MOUSELEAVE:
+            ui.mouse_leave();
+            return 0;
+        case WM_LBUTTONDOWN:
+            ui.button_down(GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam));
+            return 0;
+        case WM_LBUTTONUP:
+            ui.button_up(GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam));
+            return 0;
+        case WM_MOUSEWHEEL:
+            ui.wheel(GET_WHEEL_DELTA_WPARAM(wparam));
+            return 0;
+        case WM_SETCURSOR:
+            if (LOWORD(lparam) != HTCLIENT) break;
+            ui.set_cursor();
+            return 1;
+        case WM_KEYDOWN:
+            ui.key_down(key_of(wparam), GetKeyState(VK_SHIFT) < 0);
+            return 0;
+        case WM_TIMER:
+            if (wparam == UINT_PTR(TimerId::DeviceChange) || wparam == UINT_PTR(TimerId::Animation))
+                ui.timer(static_cast<TimerId>(wparam));
+            return 0;
+        case WM_DEVICECHANGE:
+            ui.device_change();
+            return 1;
+        case kWakeMessage:
+            ui.worker_wake();
+            return 0;
+        case kPickerMessage:
+            ui.picker_result(host_.run_picker());
+            return 0;
+        case WM_CLOSE:
+            ui.close();
+            return 0;
+        case WM_QUERYENDSESSION:
+            return ui.query_end_session() ? TRUE : FALSE;
+        case WM_DESTROY:
+            ui.destroy();
+            PostQuitMessage(0);
+            return 0;
+        default:
+            break;
+    }
+    return DefWindowProcW(window_, message, wparam, lparam);
+}
+
+LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    auto* state = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (!state) return DefWindowProcW(window, message, wparam, lparam);
+    if (message == WM_NCDESTROY) {
+        SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+        delete state;
+        return DefWindowProcW(window, message, wparam, lparam);
+    }
+    return state->handle(message, wparam, lparam);
+}
+
+}  // namespace sw::win

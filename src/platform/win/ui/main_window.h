@@ -1,0 +1,56 @@
+// The main window: its record (attached to the window as its user data) and
+// the window procedure, which only translates Win32 messages into calls on
+// the window logic.
+#pragma once
+
+#include <windows.h>
+#include <shobjidl.h>
+#include <wrl/client.h>
+
+#include <memory>
+
+#include "platform/win/ui/renderer.h"
+#include "platform/win/ui/win32_host.h"
+#include "ui/controller.h"
+
+namespace sw {
+class Machine;
+}
+
+namespace sw::win {
+
+inline constexpr wchar_t kWindowClass[] = L"OrtivexStickwright";
+inline constexpr wchar_t kWindowTitle[] = L"Ortivex Stickwright";
+inline constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+
+class MainWindow {
+  public:
+    // `initial` carries the DPI, settings, language, backdrop and paths that
+    // start-up found; the workers run on `machine`.
+    MainWindow(HWND window, std::shared_ptr<RenderFactories> factories,
+               Microsoft::WRL::ComPtr<ITaskbarList3> taskbar, std::shared_ptr<Machine> machine,
+               WindowState initial);
+    ~MainWindow();
+
+    WindowController& controller() { return controller_; }
+    LRESULT handle(UINT message, WPARAM wparam, LPARAM lparam);
+
+  private:
+    void paint();
+
+    HWND window_;
+    std::shared_ptr<MessageQueue> queue_;
+    std::unique_ptr<UiWorkers> workers_;
+    Win32Host host_;
+    Renderer renderer_;
+    WindowController controller_;  // last: it goes first, before what it uses
+};
+
+// The class's window procedure: finds the MainWindow in the user data.
+LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+
+// Milliseconds from the creation of this process to now; 0 when the clock
+// went backwards or the process times cannot be read.
+uint64_t ms_since_process_start();
+
+}  // namespace sw::win

@@ -1,0 +1,58 @@
+// What the window logic asks of the system, done with Win32 on one window.
+// Every call tolerates failure: the feature it serves is skipped.
+#pragma once
+
+#include <windows.h>
+#include <shobjidl.h>
+#include <wrl/client.h>
+
+#include <string>
+
+#include "ui/window_host.h"
+
+namespace sw::win {
+
+// Posted by any worker after appending to the window's queue.
+inline constexpr UINT kWakeMessage = WM_APP + 1;
+// Posted by the window to itself, so that the picker's modal loop runs
+// outside the handler that asked for it.
+inline constexpr UINT kPickerMessage = WM_APP + 2;
+
+// Only secure web addresses and existing folders are handed to the shell:
+// anything else could start a program.
+bool may_shell_open(std::string_view target);
+
+class Win32Host final : public WindowHost {
+  public:
+    Win32Host(HWND window, Microsoft::WRL::ComPtr<ITaskbarList3> taskbar);
+
+    void invalidate() override;
+    void set_timer(TimerId id, uint32_t period_ms) override;
+    void kill_timer(TimerId id) override;
+    void capture_pointer() override;
+    void release_pointer() override;
+    void track_pointer_leave() override;
+    void set_cursor(CursorKind cursor) override;
+    bool set_clipboard_text(std::string_view utf8) override;
+    void shell_open(std::string_view target) override;
+    void set_taskbar_state(TaskbarState state) override;
+    void set_taskbar_value(uint32_t value_of_1000) override;
+    void block_shutdown(std::string_view reason) override;
+    void unblock_shutdown() override;
+    void keep_awake(bool on) override;
+    void open_picker(std::string_view filter_name) override;
+    void destroy_window() override;
+    ThemeQueries theme_queries() override;
+    void set_frame(const FrameColors& frame) override;
+    std::optional<std::filesystem::path> downloads_folder() override;
+
+    // The picker asked for by open_picker: the chosen file, if any.
+    std::optional<std::string> run_picker();
+
+  private:
+    HWND window_;
+    Microsoft::WRL::ComPtr<ITaskbarList3> taskbar_;
+    std::wstring filter_name_;
+};
+
+}  // namespace sw::win
