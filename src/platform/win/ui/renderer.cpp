@@ -10,6 +10,11 @@ namespace sw::win {
 
 namespace {
 
+// One line is 1.33 ems with the baseline 1.08 ems below its top: the metrics
+// of Segoe UI, which the view's line heights are made for.
+constexpr float kLineHeight = 1.33f;
+constexpr float kBaseline = 1.08f;
+
 bool has_family(IDWriteFontCollection* fonts, const wchar_t* name) {
     UINT32 index = 0;
     BOOL exists = FALSE;
@@ -305,6 +310,11 @@ IDWriteTextFormat* Renderer::text_format(float size, uint8_t weight, FontFamily 
             DWRITE_FONT_STRETCH_NORMAL, size, m.locale.c_str(), &format)))
         return nullptr;
     format->SetWordWrapping(DWRITE_WORD_WRAPPING_WRAP);
+    // Lines as tall as the view lays them out, whichever font a character
+    // falls back to: a fallback font with a taller line (the CJK ones) would
+    // otherwise overflow boxes sized for one line of the family.
+    format->SetLineSpacing(DWRITE_LINE_SPACING_METHOD_UNIFORM, size * kLineHeight,
+                           size * kBaseline);
     IDWriteTextFormat* raw = format.Get();
     m.formats.emplace(key, std::move(format));
     return raw;
