@@ -9,5 +9,8 @@ namespace sw::screens {
 
 int screen_command(const std::vector<std::string>& args);
 int strings_command(const std::vector<std::string>& args);
+#ifdef _WIN32
+int render_command(const std::vector<std::string>& args);
+#endif
 
 }  // namespace sw::screens

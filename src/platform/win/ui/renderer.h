@@ -34,6 +34,11 @@ struct RenderFactories {
     std::wstring families[3];             // display, text, monospace
 };
 
+// The first of two family names that `fonts` holds; when it holds neither,
+// Tahoma or else its first family, so that text never silently vanishes.
+// Without a collection, the second name as it stands.
+std::wstring pick_family(IDWriteFontCollection* fonts, const wchar_t* first, const wchar_t* second);
+
 // None when the Direct2D or DirectWrite factory, the stroke style or one of
 // the three text formats cannot be made.
 std::unique_ptr<RenderFactories> create_render_factories();
