@@ -34,7 +34,12 @@ check "format" scripts/check-format.sh
 # alive for the whole run (starting one per test costs seconds each).
 export WINEPREFIX=$(mktemp -d /tmp/stickwright-wine.XXXXXX)
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-cleanup() { wineserver -k >/dev/null 2>&1 || true; rm -rf "$WINEPREFIX"; }
+XVFB_PID=
+cleanup() {
+    wineserver -k >/dev/null 2>&1 || true
+    rm -rf "$WINEPREFIX"
+    [ -z "$XVFB_PID" ] || kill "$XVFB_PID" 2>/dev/null || true
+}
 trap cleanup EXIT
 
 run_preset() {
@@ -69,7 +74,16 @@ run_preset native
 run_preset asan
 
 echo "=== windows: preparing wine"
+# One virtual display for the whole Windows run, set before wine starts:
+# wine's desktop stays on the display its first process saw, and the window
+# tests draw and click on it.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -noreset -nolisten tcp 3>"$RESULTS/display" \
+    >/dev/null 2>&1 &
+XVFB_PID=$!
+for _ in $(seq 100); do [ -s "$RESULTS/display" ] && break; sleep 0.1; done
+export DISPLAY=:$(head -n1 "$RESULTS/display")
 wine winecfg -v win10 >/dev/null 2>&1
+scripts/wine-fonts.sh 96
 wineserver -p
 run_preset windows
 

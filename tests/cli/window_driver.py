@@ -26,9 +26,16 @@ def tools_present():
 
 
 class Display:
-    """A virtual X display of its own for the duration of a test class."""
+    """The X display the window is shown on: the one of the test run when
+    there is one (wine's desktop lives as long as its wineserver, on the
+    display it was first started with), else a virtual one of its own, with
+    wine restarted on it."""
 
     def __init__(self):
+        self.proc = None
+        if os.environ.get("DISPLAY"):
+            self.name = os.environ["DISPLAY"]
+            return
         r, w = os.pipe()
         self.proc = subprocess.Popen(
             ["Xvfb", "-displayfd", str(w), "-screen", "0", "1280x1024x24", "-noreset",
@@ -40,10 +47,18 @@ class Display:
         if not number:
             raise RuntimeError("Xvfb did not start")
         self.name = ":" + number
+        # Every later wine process of this test (registry edits too) must see
+        # the display, or wine's desktop comes up without one.
+        os.environ["DISPLAY"] = self.name
+        subprocess.run(["wineserver", "-k"], check=False, stderr=subprocess.DEVNULL)
+        subprocess.run(["wineserver", "-w"], check=False, stderr=subprocess.DEVNULL)
 
     def close(self):
-        self.proc.terminate()
-        self.proc.wait(timeout=10)
+        if self.proc:
+            subprocess.run(["wineserver", "-k"], check=False, stderr=subprocess.DEVNULL)
+            os.environ.pop("DISPLAY", None)
+            self.proc.terminate()
+            self.proc.wait(timeout=10)
 
 
 def prepare_prefix(dpi=96):
@@ -145,6 +160,19 @@ class Window:
     def started(self):
         self.wait_for_log(r"first frame \d+ ms after process start", timeout=90, after_mark=False)
         self.id = self.find()
+        # Under wine a frame presented before X has mapped the window is
+        # lost; the next one (the first scan's result repaints) shows.
+        until = time.monotonic() + 10
+        while time.monotonic() < until:
+            shot = tempfile.mktemp(suffix=".png")
+            subprocess.run(["import", "-window", self.id, shot], env=self.env, check=False,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            shown = os.path.exists(shot) and mean_brightness(shot) > 0
+            if os.path.exists(shot):
+                os.unlink(shot)
+            if shown:
+                break
+            time.sleep(0.2)
         return self
 
     def client_origin(self, scale):
@@ -168,8 +196,11 @@ class Window:
         self.click_at(r["x"] + r["w"] / 2, r["y"] + r["h"] / 2, scale)
 
     def key(self, *keys):
+        """Real key presses (XTEST) into the window, given the input focus
+        first: wine drops events sent to a window that does not have it."""
+        self.xdotool("windowfocus", "--sync", self.id)
         for k in keys:
-            self.xdotool("key", "--window", self.id, k)
+            self.xdotool("key", k)
             time.sleep(0.12)
 
     def screenshot(self, name):

@@ -1,0 +1,197 @@
+"""The window under wine on a virtual display, driven as a user would: pick a
+signed image in the real file dialog, choose the simulated drive, confirm the
+erase, watch it written and verified, eject, done; and the keyboard, the
+appearance switches and closing while a write runs.
+
+Screenshots of each step land in the build tree (window-shots/), beside the
+gallery."""
+import os
+import subprocess
+import time
+import unittest
+
+import harness
+import window_driver
+from harness import BINARY_DIR, EXE, UNDER_WINE, host_path
+from window_driver import Display, Window, mean_brightness
+
+IMAGES = os.environ.get("TEST_IMAGES_DIR", "")
+MiB = 1 << 20
+
+
+def image(name):
+    return os.path.join(IMAGES, name)
+
+
+def same_picture(a, b):
+    out = subprocess.run(["compare", "-metric", "AE", a, b, "null:"], stdout=subprocess.PIPE,
+                         stderr=subprocess.STDOUT).stdout.decode().strip()
+    return out.split()[0] == "0"
+
+
+@unittest.skipUnless(UNDER_WINE and IMAGES and window_driver.SCREENS and window_driver.tools_present(),
+                     "the Windows build under wine, with Xvfb, xdotool and ImageMagick")
+class DrivenWindow(harness.TempDirTestCase):
+    @classmethod
+    def setUpClass(cls):
+        window_driver.prepare_prefix(96)
+        cls.facts = harness.determinable_facts()
+        cls.display = Display()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.display.close()
+
+    def open(self, name, settings=""):
+        self.stick = os.path.join(self.tmp, "stick.img")
+        with open(self.stick, "wb") as f:
+            f.write(b"\xAA" * MiB)
+            f.truncate(64 * MiB)
+        env = {"ORTIVEX_SIMULATED_USB": f"{host_path(self.stick)},serial=GUI{settings}",
+               **self.facts}
+        shots = os.path.join(BINARY_DIR, "window-shots", name)
+        window = Window(self.display, EXE, env, self.tmp, shots=shots)
+        self.addCleanup(window.close)
+        return window.started()
+
+    def pick(self, w, name="signed.iso"):
+        """Select ISO, the path typed into the real file dialog."""
+        w.mark()
+        w.click("setup-empty", "SelectImage")
+        dialog = w.find("Open")
+        w.xdotool("windowfocus", "--sync", dialog)
+        time.sleep(0.3)
+        w.xdotool("type", "--delay", "15", host_path(image(name)))
+        w.xdotool("key", "--window", dialog, "Return")
+        w.wait_for_log(r"--ImageAccepted--> ImageReady")
+        w.wait_for_log(r"--DeviceSelected--> DeviceReady")
+
+    def test_a_signed_image_written_verified_ejected_and_done(self):
+        w = self.open("write")
+        w.screenshot("start")
+        self.pick(w)
+        w.screenshot("official-image")
+
+        w.mark()
+        w.click("setup-selected", "Create")
+        w.wait_for_log(r"DeviceReady --\w+--> Confirming")
+        w.screenshot("erase-confirmation")
+        w.click("overlay-erase", "AcceptErase")
+        w.wait_for_log(r"Confirming --\w+--> Preparing")
+        w.wait_for_log(r"--> Complete", timeout=180)
+        w.screenshot("complete")
+
+        w.mark()
+        w.click("complete", "Eject")
+        w.wait_for_log(r"(?i)eject", timeout=60)
+        time.sleep(1)
+        w.screenshot("ejected")
+        w.mark()
+        w.click("complete-ejected", "Done")
+        w.wait_for_log(r"Complete --\w+--> \w+")
+        w.screenshot("done")
+
+        with open(image("signed.iso"), "rb") as f:
+            written = f.read()
+        with open(self.stick, "rb") as f:
+            self.assertEqual(f.read(len(written)), written, "the drive holds the image")
+
+        # Closing an idle window ends the process with exit code 0.
+        w.key("alt+F4")
+        self.assertEqual(w.proc.wait(timeout=30), 0)
+
+    def test_keyboard_escape_and_tab(self):
+        w = self.open("keyboard")
+        self.pick(w)
+        # Escape dismisses the erase confirmation.
+        w.mark()
+        w.click("setup-selected", "Create")
+        w.wait_for_log(r"DeviceReady --\w+--> Confirming")
+        w.key("Escape")
+        w.wait_for_log(r"Confirming --ConfirmDismissed--> DeviceReady")
+        time.sleep(0.5)
+
+        # Tab visits every enabled element once, then wraps to the first.
+        # The scripted screen offers two drives, the live one one.
+        kinds = []
+        for r in window_driver.regions("setup-selected"):
+            if r["enabled"] and (r["action"], r["param"]) not in kinds:
+                if r["action"] != "SelectDrive" or "SelectDrive" not in [k[0] for k in kinds]:
+                    kinds.append((r["action"], r["param"]))
+        shots = []
+        for i in range(len(kinds) + 1):
+            w.key("Tab")
+            shots.append(w.screenshot(f"tab-{i + 1}"))
+        for i in range(len(kinds)):
+            for j in range(i):
+                self.assertFalse(same_picture(shots[i], shots[j]),
+                                 f"Tab {i + 1} shows the same focus as Tab {j + 1}")
+        self.assertTrue(same_picture(shots[len(kinds)], shots[0]), "Tab wraps to the first")
+        # From the first, Shift+Tab wraps back to the last, "Create bootable
+        # USB"; Enter presses it.
+        self.assertEqual(kinds[-1][0], "Create")
+        w.mark()
+        w.key("shift+Tab", "Return")
+        w.wait_for_log(r"DeviceReady --\w+--> Confirming")
+        w.key("Escape")
+
+    def test_theme_and_language_switches(self):
+        w = self.open("appearance")
+        light = w.screenshot("light")
+        w.click("setup-empty", "TogglePanel")
+        w.click("overlay-appearance", "SetTheme", 2)
+        w.key("Escape")
+        dark = w.screenshot("dark")
+        self.assertIn("theme=dark", w.settings())
+        self.assertLess(mean_brightness(dark), mean_brightness(light) - 0.2)
+
+        w.click("setup-empty", "TogglePanel")
+        w.click("overlay-appearance", "SetLanguage", 1)
+        w.key("Escape")
+        spanish = w.screenshot("spanish")
+        self.assertIn("lang=es", w.settings())
+        self.assertFalse(same_picture(dark, spanish))
+
+    def test_closing_while_writing_shows_the_notice_and_the_window_stays(self):
+        w = self.open("close-while-writing", settings=",mbps=1")
+        self.pick(w)
+        w.mark()
+        w.click("setup-selected", "Create")
+        w.wait_for_log(r"--> Confirming")
+        w.click("overlay-erase", "AcceptErase")
+        w.wait_for_log(r"Preparing -> Writing", timeout=60)
+        # Where the notice's "Close" button will be, the card lies.
+        button = window_driver.region("overlay-close-refused", "ClosePanel")
+        box = (int(button["x"]) + 4, int(button["y"]) + 4, int(button["w"]) - 8,
+               int(button["h"]) - 8)
+        before = w.screenshot("writing")
+        w.key("alt+F4")
+        notice = w.screenshot("close-refused")
+        time.sleep(1)
+        self.assertTrue(w.alive(), "the window stays while writing")
+        self.assertLess(mean_brightness(notice, box), mean_brightness(before, box) - 0.2,
+                        "the notice is shown")
+        w.key("Escape")
+        gone = w.screenshot("notice-dismissed")
+        self.assertGreater(mean_brightness(gone, box), mean_brightness(notice, box) + 0.2)
+        w.wait_for_log(r"--> Complete", timeout=180)
+        w.screenshot("complete")
+
+    def test_closing_during_the_scan_and_the_validation_ends_cleanly(self):
+        w = self.open("close-early")
+        w.key("alt+F4")  # the first scan may still be running
+        self.assertEqual(w.proc.wait(timeout=30), 0)
+
+        w = self.open("close-validating")
+        w.click("setup-empty", "SelectImage")
+        dialog = w.find("Open")
+        w.xdotool("windowfocus", "--sync", dialog)
+        w.xdotool("type", "--delay", "15", host_path(image("signed.iso")))
+        w.xdotool("key", "--window", dialog, "Return")
+        w.key("alt+F4")
+        self.assertEqual(w.proc.wait(timeout=30), 0)
+        self.assertRegex(w.log_text(), r"state Idle --\w+--> ImageSelected")
+
+
+if __name__ == "__main__":
+    unittest.main()
