@@ -12,7 +12,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 NM=x86_64-w64-mingw32-nm
 MARKERS=("ORTIVEX_SIMULATED_USB" 'SIMULATED\USB' "not understood" "FaultInjectingDisk" "simulated"
-    "ORTIVEX_SIMULATED_SYSTEM_DISK" "taken to rest on disk" "apply_system_disk")
+    "ORTIVEX_SIMULATED_SYSTEM_DISK" "taken to rest on disk" "apply_system_disk"
+    "ORTIVEX_SIMULATED_UNELEVATED")
 
 found() {  # file -> the markers it contains, one per line
     local exe=$1
@@ -66,6 +67,32 @@ leaks=$(found "$release")
 if [[ -n $leaks ]]; then
     echo "check-release: the release executable contains:" $leaks
     status=1
+fi
+# Under wine with a display (the test run's), the release executable opens
+# its window and logs its first frame; then it is closed like a window.
+if [[ -n ${DISPLAY:-} && -n ${WINEPREFIX:-} ]] && command -v xdotool >/dev/null; then
+    appdata=$(mktemp -d /tmp/stickwright-release.XXXXXX)
+    wine reg add 'HKCU\Volatile Environment' /v LOCALAPPDATA /d "Z:${appdata//\//\\}" /f >/dev/null 2>&1
+    wine "$release" >/dev/null 2>&1 &
+    app=$!
+    line=
+    for _ in $(seq 300); do
+        line=$(cat "$appdata"/Ortivex/Stickwright/logs/*.log 2>/dev/null | grep -o 'first frame [0-9]* ms after process start' || true)
+        [[ -n $line ]] && break
+        sleep 0.2
+    done
+    if [[ -n $line ]]; then
+        echo "check-release: the release executable's window: $line"
+        window=$(xdotool search --name '^Ortivex Stickwright$' | tail -n1)
+        [[ -n $window ]] && xdotool windowfocus --sync "$window" key alt+F4
+    else
+        echo "check-release: the release executable logged no first frame"
+        status=1
+    fi
+    for _ in $(seq 100); do kill -0 $app 2>/dev/null || break; sleep 0.2; done
+    kill $app 2>/dev/null && { echo "check-release: the release window did not close"; status=1; }
+    wine reg delete 'HKCU\Volatile Environment' /v LOCALAPPDATA /f >/dev/null 2>&1 || true
+    rm -rf "$appdata"
 fi
 [[ $status -eq 0 ]] && echo "check-release: release configuration refuses development keys and hosts; no simulated drives or system disk in $release"
 exit $status

@@ -9,6 +9,7 @@
 
 #ifdef ORTIVEX_SIMULATED_DRIVES
 #include "disk/simulated/simulated_disks.h"
+#include "disk/simulated/simulated_token.h"
 #endif
 
 int main(int argc, char** argv) {
@@ -16,6 +17,9 @@ int main(int argc, char** argv) {
 #ifdef ORTIVEX_SIMULATED_DRIVES
     disks = sw::with_simulated_drives(std::move(disks));
 #endif
-    return sw::run_program(sw::platform::command_line_args(argc, argv),
-                           sw::platform_machine(std::move(disks)));
+    std::shared_ptr<sw::Machine> machine = sw::platform_machine(std::move(disks));
+#ifdef ORTIVEX_SIMULATED_DRIVES
+    machine = sw::with_simulated_token(std::move(machine));
+#endif
+    return sw::run_program(sw::platform::command_line_args(argc, argv), std::move(machine));
 }

@@ -1,5 +1,7 @@
 #include "machine/machine.h"
 
+#include "platform/system.h"
+
 namespace sw {
 
 namespace {
@@ -13,6 +15,7 @@ class PlatformMachine final : public Machine {
         return open_image_file(path);
     }
     HttpTransport& http() override { return system_transport(); }
+    bool elevated() override { return platform::is_elevated(); }
 
   private:
     std::shared_ptr<DiskSystem> disks_;

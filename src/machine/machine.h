@@ -23,6 +23,9 @@ class Machine {
     virtual Result<std::unique_ptr<ImageReader>, std::string> open_image(
         const std::string& path) = 0;
     virtual HttpTransport& http() = 0;
+    // Whether this process may open drives for writing (an elevated token
+    // on Windows, effective user 0 on Linux).
+    virtual bool elevated() = 0;
 };
 
 // This computer's image files and HTTPS stack, with `disks` as its drives

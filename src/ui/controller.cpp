@@ -78,6 +78,7 @@ void WindowController::start() {
 
 void WindowController::show_unelevated() {
     state_.failure = JobError::of(JobError::Kind::AccessDenied, "process token is not elevated");
+    log_info(fmt("state {} -> {}", phase_name(state_.phase), phase_name(AppPhase::Failed)));
     state_.phase = AppPhase::Failed;
     on_phase_changed();
     host_.invalidate();

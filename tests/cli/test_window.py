@@ -42,13 +42,13 @@ class DrivenWindow(harness.TempDirTestCase):
     def tearDownClass(cls):
         cls.display.close()
 
-    def open(self, name, settings=""):
+    def open(self, name, settings="", extra_env=None):
         self.stick = os.path.join(self.tmp, "stick.img")
         with open(self.stick, "wb") as f:
             f.write(b"\xAA" * MiB)
             f.truncate(64 * MiB)
         env = {"ORTIVEX_SIMULATED_USB": f"{host_path(self.stick)},serial=GUI{settings}",
-               **self.facts}
+               **self.facts, **(extra_env or {})}
         shots = os.path.join(BINARY_DIR, "window-shots", name)
         window = Window(self.display, EXE, env, self.tmp, shots=shots)
         self.addCleanup(window.close)
@@ -191,6 +191,21 @@ class DrivenWindow(harness.TempDirTestCase):
         w.key("alt+F4")
         self.assertEqual(w.proc.wait(timeout=30), 0)
         self.assertRegex(w.log_text(), r"state Idle --\w+--> ImageSelected")
+
+    def test_a_process_without_administrator_rights_opens_on_the_failed_screen(self):
+        # Wine runs every program elevated; the development build can be told
+        # that the token says otherwise.
+        w = self.open("unelevated", extra_env={"ORTIVEX_SIMULATED_UNELEVATED": "1"})
+        self.assertIn("INFO  elevated=false", w.log_text())
+        self.assertIn("INFO  state Idle -> Failed", w.log_text())
+        shot = w.screenshot("failed")
+        # The failed screen's red mark stands where the setup screen has its
+        # title.
+        red, green, blue = window_driver.mean_rgb(shot, (262, 124, 36, 36))
+        self.assertGreater(red, green + 0.3, "the failed screen's red mark")
+        self.assertGreater(red, blue + 0.3, "the failed screen's red mark")
+        w.key("alt+F4")
+        self.assertEqual(w.proc.wait(timeout=30), 0)
 
 
 if __name__ == "__main__":

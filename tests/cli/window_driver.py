@@ -238,3 +238,12 @@ def mean_brightness(png, box=None):
         args += ["-crop", f"{w}x{h}+{x}+{y}", "+repage"]
     args += ["-colorspace", "Gray", "-format", "%[fx:mean]", "info:"]
     return float(subprocess.run(args, stdout=subprocess.PIPE, check=True).stdout)
+
+
+def mean_rgb(png, box):
+    """The mean red, green and blue (0 to 1) of box = x, y, w, h."""
+    x, y, w, h = box
+    out = subprocess.run(["convert", png, "-crop", f"{w}x{h}+{x}+{y}", "+repage", "-format",
+                          "%[fx:mean.r] %[fx:mean.g] %[fx:mean.b]", "info:"],
+                         stdout=subprocess.PIPE, check=True).stdout.split()
+    return tuple(float(v) for v in out)

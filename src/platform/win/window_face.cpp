@@ -107,7 +107,7 @@ struct ComApartment {
 };
 
 int open_window(std::shared_ptr<Machine> machine) {
-    bool elevated = platform::is_elevated();
+    bool elevated = machine->elevated();
     log_info(fmt("elevated={}", elevated));
 
     HINSTANCE module = GetModuleHandleW(nullptr);
