@@ -79,7 +79,7 @@ class DrivenWindow(harness.TempDirTestCase):
         w.click("overlay-erase", "AcceptErase")
         w.wait_for_log(r"Confirming --\w+--> Preparing")
         w.wait_for_log(r"--> Complete", timeout=180)
-        w.screenshot("complete")
+        w.screenshot("complete", settle=2)
 
         w.mark()
         w.click("complete", "Eject")
@@ -165,17 +165,16 @@ class DrivenWindow(harness.TempDirTestCase):
         box = (int(button["x"]) + 4, int(button["y"]) + 4, int(button["w"]) - 8,
                int(button["h"]) - 8)
         before = w.screenshot("writing")
+        card = mean_brightness(before, box)
         w.key("alt+F4")
-        notice = w.screenshot("close-refused")
-        time.sleep(1)
+        notice = w.screenshot_when("close-refused", lambda p: mean_brightness(p, box) < card - 0.2)
+        self.assertLess(mean_brightness(notice, box), card - 0.2, "the notice is shown")
         self.assertTrue(w.alive(), "the window stays while writing")
-        self.assertLess(mean_brightness(notice, box), mean_brightness(before, box) - 0.2,
-                        "the notice is shown")
         w.key("Escape")
-        gone = w.screenshot("notice-dismissed")
-        self.assertGreater(mean_brightness(gone, box), mean_brightness(notice, box) + 0.2)
+        gone = w.screenshot_when("notice-dismissed", lambda p: mean_brightness(p, box) > card - 0.2)
+        self.assertGreater(mean_brightness(gone, box), card - 0.2, "Escape dismissed the notice")
         w.wait_for_log(r"--> Complete", timeout=180)
-        w.screenshot("complete")
+        w.screenshot("complete", settle=2)
 
     def test_closing_during_the_scan_and_the_validation_ends_cleanly(self):
         w = self.open("close-early")

@@ -203,18 +203,29 @@ class Window:
             self.xdotool("key", k)
             time.sleep(0.12)
 
-    def screenshot(self, name):
-        """Saves the window as NN-name.png beside the gallery; returns the path."""
+    def screenshot(self, name, settle=0.6):
+        """Saves the window as NN-name.png beside the gallery; returns the path.
+        Under wine the frames are drawn in software, so fades are given time."""
         if not self.shots:
             target = tempfile.mktemp(suffix=".png")
         else:
             os.makedirs(self.shots, exist_ok=True)
             self.shot_number += 1
             target = os.path.join(self.shots, f"{self.shot_number:02d}-{name}.png")
-        time.sleep(0.4)  # let fades finish
+        time.sleep(settle)
         subprocess.run(["import", "-window", self.id, target], env=self.env, check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         return target
+
+    def screenshot_when(self, name, shows, timeout=15):
+        """Screenshots until `shows(path)` holds; the last one is kept as name."""
+        until = time.monotonic() + timeout
+        while True:
+            shot = self.screenshot(name, settle=0.3)
+            if shows(shot) or time.monotonic() > until:
+                return shot
+            os.unlink(shot)
+            self.shot_number -= 1
 
     def alive(self):
         return self.proc.poll() is None
