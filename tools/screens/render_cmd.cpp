@@ -96,7 +96,10 @@ class CheckingCanvas final : public Canvas {
 
 std::string region_name(const HitRegion& r) {
     std::string name = std::string(action_name(r.id.kind));
-    if (r.id.param != 0) name += "#" + std::to_string(r.id.param);
+    if (r.id.param != 0) {
+        name += '#';
+        name += std::to_string(r.id.param);
+    }
     return name;
 }
 
