@@ -22,10 +22,15 @@ fi
 scripts/wine-fonts.sh 96
 
 EXE=build/windows/ortivex-screens.exe
-if [ ! -f build/windows/build.ninja ]; then
-    cmake --preset windows >/dev/null
+LOG=$(mktemp /tmp/stickwright-screens-build.XXXXXX)
+if ! { [ -f build/windows/build.ninja ] || cmake --preset windows; } >"$LOG" 2>&1 ||
+    ! cmake --build build/windows --target ortivex-screens >>"$LOG" 2>&1; then
+    grep -E -A8 'error|FAILED' "$LOG" | head -60
+    rm -f "$LOG"
+    echo "building ortivex-screens failed" >&2
+    exit 1
 fi
-cmake --build build/windows --target ortivex-screens >/dev/null
+rm -f "$LOG"
 
 # Wine's Direct2D draws through OpenGL, which needs an X display even offscreen.
 run() {
