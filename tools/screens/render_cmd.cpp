@@ -20,6 +20,7 @@
 #include "i18n/strings.h"
 #include "platform/win/ui/renderer.h"
 #include "platform/win/wide.h"
+#include "gallery_checks.h"
 #include "screens.h"
 #include "ui/screens.h"
 #include "ui/view.h"
@@ -34,88 +35,10 @@ namespace fs = std::filesystem;
 constexpr const char* kLanguages[] = {"en", "es", "zh"};
 constexpr const char* kThemes[] = {"light", "dark", "contrast"};
 constexpr const char* kDpis[] = {"96", "144"};
-// Rounding the layout may do before a text counts as not fitting.
-constexpr float kSlack = 0.5f;
-
 int render_usage() {
     std::fputs("usage: ortivex-screens render OUT [--dpi 96|144] [--screens NAME,NAME,...]\n",
                stderr);
     return 2;
-}
-
-std::string extent_text(float w, float h) {
-    return std::to_string(static_cast<int>(std::ceil(w - 0.01f))) + "x" +
-           std::to_string(static_cast<int>(std::ceil(h - 0.01f)));
-}
-
-// Draws through the renderer and notes every text that DirectWrite lays out
-// wider or taller than the box the view gave it.
-class CheckingCanvas final : public Canvas {
-  public:
-    CheckingCanvas(win::Renderer& inner, std::vector<std::string>& problems, std::string frame)
-        : inner_(inner), problems_(problems), frame_(std::move(frame)) {}
-
-    void fill_rect(const Rect& r, Paint paint) override { inner_.fill_rect(r, paint); }
-    void fill_rounded(const Rect& r, float radius, Paint paint) override {
-        inner_.fill_rounded(r, radius, paint);
-    }
-    void stroke_rounded(const Rect& r, float radius, Paint paint, float width) override {
-        inner_.stroke_rounded(r, radius, paint, width);
-    }
-    void line(float x0, float y0, float x1, float y1, Paint paint, float width) override {
-        inner_.line(x0, y0, x1, y1, paint, width);
-    }
-    void fill_ellipse(float cx, float cy, float rx, float ry, Paint paint) override {
-        inner_.fill_ellipse(cx, cy, rx, ry, paint);
-    }
-    void stroke_ellipse(float cx, float cy, float rx, float ry, Paint paint, float width) override {
-        inner_.stroke_ellipse(cx, cy, rx, ry, paint, width);
-    }
-    void text(std::string_view utf8, const Rect& box, const TextStyle& style, Paint paint,
-              Align horizontal, Align vertical) override {
-        if (!utf8.empty()) {
-            TextExtent e = inner_.measure(utf8, style, std::max(0.0f, box.w));
-            if (e.w > box.w + kSlack || e.h > box.h + kSlack)
-                problems_.push_back(frame_ + ": text '" + std::string(utf8) + "' " +
-                                    extent_text(e.w, e.h) + " in box " + extent_text(box.w, box.h));
-        }
-        inner_.text(utf8, box, style, paint, horizontal, vertical);
-    }
-    TextExtent measure(std::string_view utf8, const TextStyle& style, float max_width) override {
-        return inner_.measure(utf8, style, max_width);
-    }
-    void icon(const Rect& r, float opacity) override { inner_.icon(r, opacity); }
-    void push_clip(const Rect& r) override { inner_.push_clip(r); }
-    void pop_clip() override { inner_.pop_clip(); }
-
-  private:
-    win::Renderer& inner_;
-    std::vector<std::string>& problems_;
-    std::string frame_;
-};
-
-std::string region_name(const HitRegion& r) {
-    std::string name = std::string(action_name(r.id.kind));
-    if (r.id.param != 0) name += "#" + std::to_string(r.id.param);
-    return name;
-}
-
-// The regions of one frame are those the view recorded: under an open
-// overlay only the overlay's (and the header's) can be pressed, so those are
-// the ones that must not overlap.
-void check_regions(const std::vector<HitRegion>& regions, const std::string& frame,
-                   std::vector<std::string>& problems) {
-    for (size_t i = 0; i < regions.size(); ++i) {
-        for (size_t j = i + 1; j < regions.size(); ++j) {
-            const Rect& a = regions[i].rect;
-            const Rect& b = regions[j].rect;
-            float w = std::min(a.right(), b.right()) - std::max(a.x, b.x);
-            float h = std::min(a.bottom(), b.bottom()) - std::max(a.y, b.y);
-            if (w > 0 && h > 0)
-                problems.push_back(frame + ": regions " + region_name(regions[i]) + " and " +
-                                   region_name(regions[j]) + " overlap");
-        }
-    }
 }
 
 bool save_png(IWICImagingFactory* wic, IWICBitmap* bitmap, const fs::path& file) {
@@ -315,11 +238,13 @@ int render_command(const std::vector<std::string>& args) {
                     ++failures;
                     continue;
                 }
-                CheckingCanvas canvas(renderer, problems, frame_name);
+                FitCheckingCanvas canvas(renderer, problems, frame_name);
                 build_frame(screen->state, canvas, screen->now);
                 bool drawn = renderer.end_frame();
                 // The target holds the bitmap; it must let go before the pixels are read.
                 renderer.attach_bitmap(nullptr);
+                // The regions the view recorded are the ones that can be pressed:
+                // under an open overlay only the overlay's and the header's.
                 check_regions(screen->state.regions, frame_name, problems);
                 if (!drawn || !save_png(wic.Get(), bitmap.Get(), out / (frame_name + ".png"))) {
                     std::fprintf(stderr, "%s: drawing or saving failed\n", frame_name.c_str());

@@ -1,5 +1,7 @@
 #include "platform/win/ui/renderer.h"
 
+#include <dwrite_2.h>
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -33,6 +35,77 @@ std::wstring family_name(IDWriteFontFamily* family) {
     std::wstring out(length + 1, L'\0');
     if (FAILED(names->GetString(index, out.data(), length + 1))) return {};
     out.resize(length);
+    return out;
+}
+
+bool family_has(IDWriteFontCollection* fonts, UINT32 index, UINT32 character) {
+    ComPtr<IDWriteFontFamily> family;
+    ComPtr<IDWriteFont> font;
+    BOOL exists = FALSE;
+    return SUCCEEDED(fonts->GetFontFamily(index, &family)) &&
+           SUCCEEDED(family->GetFirstMatchingFont(DWRITE_FONT_WEIGHT_NORMAL,
+                                                  DWRITE_FONT_STRETCH_NORMAL,
+                                                  DWRITE_FONT_STYLE_NORMAL, &font)) &&
+           SUCCEEDED(font->HasCharacter(character, &exists)) && exists;
+}
+
+// The first of `preferred` that the collection has, or else the first family
+// that holds `character`; empty when none does.
+std::wstring family_for(IDWriteFontCollection* fonts,
+                        std::initializer_list<const wchar_t*> preferred, UINT32 character) {
+    for (const wchar_t* name : preferred)
+        if (has_family(fonts, name)) return name;
+    UINT32 count = fonts->GetFontFamilyCount();
+    for (UINT32 i = 0; i < count; ++i) {
+        if (!family_has(fonts, i, character)) continue;
+        ComPtr<IDWriteFontFamily> family;
+        if (SUCCEEDED(fonts->GetFontFamily(i, &family))) return family_name(family.Get());
+    }
+    return {};
+}
+
+// The view draws a few symbols (the check mark of finished steps) that the
+// text family may lack. Windows falls back to Segoe UI Symbol by itself;
+// a system without it (wine) shows a box unless the text formats are told
+// where the symbols are. Null when the text family has them, or when no
+// font does.
+ComPtr<IDWriteFontFallback> symbol_fallback(IDWriteFactory* dwrite, IDWriteFontCollection* fonts,
+                                            const std::wstring& text_family) {
+    constexpr UINT32 kCheckMark = 0x2713;
+    UINT32 index = 0;
+    BOOL exists = FALSE;
+    if (!fonts || FAILED(fonts->FindFamilyName(text_family.c_str(), &index, &exists)) || !exists ||
+        family_has(fonts, index, kCheckMark))
+        return nullptr;
+    ComPtr<IDWriteFactory2> factory;
+    ComPtr<IDWriteFontFallbackBuilder> builder;
+    if (FAILED(dwrite->QueryInterface(IID_PPV_ARGS(&factory))) ||
+        FAILED(factory->CreateFontFallbackBuilder(&builder)))
+        return nullptr;
+    std::wstring symbols = family_for(fonts, {L"Segoe UI Symbol"}, kCheckMark);
+    if (symbols.empty()) return nullptr;
+    const DWRITE_UNICODE_RANGE symbol_ranges[] = {{0x2190, 0x2BFF}};  // arrows to dingbats
+    const wchar_t* symbol_names[] = {symbols.c_str()};
+    if (FAILED(builder->AddMapping(symbol_ranges, 1, symbol_names, 1, fonts, nullptr, nullptr, 1)))
+        return nullptr;
+    // Everything else as the system would; where the system's mappings
+    // cannot be copied, at least Chinese.
+    ComPtr<IDWriteFontFallback> system;
+    if (FAILED(factory->GetSystemFontFallback(&system)) ||
+        FAILED(builder->AddMappings(system.Get()))) {
+        std::wstring chinese =
+            family_for(fonts, {L"Microsoft YaHei", L"Noto Sans CJK SC", L"SimSun"}, 0x4E2D);
+        if (chinese.empty()) return nullptr;
+        const DWRITE_UNICODE_RANGE cjk_ranges[] = {{0x2E80, 0x9FFF}, {0xAC00, 0xD7AF},
+                                                   {0xF900, 0xFAFF}, {0xFE30, 0xFE4F},
+                                                   {0xFF00, 0xFFEF}, {0x20000, 0x2FA1F}};
+        const wchar_t* cjk_names[] = {chinese.c_str()};
+        if (FAILED(builder->AddMapping(cjk_ranges, static_cast<UINT32>(std::size(cjk_ranges)),
+                                       cjk_names, 1, fonts, nullptr, nullptr, 1)))
+            return nullptr;
+    }
+    ComPtr<IDWriteFontFallback> out;
+    if (FAILED(builder->CreateFontFallback(&out))) return nullptr;
     return out;
 }
 
@@ -105,6 +178,7 @@ std::unique_ptr<RenderFactories> create_render_factories() {
     f->families[0] = pick_family(f->fonts.Get(), L"Segoe UI Variable Display", L"Segoe UI");
     f->families[1] = pick_family(f->fonts.Get(), L"Segoe UI Variable Text", L"Segoe UI");
     f->families[2] = pick_family(f->fonts.Get(), L"Cascadia Mono", L"Consolas");
+    f->fallback = symbol_fallback(f->dwrite.Get(), f->fonts.Get(), f->families[1]);
     for (const std::wstring& family : f->families) {
         ComPtr<IDWriteTextFormat> format;
         if (FAILED(f->dwrite->CreateTextFormat(family.c_str(), nullptr, DWRITE_FONT_WEIGHT_NORMAL,
@@ -315,6 +389,10 @@ IDWriteTextFormat* Renderer::text_format(float size, uint8_t weight, FontFamily 
     // otherwise overflow boxes sized for one line of the family.
     format->SetLineSpacing(DWRITE_LINE_SPACING_METHOD_UNIFORM, size * kLineHeight,
                            size * kBaseline);
+    if (m.factories->fallback) {
+        ComPtr<IDWriteTextFormat1> format1;
+        if (SUCCEEDED(format.As(&format1))) format1->SetFontFallback(m.factories->fallback.Get());
+    }
     IDWriteTextFormat* raw = format.Get();
     m.formats.emplace(key, std::move(format));
     return raw;

@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <d2d1.h>
 #include <dwrite.h>
+#include <dwrite_2.h>
 #include <wincodec.h>
 #include <wrl/client.h>
 
@@ -32,6 +33,9 @@ struct RenderFactories {
     ComPtr<ID2D1StrokeStyle> stroke;
     ComPtr<IDWriteFontCollection> fonts;  // null when the system has none to give
     std::wstring families[3];             // display, text, monospace
+    // Where symbols the text family lacks are found; null when the
+    // system's own fallback serves.
+    ComPtr<IDWriteFontFallback> fallback;
 };
 
 // The first of two family names that `fonts` holds; when it holds neither,
