@@ -125,6 +125,16 @@ struct Frame {
         float hv = enabled ? hover(id) : 0;
         bool pressed = enabled && s.pressed == id && s.pressed.param == id.param;
         Rect m = moved(r);
+        std::string fitted = fit(text_in, style, std::max(0.0f, r.w - 16));
+        if (!enabled && s.palette.high_contrast) {
+            // High contrast dims nothing: a disabled button is drawn as the
+            // system draws one, an outline and label in the grey text colour.
+            c.stroke_rounded(m, kButtonRadius, {Slot::Text3, 1}, 1);
+            c.text(fitted, Rect{m.x + 8, m.y, m.w - 16, m.h}, style, {Slot::Text3, 1},
+                   Align::Center, Align::Center);
+            region(id, r);
+            return;
+        }
         Slot text_slot = Slot::Text;
         switch (kind) {
             case ButtonKind::Primary:
@@ -147,7 +157,6 @@ struct Frame {
                 text_slot = Slot::Link;
                 break;
         }
-        std::string fitted = fit(text_in, style, std::max(0.0f, r.w - 16));
         c.text(fitted, Rect{m.x + 8, m.y, m.w - 16, m.h}, style, {text_slot, dim}, Align::Center,
                Align::Center);
         if (focused(id)) focus_ring(r, kButtonRadius);
@@ -464,7 +473,7 @@ float drive_card(Frame& f, float top) {
         float status_w = 0;
         if (!offered) {
             std::string status = drive_row_status(f.t, refusals);
-            status_w = std::min(std::ceil(f.c.measure(status, kCaption, 1000).w) + 18, 210.0f);
+            status_w = std::min(std::ceil(f.c.measure(status, kCaption, 1000).w) + 18, 250.0f);
             Rect pill{row.right() - 12 - status_w, row.y + (row_h - 22) / 2, status_w, 22};
             f.c.fill_rounded(f.moved(pill), 11, {Slot::AmberTint, 1});
             f.label(status, Rect{pill.x + 9, pill.y, pill.w - 18, pill.h}, kCaption,
@@ -489,14 +498,16 @@ float verify_row(Frame& f, float top) {
     Rect row{40, top, 480, 50};
     bool enabled = action_enabled(f.s, id);
     float dim = enabled ? 1.0f : f.s.palette.opacity;
+    // High contrast dims nothing: disabled texts take the grey text colour.
+    const bool grey = !enabled && f.s.palette.high_contrast;
     float hv = enabled ? f.hover(id) : 0;
     if (hv > 0) f.c.fill_rounded(f.moved(row), 8, {Slot::Surface3, hv * 0.6f});
     float sw_w = 40, sw_h = 22;
     float sx = row.right() - 12 - sw_w, sy = top + (50 - sw_h) / 2;
     f.label(f.tx(TextId::VerifyAfterWriting), Rect{row.x + 12, top + 6, sx - 12 - row.x - 12, 20},
-            kBodyStrong, {Slot::Text, dim});
+            kBodyStrong, {grey ? Slot::Text3 : Slot::Text, dim});
     f.label(f.tx(TextId::VerifyDescription), Rect{row.x + 12, top + 27, sx - 12 - row.x - 12, 18},
-            kSmall, {Slot::Text2, dim});
+            kSmall, {grey ? Slot::Text3 : Slot::Text2, dim});
     // The switch: the knob slides with the switch animation.
     float on = f.s.switch_anim.duration > 0 ? f.s.switch_anim.value(f.now)
                                             : (f.s.prefs.verify ? 1.0f : 0.0f);

@@ -238,3 +238,33 @@ TEST(UiRecordingCanvas, MeasuresDeterministicallyAndWraps) {
 
 }  // namespace
 }  // namespace sw
+
+namespace sw {
+namespace {
+
+TEST(UiView, HighContrastDrawsDisabledButtonsInTheGreyTextColour) {
+    auto screen = scripted_screen("setup-empty", 0, Theme::Light, true);
+    ASSERT_TRUE(screen);
+    RecordingCanvas canvas;
+    build_frame(screen->state, canvas, screen->now);
+    const DrawOp* create = test::find_text(canvas, "Create bootable USB");
+    ASSERT_NE(create, nullptr);
+    EXPECT_FALSE(action_enabled(screen->state, {UiAction::Create}));
+    EXPECT_EQ(create->paint.slot, Slot::Text3);
+    EXPECT_EQ(create->paint.opacity, 1.0f);
+    // Enabled ones keep their colours.
+    const DrawOp* pick = test::find_text(canvas, "Select ISO");
+    ASSERT_NE(pick, nullptr);
+    EXPECT_NE(pick->paint.slot, Slot::Text3);
+}
+
+TEST(UiView, ARefusedDriveSaysWhyInFullInSpanish) {
+    auto screen = scripted_screen("setup-many-drives", 1);
+    ASSERT_TRUE(screen);
+    RecordingCanvas canvas;
+    build_frame(screen->state, canvas, screen->now);
+    EXPECT_TRUE(test::has_text(canvas, "Demasiado pequeña · necesita 5.4 GB"));
+}
+
+}  // namespace
+}  // namespace sw
