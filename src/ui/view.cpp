@@ -355,13 +355,14 @@ float image_card(Frame& f) {
                 {Slot::Text, 1});
         const ValidationProgress& p = *s.validation_progress;
         uint64_t done = p.done.load(), total = p.total.load();
-        if (s.image) {
-            f.label(s.image->path, Rect{inner, line2, inner_w, 18}, kSmall, {Slot::Text3, 1});
-        }
+        // One line under the title: the content check's progress once it
+        // runs, the file until then.
         if (total > 0) {
             uint64_t percent = std::min<uint64_t>(done, total) * 100 / total;
             f.label(format_text(f.tx(TextId::VerifyingImagePercent), {std::to_string(percent)}),
                     Rect{inner, line2, inner_w, 18}, kSmall, {Slot::Text2, 1});
+        } else if (s.image) {
+            f.label(s.image->path, Rect{inner, line2, inner_w, 18}, kSmall, {Slot::Text3, 1});
         }
         pick_buttons();
     } else if (accepted) {

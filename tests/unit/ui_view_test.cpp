@@ -268,3 +268,76 @@ TEST(UiView, ARefusedDriveSaysWhyInFullInSpanish) {
 
 }  // namespace
 }  // namespace sw
+
+namespace sw {
+namespace {
+
+TEST(UiView, ValidatingCardShowsOneLineUnderItsTitle) {
+    auto screen = scripted_screen("setup-validating");
+    ASSERT_TRUE(screen);
+    ASSERT_GT(screen->state.validation_progress->total.load(), 0u);
+    RecordingCanvas canvas;
+    build_frame(screen->state, canvas, screen->now);
+    const DrawOp* percent = test::find_text(canvas, "Verifying image integrity");
+    ASSERT_NE(percent, nullptr);
+    for (const auto& op : canvas.ops()) {
+        if (op.kind != DrawOp::Text || &op == percent) continue;
+        bool overlaps = op.rect.x < percent->rect.right() && percent->rect.x < op.rect.right() &&
+                        op.rect.y < percent->rect.bottom() && percent->rect.y < op.rect.bottom();
+        EXPECT_FALSE(overlaps) << "'" << op.text << "' is drawn over the progress line";
+    }
+}
+
+}  // namespace
+}  // namespace sw
+
+namespace sw {
+namespace {
+
+// Texts laid out over one another are unreadable whatever their boxes say;
+// compared by the extent each text takes in its box.
+TEST(UiView, NoTwoTextsOfAScreenOverlap) {
+    for (uint8_t lang = 0; lang < 3; ++lang) {
+        for (auto name : screen_names()) {
+            Drawn d = draw(name, lang);
+            if (d.screen.state.overlay != Overlay::None) continue;  // an overlay covers the screen
+            RecordingCanvas m;
+            std::vector<std::pair<Rect, std::string>> inked;
+            std::vector<Rect> clips;
+            for (const auto& op : d.canvas.ops()) {
+                if (op.kind == DrawOp::PushClip) clips.push_back(op.rect);
+                if (op.kind == DrawOp::PopClip && !clips.empty()) clips.pop_back();
+                if (op.kind != DrawOp::Text || op.text.empty()) continue;
+                TextExtent e = m.measure(op.text, op.style, op.rect.w);
+                float x = op.horizontal == Align::Start    ? op.rect.x
+                          : op.horizontal == Align::Center ? op.rect.x + (op.rect.w - e.w) / 2
+                                                           : op.rect.right() - e.w;
+                float y = op.vertical == Align::Start    ? op.rect.y
+                          : op.vertical == Align::Center ? op.rect.y + (op.rect.h - e.h) / 2
+                                                         : op.rect.bottom() - e.h;
+                Rect r{x, y, e.w, e.h};
+                for (const Rect& c : clips) {  // what a clip cuts off is not seen
+                    float left = std::max(r.x, c.x), top = std::max(r.y, c.y);
+                    float right = std::min(r.right(), c.right());
+                    float bottom = std::min(r.bottom(), c.bottom());
+                    r = Rect{left, top, std::max(0.0f, right - left), std::max(0.0f, bottom - top)};
+                }
+                if (r.w > 0 && r.h > 0) inked.push_back({r, op.text});
+            }
+            for (size_t i = 0; i < inked.size(); ++i) {
+                for (size_t j = 0; j < i; ++j) {
+                    const Rect& a = inked[i].first;
+                    const Rect& b = inked[j].first;
+                    bool overlap = a.x < b.right() - 0.5f && b.x < a.right() - 0.5f &&
+                                   a.y < b.bottom() - 0.5f && b.y < a.bottom() - 0.5f;
+                    EXPECT_FALSE(overlap)
+                        << name << " lang " << int(lang) << ": '" << inked[i].second << "' over '"
+                        << inked[j].second << "'";
+                }
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace sw
