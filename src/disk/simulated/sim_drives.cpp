@@ -130,8 +130,8 @@ Result<RawDevice, OsError> open(uint32_t number, uint32_t sector, uint64_t size,
     size_t slots = slot_count_for(config.depth);
     auto inner = platform::open_async(sim->path, open_mode_of(config), slots);
     if (!inner) return unexpected(inner.error());
-    auto disk = std::make_unique<FaultInjectingDisk>(std::move(*inner), std::move(state),
-                                                     sim->faults, size, clock);
+    auto disk = std::make_unique<FaultInjectingDisk>(
+        std::move(*inner), std::move(state), sim->faults, size, clock, open_mode_of(config));
     return RawDevice(std::move(disk), number, sector, size, config, clock);
 }
 
