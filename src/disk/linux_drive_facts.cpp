@@ -139,7 +139,12 @@ std::vector<MountEntry> parse_mountinfo(std::string_view text) {
         auto major = parse_u32_decimal(f[2].substr(0, colon));
         auto minor = parse_u32_decimal(f[2].substr(colon + 1));
         if (!major || !minor) continue;
+        auto id = parse_u32_decimal(f[0]);
+        auto parent = parse_u32_decimal(f[1]);
+        if (!id || !parent) continue;
         MountEntry e;
+        e.id = *id;
+        e.parent = *parent;
         e.major = *major;
         e.minor = *minor;
         e.mount_point = unescape_octal(f[4]);
@@ -150,6 +155,54 @@ std::vector<MountEntry> parse_mountinfo(std::string_view text) {
         out.push_back(std::move(e));
     }
     return out;
+}
+
+UnmountPlan plan_unmounts(const std::vector<MountEntry>& mounts,
+                          const std::function<bool(const MountEntry&)>& of_drive) {
+    std::map<uint32_t, const MountEntry*> by_id;
+    for (const auto& m : mounts)
+        by_id[m.id] = &m;
+    // The mounts below `m`, nearest first (a loop in the table ends the walk).
+    auto below = [&](const MountEntry& m) {
+        std::vector<const MountEntry*> chain;
+        std::set<uint32_t> seen{m.id};
+        for (auto it = by_id.find(m.parent); it != by_id.end() && seen.insert(it->first).second;
+             it = by_id.find(it->second->parent))
+            chain.push_back(it->second);
+        return chain;
+    };
+    UnmountPlan plan;
+    std::vector<std::pair<size_t, const MountEntry*>> drive;  // (depth, mount)
+    for (const auto& m : mounts) {
+        auto chain = below(m);
+        if (of_drive(m)) {
+            drive.emplace_back(chain.size(), &m);
+        } else if (std::any_of(chain.begin(), chain.end(),
+                               [&](const MountEntry* b) { return of_drive(*b); })) {
+            plan.foreign = m.mount_point;
+            return plan;
+        }
+    }
+    // Deeper mounts sit on shallower ones: they come off first.
+    std::stable_sort(drive.begin(), drive.end(),
+                     [](const auto& a, const auto& b) { return a.first > b.first; });
+    for (const auto& [depth, m] : drive)
+        plan.order.push_back(*m);
+    return plan;
+}
+
+const MountEntry* top_mount_at(const std::vector<MountEntry>& mounts, const std::string& point) {
+    // Of the mounts at one point, the top one is the mount no other one there
+    // sits on.
+    const MountEntry* top = nullptr;
+    for (const auto& m : mounts) {
+        if (m.mount_point != point) continue;
+        bool covered = std::any_of(mounts.begin(), mounts.end(), [&](const MountEntry& o) {
+            return &o != &m && o.mount_point == point && o.parent == m.id;
+        });
+        if (!covered) top = &m;
+    }
+    return top;
 }
 
 std::vector<std::string> parse_swaps(std::string_view text) {

@@ -42,6 +42,8 @@ std::optional<UsbSpeed> usb_speed_of_mbps(std::string_view speed);
 // --- mounts ------------------------------------------------------------------
 
 struct MountEntry {
+    uint32_t id = 0;      // the mount's ID
+    uint32_t parent = 0;  // the ID of the mount it is mounted on
     uint32_t major = 0;
     uint32_t minor = 0;
     std::string mount_point;
@@ -54,6 +56,22 @@ struct MountEntry {
 // /proc/self/mountinfo, escapes (\040 and the like) resolved; malformed lines
 // are skipped.
 std::vector<MountEntry> parse_mountinfo(std::string_view text);
+
+// How the file systems of one drive come off: `order` holds the drive's
+// mounts, each before the mount it sits on (innermost first). `foreign` is
+// the mount point of a mount that is not the drive's but sits on one of
+// them (a file system mounted over the drive's mount point or inside it):
+// the drive is then in use, and nothing may be unmounted.
+struct UnmountPlan {
+    std::vector<MountEntry> order;
+    std::optional<std::string> foreign;
+};
+UnmountPlan plan_unmounts(const std::vector<MountEntry>& mounts,
+                          const std::function<bool(const MountEntry&)>& of_drive);
+
+// The mount that a path resolves to now: the last one mounted at that mount
+// point (the one on top of any it covers); nullptr when none is.
+const MountEntry* top_mount_at(const std::vector<MountEntry>& mounts, const std::string& point);
 
 // The swap areas of /proc/swaps (first field of every line after the header).
 std::vector<std::string> parse_swaps(std::string_view text);

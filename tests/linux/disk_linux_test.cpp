@@ -11,10 +11,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <map>
 
 #include "linux/loop_device.h"
 #include "core/text.h"
 #include "disk/drives.h"
+#include "disk/eject_steps.h"
 #include "disk/platform_disks.h"
 #include "support/aligned.h"
 #include "support/fake_clock.h"
@@ -271,6 +273,73 @@ TEST(LoopDevice, MountedVolumeIsLockedAwayAndTheDiskHeld) {
     // Released: it can be mounted again.
     ASSERT_EQ(::mount(part.c_str(), mnt.c_str(), "ext4", 0, nullptr), 0);
     ::umount(mnt.c_str());
+}
+
+TEST(SysfsTree, TheDisksOfAUsbDeviceAreTheOnesBelowIt) {
+    // A card reader with two units, a disk on another port and one on ATA,
+    // linked from block/ as the kernel does.
+    test::TempDir dir;
+    const fs::path usb = dir / "devices/usb2/2-1";
+    const std::map<std::string, fs::path> disks{
+        {"sdb", usb / "2-1:1.0/host6/target6:0:0/6:0:0:0/block/sdb"},
+        {"sdc", usb / "2-1:1.0/host6/target6:0:0/6:0:0:1/block/sdc"},
+        {"sdd", dir / "devices/usb2/2-10/2-10:1.0/host7/block/sdd"},
+        {"sda", dir / "devices/pci0/ata1/host0/block/sda"},
+    };
+    fs::create_directories(dir / "block");
+    for (const auto& [name, path] : disks) {
+        fs::create_directories(path);
+        fs::create_directory_symlink(fs::relative(path, dir / "block"), dir / "block" / name);
+    }
+    auto found = disks_below((dir / "block").string(), usb.string());
+    ASSERT_TRUE(found) << found.error().text;
+    EXPECT_EQ(*found, (std::vector<std::string>{"/dev/sdb", "/dev/sdc"}));
+    EXPECT_FALSE(disks_below((dir / "block").string(), (dir / "devices/usb9").string()));
+}
+
+TEST(LoopDevice, AForeignMountOverTheDrivesMountPointMeansInUseAndStays) {
+    test::TempDir dir;
+    auto file = dir / "disk.img";
+    make_file(file, 32 * MiB);
+    Loop loop(file);
+    if (!loop.ok()) GTEST_SKIP() << "no loop devices here";
+    if (shell("mkfs.ext4 -q -F " + loop.node() + " && echo ok") != "ok")
+        GTEST_SKIP() << "cannot make a file system on the loop device";
+    auto mnt = dir / "mnt";
+    fs::create_directories(mnt);
+    ASSERT_EQ(::mount(loop.node().c_str(), mnt.c_str(), "ext4", 0, nullptr), 0);
+    fs::create_directories(mnt / "inner");
+    // The drive mounted a second time inside itself, and a file system from
+    // elsewhere over its first mount point.
+    ASSERT_EQ(::mount(loop.node().c_str(), (mnt / "inner").c_str(), "ext4", 0, nullptr), 0);
+    ASSERT_EQ(::mount("over", mnt.c_str(), "tmpfs", 0, "size=1m"), 0);
+    std::ofstream(mnt / "marker") << "tmpfs";
+    auto volumes = test::dev_disks()->enumerate_volumes();
+    ASSERT_TRUE(volumes);
+    const uint32_t number = *loop.number();
+    {
+        test::FakeClock clock;
+        auto refused = lock_and_dismount(test::dev_disks(clock), number, *volumes, nullptr);
+        ASSERT_FALSE(refused);
+        EXPECT_TRUE(refused.error().is(kInUse));
+        EXPECT_EQ(refused.error().text,
+                  fmt("umount2 failed on {}: another file system is mounted over {} at {}",
+                      loop.node(), loop.node(), mnt.string()));
+    }
+    // Nothing was unmounted: the tmpfs is still on top, the drive beneath.
+    EXPECT_TRUE(fs::exists(mnt / "marker")) << "the foreign tmpfs was unmounted";
+    ASSERT_EQ(::umount(mnt.c_str()), 0);
+    EXPECT_TRUE(fs::exists(mnt / "inner")) << "the drive's own mount was taken away";
+
+    // Without the foreign mount, both of the drive's mounts come off,
+    // the inner one first.
+    {
+        auto locked = lock_and_dismount(test::dev_disks(), number, *volumes, nullptr);
+        ASSERT_TRUE(locked) << locked.error().text;
+        EXPECT_FALSE(mounted(mnt));
+    }
+    ::umount2((mnt / "inner").c_str(), MNT_DETACH);
+    ::umount2(mnt.c_str(), MNT_DETACH);
 }
 
 #ifdef ORTIVEX_SIMULATED_DRIVES

@@ -166,6 +166,65 @@ TEST(LinuxMounts, MountinfoAndSwapsAreParsedWithEscapes) {
               std::vector<std::string>{"/swap file"});
 }
 
+// The stick (8:1) mounted at /media/s, a bind of it inside at /media/s/in,
+// and, in `over`, a tmpfs on top of /media/s.
+std::vector<MountEntry> stick_mounts(bool over) {
+    std::string text =
+        "21 1 253:0 / / rw - ext4 /dev/mapper/vg-root rw\n"
+        "40 21 8:1 / /media/s rw - vfat /dev/sda1 rw\n"
+        "41 40 8:1 /d /media/s/in rw - vfat /dev/sda1 rw\n"
+        "42 21 0:60 / /media/other rw - tmpfs tmpfs rw\n";
+    if (over) text += "43 40 0:61 / /media/s rw - tmpfs tmpfs rw\n";
+    return parse_mountinfo(text);
+}
+
+bool on_stick(const MountEntry& m) {
+    return m.major == 8 && m.minor == 1;
+}
+
+TEST(LinuxMounts, TheDrivesMountsComeOffInnermostFirstByTheirIds) {
+    auto mounts = stick_mounts(false);
+    EXPECT_EQ(mounts[1].id, 40u);
+    EXPECT_EQ(mounts[1].parent, 21u);
+    auto plan = plan_unmounts(mounts, on_stick);
+    EXPECT_FALSE(plan.foreign);
+    ASSERT_EQ(plan.order.size(), 2u);
+    EXPECT_EQ(plan.order[0].id, 41u);
+    EXPECT_EQ(plan.order[1].id, 40u);
+    // Listed in another order, the inner one still comes first.
+    std::swap(mounts[1], mounts[2]);
+    plan = plan_unmounts(mounts, on_stick);
+    ASSERT_EQ(plan.order.size(), 2u);
+    EXPECT_EQ(plan.order[0].id, 41u);
+}
+
+TEST(LinuxMounts, AForeignMountOnTheDrivesMountsIsInUse) {
+    auto plan = plan_unmounts(stick_mounts(true), on_stick);
+    EXPECT_EQ(plan.foreign, "/media/s");
+    EXPECT_TRUE(plan.order.empty());
+    // A file system mounted inside the drive's counts as well.
+    auto inside = parse_mountinfo(
+        "40 21 8:1 / /media/s rw - vfat /dev/sda1 rw\n"
+        "50 40 0:61 / /media/s/tmp rw - tmpfs tmpfs rw\n");
+    EXPECT_EQ(plan_unmounts(inside, on_stick).foreign, "/media/s/tmp");
+    // A table whose parents loop is walked to its end.
+    auto looped = parse_mountinfo(
+        "60 61 0:70 / /a rw - tmpfs tmpfs rw\n"
+        "61 60 0:71 / /b rw - tmpfs tmpfs rw\n");
+    EXPECT_TRUE(plan_unmounts(looped, on_stick).order.empty());
+}
+
+TEST(LinuxMounts, TheTopMountAtAPointIsTheOneNothingThereCovers) {
+    auto mounts = stick_mounts(true);
+    ASSERT_NE(top_mount_at(mounts, "/media/s"), nullptr);
+    EXPECT_EQ(top_mount_at(mounts, "/media/s")->id, 43u);
+    // Listed first, the covering mount is still the top one.
+    std::rotate(mounts.begin(), mounts.begin() + 4, mounts.end());
+    EXPECT_EQ(top_mount_at(mounts, "/media/s")->id, 43u);
+    EXPECT_EQ(top_mount_at(stick_mounts(false), "/media/s")->id, 40u);
+    EXPECT_EQ(top_mount_at(mounts, "/media/none"), nullptr);
+}
+
 TEST(LinuxVolumes, StacksLeadToWholeDisks) {
     RecordedLinux m;
     const auto& vols = *m.volume_list;
