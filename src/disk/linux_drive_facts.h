@@ -76,6 +76,13 @@ const MountEntry* top_mount_at(const std::vector<MountEntry>& mounts, const std:
 // The swap areas of /proc/swaps (first field of every line after the header).
 std::vector<std::string> parse_swaps(std::string_view text);
 
+struct SwapArea {
+    std::string path;
+    std::string type;       // "partition", "file"
+    uint64_t size_kib = 0;  // its usable size
+};
+std::vector<SwapArea> parse_swap_areas(std::string_view text);
+
 // "major:minor"
 std::string dev_text(uint32_t major, uint32_t minor);
 
@@ -85,6 +92,8 @@ struct PathStat {
     bool block_device = false;  // the path is a block device node
     uint32_t major = 0;         // the node's device (block) or the file system's
     uint32_t minor = 0;
+    bool regular = false;  // a regular file, `size` bytes long
+    uint64_t size = 0;
 };
 
 // What locating a path needs from the system.
@@ -119,6 +128,7 @@ struct BlockNode {
     std::vector<std::string> slaves;          // device-mapper and md members
     std::optional<std::string> loop_backing;  // attached loop devices: the backing file
     bool ram = false;
+    std::vector<std::string> holders;  // what the kernel stacked on it (sysfs "holders")
 };
 
 // Every block device as a volume (partitions, whole disks, stacked devices),
@@ -132,8 +142,23 @@ std::vector<VolumeInfo> linux_volumes(const std::vector<BlockNode>& nodes,
 
 // --- facts -------------------------------------------------------------------
 
+// How the kernel holds one block device of a listed disk.
+struct KernelClaim {
+    std::string name;  // "sdb2"
+    std::string dev;   // "8:18"
+    uint32_t disk = 0;
+    std::vector<std::string> holders;
+    // The answer of an exclusive open (tried on partitions, and on disks
+    // without partitions): nullopt when it was granted or not tried.
+    std::optional<OsError> exclusive_open;
+};
+
 class LinuxFactsSource : public LinuxPathQuery {
   public:
+    // Every block device of the listed disks as the kernel holds it.
+    virtual Result<std::vector<KernelClaim>, OsError> claims() {
+        return std::vector<KernelClaim>{};
+    }
     virtual Result<std::vector<VolumeInfo>, OsError> volumes() = 0;
     virtual Result<std::string, OsError> mountinfo() = 0;
     virtual Result<std::string, OsError> swaps() = 0;

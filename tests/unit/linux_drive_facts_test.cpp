@@ -1,8 +1,10 @@
 // The Linux build's drive decisions against recorded sysfs and /proc answers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 
+#include "core/text.h"
 #include "disk/linux_drive_facts.h"
 
 namespace sw {
@@ -100,6 +102,8 @@ class RecordedLinux : public LinuxFactsSource {
     Result<std::string, OsError> swaps() override { return swaps_text; }
     Result<std::string, OsError> current_exe() override { return exe; }
     bool uefi_firmware() override { return uefi; }
+    Result<std::vector<KernelClaim>, OsError> claim_list = std::vector<KernelClaim>{};
+    Result<std::vector<KernelClaim>, OsError> claims() override { return claim_list; }
 };
 
 const VolumeInfo& volume(const std::vector<VolumeInfo>& vols, const std::string& name) {
@@ -331,6 +335,120 @@ TEST(LinuxFacts, NothingReadableMeansNothingIsSafe) {
     no_mounts.volume_list = unexpected(no_mounts.denied);
     auto g = gather_linux_facts(no_mounts, std::nullopt);
     EXPECT_EQ(g.image.error(), "volume enumeration failed: Permission denied (os error 13)");
+}
+
+OsError busy() {
+    return message_error("Device or resource busy (os error 16)", kInUse);
+}
+
+TEST(LinuxFacts, ADiskTheKernelHoldsForSomethingUnaccountedIsUndetermined) {
+    RecordedLinux m;
+    m.claim_list = std::vector<KernelClaim>{
+        // The stick's mounted partition: its own mount explains the refusal.
+        {"sda1", "8:1", 2, {}, busy()},
+        // md0 (at /srv, no system file system) holds both of its members.
+        {"sdb1", "8:17", 3, {"md0"}, busy()},
+        // Claimed by nothing the facts know: an external journal, say.
+        {"sdc1", "8:33", 4, {}, busy()},
+        // The system disk's partitions are refused anyway.
+        {"nvme0n1p2", "259:2", 1, {"dm-0"}, busy()},
+    };
+    auto f = gather_linux_facts(m, std::nullopt);
+    ASSERT_EQ(f.held.size(), 2u) << debug_string(f);
+    EXPECT_EQ(f.held[0], (std::pair<uint32_t, std::string>{3, "/dev/sdb1 is held by md0"}));
+    EXPECT_EQ(f.held[1].first, 4u);
+    EXPECT_EQ(f.held[1].second,
+              "/dev/sdc1 is in use by the system although nothing of it is mounted (Device or "
+              "resource busy (os error 16))");
+    DeviceInfo stick;
+    stick.number = 4;
+    stick.bus = BusKind{BusKind::Usb, 0};
+    stick.size = 1 << 30;
+    EXPECT_EQ(debug_string(refusals_for(stick, f, std::nullopt)),
+              "[Undetermined(\"" + f.held[1].second + "\")]");
+    stick.number = 2;
+    EXPECT_TRUE(refusals_for(stick, f, std::nullopt).empty());
+
+    // An exclusive open that cannot be tried, or claims that cannot be read,
+    // are no answer either.
+    m.claim_list = std::vector<KernelClaim>{
+        {"sda1", "8:1", 2, {}, message_error("Permission denied (os error 13)", kAccessDenied)}};
+    EXPECT_EQ(
+        gather_linux_facts(m, std::nullopt).held,
+        (std::vector<std::pair<uint32_t, std::string>>{
+            {2, "/dev/sda1 cannot be checked for holders: Permission denied (os error 13)"}}));
+    m.claim_list = unexpected(m.denied);
+    auto unknown = gather_linux_facts(m, std::nullopt);
+    EXPECT_TRUE(std::any_of(unknown.held.begin(), unknown.held.end(),
+                            [](const auto& h) { return h.first == 2; }));
+}
+
+TEST(LinuxVolumes, AStackDeeperThanTheLimitIsUndeterminedNotEmpty) {
+    RecordedLinux m;
+    // dm-0 (the root) on dm-s1 on ... on dm-s9 on sda1.
+    auto nodes = RecordedLinux::nodes();
+    nodes[3].slaves = {"dm-s1"};
+    for (int i = 1; i <= 9; ++i)
+        nodes.push_back({fmt("dm-s{}", i),
+                         fmt("253:{}", i),
+                         {},
+                         {i == 9 ? std::string("sda1") : fmt("dm-s{}", i + 1)},
+                         {},
+                         false});
+    m.volume_list = linux_volumes(nodes, RecordedLinux::numbers(), parse_mountinfo(m.mounts), m);
+    const auto& root = volume(*m.volume_list, "/dev/dm-0");
+    ASSERT_TRUE(root.unresolved);
+    EXPECT_EQ(*root.unresolved, "/dev/dm-s9 is stacked more than 8 devices deep");
+    auto f = gather_linux_facts(m, std::nullopt);
+    EXPECT_EQ(f.windows.error(),
+              "volume /dev/dm-0 of /: /dev/dm-s9 is stacked more than 8 devices deep");
+    // Within the limit the stack is followed to the stick.
+    nodes = RecordedLinux::nodes();
+    nodes[3].slaves = {"dm-s1"};
+    for (int i = 1; i <= 6; ++i)
+        nodes.push_back({fmt("dm-s{}", i),
+                         fmt("253:{}", i),
+                         {},
+                         {i == 6 ? std::string("sda1") : fmt("dm-s{}", i + 1)},
+                         {},
+                         false});
+    auto vols = linux_volumes(nodes, RecordedLinux::numbers(), parse_mountinfo(m.mounts), m);
+    EXPECT_FALSE(volume(vols, "/dev/dm-0").unresolved);
+    EXPECT_EQ(volume(vols, "/dev/dm-0").disks, Disks{2});
+}
+
+TEST(LinuxFacts, ASwapFileMountedOverIsUndetermined) {
+    RecordedLinux m;
+    m.swaps_text = std::string("Filename Type Size Used Priority\n/swap.img file 1048572 0 -2\n");
+    m.files["/swap.img"] = PathStat{false, 253, 0, true, 1u << 30};
+    EXPECT_EQ(gather_linux_facts(m, std::nullopt).pagefile, Disks{1});
+    // Another file is at that path now: on a RAM file system, or too small.
+    const std::string hidden =
+        "swap file /swap.img: the file at that path is not the swap area (mounted over?)";
+    m.files["/swap.img"] = PathStat{false, 0, 5, true, 1u << 30};
+    EXPECT_EQ(gather_linux_facts(m, std::nullopt).pagefile.error(), hidden);
+    m.files["/swap.img"] = PathStat{false, 253, 0, true, 4096};
+    EXPECT_EQ(gather_linux_facts(m, std::nullopt).pagefile.error(), hidden);
+    m.files["/swap.img"] = PathStat{false, 253, 0, false, 0};
+    EXPECT_EQ(gather_linux_facts(m, std::nullopt).pagefile.error(), hidden);
+}
+
+TEST(LinuxPaths, OnlyAFuseSshfsThatNamesAHostIsOnNoDisk) {
+    RecordedLinux m;
+    m.mounts +=
+        "31 21 0:53 / /mnt/ssh rw - fuse.sshfs me@host:/srv rw\n"
+        "32 21 0:54 / /mnt/fake rw - fuse.sshfs /dev/sda1 rw\n"
+        "33 21 0:55 / /mnt/nfs rw - fuse.nfs4 server:/export rw\n";
+    m.files["/mnt/ssh/a.iso"] = PathStat{false, 0, 53};
+    m.files["/mnt/fake/a.iso"] = PathStat{false, 0, 54};
+    m.files["/mnt/nfs/a.iso"] = PathStat{false, 0, 55};
+    auto mounts = parse_mountinfo(m.mounts);
+    auto at = [&](const std::string& p) {
+        return linux_disks_of_path(*m.volume_list, mounts, p, m);
+    };
+    EXPECT_EQ(at("/mnt/ssh/a.iso"), Disks{});
+    EXPECT_FALSE(at("/mnt/fake/a.iso"));
+    EXPECT_FALSE(at("/mnt/nfs/a.iso"));
 }
 
 }  // namespace

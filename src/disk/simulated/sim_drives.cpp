@@ -114,6 +114,22 @@ std::vector<uint32_t> disks_holding(const std::string& path) {
     return out;
 }
 
+void add_held(std::vector<std::pair<uint32_t, std::string>>& held) {
+    const auto system_held = held;
+    for (const auto& p : present()) {
+        if (p.backing.open_refused) {
+            held.emplace_back(p.sim.number(), fmt("{} cannot be opened for writing: {}", p.sim.path,
+                                                  p.backing.open_refused->text));
+            continue;
+        }
+        for (const auto& [disk, reason] : system_held)
+            if (std::find(p.aliases.begin(), p.aliases.end(), disk) != p.aliases.end()) {
+                held.emplace_back(p.sim.number(), reason);
+                break;
+            }
+    }
+}
+
 std::optional<UsbSpeed> speed_of(uint32_t number) {
     auto sim = configured_drive(number);
     if (!sim) return std::nullopt;

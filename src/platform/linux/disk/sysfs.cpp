@@ -161,6 +161,9 @@ Result<std::vector<BlockNode>, OsError> block_nodes() {
         }
         for (const auto& slave : fs::directory_iterator(entry.path() / "slaves", ec))
             n.slaves.push_back(slave.path().filename().string());
+        for (const auto& holder : fs::directory_iterator(entry.path() / "holders", ec))
+            n.holders.push_back(holder.path().filename().string());
+        std::sort(n.holders.begin(), n.holders.end());
         n.ram = is_ram_device(n.name);
         out.push_back(std::move(n));
     }
@@ -185,6 +188,8 @@ Result<PathStat, OsError> stat_path(const std::string& path) {
     dev_t dev = out.block_device ? st.st_rdev : st.st_dev;
     out.major = major(dev);
     out.minor = minor(dev);
+    out.regular = S_ISREG(st.st_mode);
+    out.size = out.regular ? static_cast<uint64_t>(st.st_size) : 0;
     return out;
 }
 
