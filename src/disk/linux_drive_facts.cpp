@@ -232,6 +232,19 @@ std::vector<std::string> parse_swaps(std::string_view text) {
 
 namespace {
 
+// The mount whose mount point is the longest one above an absolute path (the
+// top one where several share it).
+const MountEntry* mount_containing(const std::vector<MountEntry>& mounts, const std::string& path) {
+    if (!path.starts_with("/")) return nullptr;
+    const MountEntry* best = nullptr;
+    for (const auto& m : mounts) {
+        const std::string& p = m.mount_point;
+        bool above = p == "/" || path == p || (path.starts_with(p) && path[p.size()] == '/');
+        if (above && (best == nullptr || p.size() >= best->mount_point.size())) best = &m;
+    }
+    return best;
+}
+
 Result<std::vector<std::string>, std::string> devices_of_path(const std::vector<MountEntry>& mounts,
                                                               const std::string& path,
                                                               LinuxPathQuery& query, int depth) {
@@ -243,9 +256,15 @@ Result<std::vector<std::string>, std::string> devices_of_path(const std::vector<
     const MountEntry* mount = nullptr;
     for (const auto& m : mounts)  // the last mount of a device is the one on top
         if (m.major == st->major && m.minor == st->minor) mount = &m;
-    if (mount == nullptr)
+    if (mount == nullptr) {
+        // btrfs gives each subvolume a device number of its own, which the
+        // mount table does not list: the path then lies on the file system
+        // mounted nearest above it, when that one is btrfs.
+        const MountEntry* around = mount_containing(mounts, path);
+        if (around != nullptr && around->fs_type == "btrfs") return query.btrfs_devices(*around);
         return unexpected(
             fmt("no mount of device {} in the mount table", dev_text(st->major, st->minor)));
+    }
     if (mount->major != 0) return std::vector<std::string>{dev_text(mount->major, mount->minor)};
     if (mount->source.starts_with("/dev/")) {
         auto node = query.stat(mount->source);

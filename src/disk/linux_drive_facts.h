@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/os_error.h"
+#include "core/text.h"
 #include "core/result.h"
 #include "disk/device_info.h"
 #include "disk/facts.h"
@@ -101,6 +102,12 @@ class LinuxPathQuery {
   public:
     virtual ~LinuxPathQuery() = default;
     virtual Result<PathStat, OsError> stat(const std::string& path) = 0;
+    // The block devices ("major:minor") of the btrfs file system mounted
+    // from `mount`, or why they cannot be listed.
+    virtual Result<std::vector<std::string>, std::string> btrfs_devices(const MountEntry& mount) {
+        return unexpected(
+            fmt("the devices of the btrfs file system at {} are not known", mount.mount_point));
+    }
     // Disks that hold `path` without any volume knowing it: simulated drives
     // backed by that very file (development builds); none in the product.
     virtual std::vector<uint32_t> extra_disks_of(const std::string&) { return {}; }

@@ -104,6 +104,13 @@ class RecordedLinux : public LinuxFactsSource {
     bool uefi_firmware() override { return uefi; }
     Result<std::vector<KernelClaim>, OsError> claim_list = std::vector<KernelClaim>{};
     Result<std::vector<KernelClaim>, OsError> claims() override { return claim_list; }
+    // What /sys/fs/btrfs lists for the file system of a source.
+    std::map<std::string, std::vector<std::string>> btrfs;
+    Result<std::vector<std::string>, std::string> btrfs_devices(const MountEntry& m) override {
+        auto it = btrfs.find(m.source);
+        if (it == btrfs.end()) return LinuxFactsSource::btrfs_devices(m);
+        return it->second;
+    }
 };
 
 const VolumeInfo& volume(const std::vector<VolumeInfo>& vols, const std::string& name) {
@@ -449,6 +456,25 @@ TEST(LinuxPaths, OnlyAFuseSshfsThatNamesAHostIsOnNoDisk) {
     EXPECT_EQ(at("/mnt/ssh/a.iso"), Disks{});
     EXPECT_FALSE(at("/mnt/fake/a.iso"));
     EXPECT_FALSE(at("/mnt/nfs/a.iso"));
+}
+
+TEST(LinuxPaths, AFileInABtrfsSubvolumeLiesOnTheFileSystemsDevices) {
+    RecordedLinux m;
+    // A subvolume's files have a device number the mount table does not list.
+    m.files["/srv/vol/a.iso"] = PathStat{false, 0, 46};
+    m.files["/elsewhere/a.iso"] = PathStat{false, 0, 47};
+    auto mounts = parse_mountinfo(m.mounts);
+    auto at = [&](const std::string& p) {
+        return linux_disks_of_path(*m.volume_list, mounts, p, m);
+    };
+    EXPECT_EQ(
+        at("/srv/vol/a.iso").error(),
+        "volume of /srv/vol/a.iso: the devices of the btrfs file system at /srv are not known");
+    m.btrfs["/dev/md0"] = {"9:0"};
+    EXPECT_EQ(at("/srv/vol/a.iso"), (Disks{3, 4}));
+    // Below a file system that is not btrfs it stays unknown.
+    EXPECT_EQ(at("/elsewhere/a.iso").error(),
+              "volume of /elsewhere/a.iso: no mount of device 0:47 in the mount table");
 }
 
 }  // namespace

@@ -23,12 +23,18 @@ namespace {
 class SystemPathQuery : public LinuxPathQuery {
   public:
     Result<PathStat, OsError> stat(const std::string& path) override { return stat_path(path); }
+    Result<std::vector<std::string>, std::string> btrfs_devices(const MountEntry& m) override {
+        return btrfs_devices_of(m);
+    }
 };
 
 class SystemFactsSource final : public LinuxFactsSource {
   public:
     explicit SystemFactsSource(const FactsHooks& hooks) : hooks_(hooks) {}
     Result<PathStat, OsError> stat(const std::string& path) override { return stat_path(path); }
+    Result<std::vector<std::string>, std::string> btrfs_devices(const MountEntry& m) override {
+        return btrfs_devices_of(m);
+    }
     std::vector<uint32_t> extra_disks_of(const std::string& path) override {
         return hooks_.extra_disks_of ? hooks_.extra_disks_of(path) : std::vector<uint32_t>{};
     }

@@ -193,4 +193,27 @@ Result<PathStat, OsError> stat_path(const std::string& path) {
     return out;
 }
 
+Result<std::vector<std::string>, std::string> btrfs_devices_of(const MountEntry& mount) {
+    auto source = stat_path(mount.source);
+    if (!source || !source->block_device)
+        return unexpected(
+            fmt("btrfs at {}: its source {} is no block device", mount.mount_point, mount.source));
+    const std::string wanted = dev_text(source->major, source->minor);
+    std::error_code ec;
+    for (const auto& fsid : fs::directory_iterator("/sys/fs/btrfs", ec)) {
+        std::vector<std::string> devices;
+        bool ours = false;
+        std::error_code dev_ec;
+        for (const auto& device : fs::directory_iterator(fsid.path() / "devices", dev_ec)) {
+            auto dev = attribute(device.path() / "dev");
+            if (!dev) continue;
+            devices.emplace_back(trim(*dev));
+            ours = ours || devices.back() == wanted;
+        }
+        if (ours) return devices;
+    }
+    return unexpected(
+        fmt("btrfs at {}: no device list for {} in /sys/fs/btrfs", mount.mount_point, wanted));
+}
+
 }  // namespace sw::platform::linux_disk
