@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # How fast the content check is: masters a 2 GiB signed image, then on the
 # same file, read once beforehand so that both runs find it in the page
-# cache, times "--verify-image" and sha256sum, and prints the ratio of their
-# rates (the target is 0.95 or better). Then measures the inspection of an
+# cache, times "--verify-image" and "openssl dgst -sha256" (which uses the
+# CPU's SHA extensions; coreutils' sha256sum does not and is no yardstick),
+# and prints the ratio of their rates (the target is 0.95 or better). Then measures the inspection of an
 # image with more than 4096 files (target: under 50 ms). Prints figures only;
 # nothing here passes or fails.
 #
@@ -13,8 +14,10 @@ ROOT=$PWD
 MIB=${1:-2048}
 
 scripts/install-deps.sh
-cmake --preset native >/dev/null
-cmake --build --preset native >/dev/null
+if [[ -z ${BENCH_NO_BUILD:-} ]]; then
+    cmake --preset native >/dev/null
+    cmake --build --preset native >/dev/null
+fi
 EXE=$ROOT/build/native/ortivex-stickwright
 TOOL=$ROOT/build/native/ortivex-mediatool
 
@@ -45,11 +48,12 @@ cat "$WORK/bench.iso" >/dev/null  # into the page cache
 now() { date +%s.%N; }
 best_verify=0
 best_sum=0
+echo "openssl: $(openssl version)"
 for run in 1 2 3; do
     t0=$(now)
     line=$("$EXE" --verify-image "$WORK/bench.iso" | tail -n 1)
     t1=$(now)
-    sha256sum "$WORK/bench.iso" >/dev/null
+    openssl dgst -sha256 "$WORK/bench.iso" >/dev/null
     t2=$(now)
     echo "run $run: $line"
     best_verify=$(python3 -c "print(max($best_verify, $SIZE/1e6/($t1-$t0)))")
@@ -59,13 +63,17 @@ python3 - "$best_verify" "$best_sum" <<'PY'
 import sys
 v, s = map(float, sys.argv[1:])
 print(f"--verify-image (whole process): {v:8.1f} MB/s")
-print(f"sha256sum:                      {s:8.1f} MB/s")
+print(f"openssl dgst -sha256:            {s:8.1f} MB/s")
 print(f"ratio of rates: {v / s:.2f} (target 0.95 or better)")
 PY
 
 if [[ -x build/windows/Ortivex-Stickwright.exe ]] && command -v wine >/dev/null; then
     export WINEDEBUG=-all
-    echo "under wine (CNG): $(wine build/windows/Ortivex-Stickwright.exe --verify-image "Z:$WORK/bench.iso" 2>/dev/null | tr -d '\r' | tail -n 1)"
+    t0=$(now)
+    line=$(wine build/windows/Ortivex-Stickwright.exe --verify-image "Z:$WORK/bench.iso" 2>/dev/null | tr -d '\r' | tail -n 1)
+    t1=$(now)
+    echo "under wine (CNG): $line"
+    python3 -c "print(f'--verify-image under wine (whole process, wine start included): {$SIZE/1e6/($t1-$t0):8.1f} MB/s')"
 fi
 rm -f "$WORK/bench.iso"
 

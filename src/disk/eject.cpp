@@ -92,25 +92,51 @@ Result<void, std::string> linux_request_eject(LinuxEjectOps& ops, const DeviceIn
     if (auto flushed = (*held)->flush(); !flushed)
         return unexpected(fmt("flushing {}: {}", *node, flushed.error().text));
 
+    std::string own_dir = target.path;
     if (target.parent) {
-        // Drivers let go of the USB device: the disk goes away after its
-        // driver has synchronised the device's cache.
-        std::string authorized = target.path + "/authorized";
-        if (auto done = ops.write_attribute(authorized, "0"); !done)
-            return unexpected(fmt("{}: {}", authorized, done.error().text));
-        // Then the port goes off, and with it the power on hubs that switch it.
-        std::string port = target.path + "/port/disable";
-        if (!ops.exists(port)) {
-            log(LogLevel::Info, fmt("{} is not offered; the device stays unpowered only "
-                                    "logically until it is unplugged",
-                                    port));
-        } else if (auto off = ops.write_attribute(port, "1"); !off) {
-            log(LogLevel::Info,
-                fmt("{}: {} (the device is detached all the same)", port, off.error().text));
+        // Every other disk of the USB device must be free: held exclusively,
+        // which the kernel grants only when nothing is mounted from it and
+        // nothing holds it, and held until the device is detached.
+        std::vector<std::unique_ptr<HeldDisk>> others;
+        std::optional<std::string> busy;
+        if (auto disks = ops.disks_of_usb_device(target.path); !disks) {
+            busy = fmt("its disks cannot be listed ({})", disks.error().text);
+        } else {
+            for (const auto& other : *disks) {
+                if (other == *node) continue;
+                auto held_other = ops.hold_exclusive(other);
+                if (!held_other) {
+                    busy =
+                        fmt("{} on the same device is in use ({})", other, held_other.error().text);
+                    break;
+                }
+                others.push_back(std::move(*held_other));
+            }
         }
-        return {};
+        if (!busy) {
+            // Drivers let go of the USB device: the disk goes away after its
+            // driver has synchronised the device's cache.
+            std::string authorized = target.path + "/authorized";
+            if (auto done = ops.write_attribute(authorized, "0"); !done)
+                return unexpected(fmt("{}: {}", authorized, done.error().text));
+            // Then the port goes off, and with it the power on hubs that
+            // switch it.
+            std::string port = target.path + "/port/disable";
+            if (!ops.exists(port)) {
+                log(LogLevel::Info, fmt("{} is not offered; the device stays unpowered only "
+                                        "logically until it is unplugged",
+                                        port));
+            } else if (auto off = ops.write_attribute(port, "1"); !off) {
+                log(LogLevel::Info,
+                    fmt("{}: {} (the device is detached all the same)", port, off.error().text));
+            }
+            return {};
+        }
+        log(LogLevel::Info,
+            fmt("{} stays powered: {}; removing only {}", target.path, *busy, *node));
+        own_dir = ops.disk_sysfs_dir(disk);
     }
-    std::string remove = target.path + "/device/delete";
+    std::string remove = own_dir + "/device/delete";
     if (!ops.exists(remove)) return unexpected(fmt("{} cannot be ejected: no {}", *node, remove));
     if (auto done = ops.write_attribute(remove, "1"); !done)
         return unexpected(fmt("{}: {}", remove, done.error().text));

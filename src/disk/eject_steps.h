@@ -69,7 +69,9 @@ Result<void, std::string> eject_answer(uint32_t cr, int32_t veto_type, std::stri
 // after the disk driver has synchronised its cache), and switch its port off
 // (the port's "disable" file, which also cuts the port's power on hubs that
 // switch power). A disk without a USB device is removed through its own
-// SCSI device ("delete").
+// SCSI device ("delete"), and so is a disk whose USB device has other disks
+// (a card reader, a dock) while one of them is in use: detaching the USB
+// device would take those away too.
 
 // An exclusively opened disk.
 class HeldDisk {
@@ -90,7 +92,18 @@ class LinuxEjectOps {
     virtual bool exists(const std::string& file) = 0;
     virtual Result<void, OsError> write_attribute(const std::string& file,
                                                   std::string_view value) = 0;
+    // The device nodes of every disk of the USB device at `usb_dir` (the
+    // target among them).
+    virtual Result<std::vector<std::string>, OsError> disks_of_usb_device(
+        const std::string& usb_dir) = 0;
+    // The disk's own sysfs directory.
+    virtual std::string disk_sysfs_dir(const DeviceInfo& disk) = 0;
 };
+
+// The device nodes of the disks listed in `block_dir` (/sys/block) whose
+// device directory lies below `usb_dir`.
+Result<std::vector<std::string>, OsError> disks_below(const std::string& block_dir,
+                                                      const std::string& usb_dir);
 
 Result<void, std::string> linux_request_eject(LinuxEjectOps& ops, const DeviceInfo& disk,
                                               const EjectTarget& target, const LogSink& log);

@@ -30,11 +30,15 @@ std::string debug_string(const DiskFact& fact) {
 }
 
 std::string debug_string(const SystemFacts& f) {
+    std::string held;
+    for (const auto& [disk, reason] : f.held)
+        held += fmt("{}{}: {}", held.empty() ? "" : ", ", disk, debug_quoted(reason));
     return fmt(
         "SystemFacts { windows: {}, system_drive: {}, boot_partition: {}, pagefile: {}, "
-        "executable: {}, image: {} }",
+        "executable: {}, image: {}{} }",
         debug_string(f.windows), debug_string(f.system_drive), debug_string(f.boot_partition),
-        debug_string(f.pagefile), debug_string(f.executable), debug_string(f.image));
+        debug_string(f.pagefile), debug_string(f.executable), debug_string(f.image),
+        held.empty() ? "" : fmt(", held: [{}]", held));
 }
 
 std::string debug_string(const Refusal& r) {
@@ -91,6 +95,11 @@ std::vector<Refusal> refusals_for(const DeviceInfo& drive, const SystemFacts& fa
             out.push_back(Refusal{kind, "", 0});
         }
     }
+    for (const auto& [disk, reason] : facts.held)
+        if (disk == drive.number) {
+            out.push_back(Refusal{Refusal::Undetermined, reason, 0});
+            break;
+        }
     if (drive.size == 0) {
         out.push_back(Refusal{Refusal::NoMedia, "", 0});
     } else if (image_size && drive.size < *image_size) {

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/os_error.h"
@@ -37,6 +38,10 @@ struct SystemFacts {
     DiskFact pagefile;
     DiskFact executable;
     DiskFact image;
+    // Disks the system holds for something none of the above accounts for
+    // (Linux: a holder in sysfs, or an exclusive open refused while nothing
+    // of the disk is mounted), each with the reason; none on Windows.
+    std::vector<std::pair<uint32_t, std::string>> held = {};
 };
 
 // SystemFacts { windows: Ok([0]), system_drive: Ok([0]), ... }

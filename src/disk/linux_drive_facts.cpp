@@ -139,7 +139,12 @@ std::vector<MountEntry> parse_mountinfo(std::string_view text) {
         auto major = parse_u32_decimal(f[2].substr(0, colon));
         auto minor = parse_u32_decimal(f[2].substr(colon + 1));
         if (!major || !minor) continue;
+        auto id = parse_u32_decimal(f[0]);
+        auto parent = parse_u32_decimal(f[1]);
+        if (!id || !parent) continue;
         MountEntry e;
+        e.id = *id;
+        e.parent = *parent;
         e.major = *major;
         e.minor = *minor;
         e.mount_point = unescape_octal(f[4]);
@@ -148,6 +153,69 @@ std::vector<MountEntry> parse_mountinfo(std::string_view text) {
         e.source = unescape_octal(sep[2]);
         e.super_options = sep + 3 < f.end() ? unescape_octal(sep[3]) : "";
         out.push_back(std::move(e));
+    }
+    return out;
+}
+
+UnmountPlan plan_unmounts(const std::vector<MountEntry>& mounts,
+                          const std::function<bool(const MountEntry&)>& of_drive) {
+    std::map<uint32_t, const MountEntry*> by_id;
+    for (const auto& m : mounts)
+        by_id[m.id] = &m;
+    // The mounts below `m`, nearest first (a loop in the table ends the walk).
+    auto below = [&](const MountEntry& m) {
+        std::vector<const MountEntry*> chain;
+        std::set<uint32_t> seen{m.id};
+        for (auto it = by_id.find(m.parent); it != by_id.end() && seen.insert(it->first).second;
+             it = by_id.find(it->second->parent))
+            chain.push_back(it->second);
+        return chain;
+    };
+    UnmountPlan plan;
+    std::vector<std::pair<size_t, const MountEntry*>> drive;  // (depth, mount)
+    for (const auto& m : mounts) {
+        auto chain = below(m);
+        if (of_drive(m)) {
+            drive.emplace_back(chain.size(), &m);
+        } else if (std::any_of(chain.begin(), chain.end(),
+                               [&](const MountEntry* b) { return of_drive(*b); })) {
+            plan.foreign = m.mount_point;
+            return plan;
+        }
+    }
+    // Deeper mounts sit on shallower ones: they come off first.
+    std::stable_sort(drive.begin(), drive.end(),
+                     [](const auto& a, const auto& b) { return a.first > b.first; });
+    for (const auto& [depth, m] : drive)
+        plan.order.push_back(*m);
+    return plan;
+}
+
+const MountEntry* top_mount_at(const std::vector<MountEntry>& mounts, const std::string& point) {
+    // Of the mounts at one point, the top one is the mount no other one there
+    // sits on.
+    const MountEntry* top = nullptr;
+    for (const auto& m : mounts) {
+        if (m.mount_point != point) continue;
+        bool covered = std::any_of(mounts.begin(), mounts.end(), [&](const MountEntry& o) {
+            return &o != &m && o.mount_point == point && o.parent == m.id;
+        });
+        if (!covered) top = &m;
+    }
+    return top;
+}
+
+std::vector<SwapArea> parse_swap_areas(std::string_view text) {
+    std::vector<SwapArea> out;
+    auto lines = split_lines(text);
+    for (size_t i = 1; i < lines.size(); ++i) {
+        auto f = split_blanks(lines[i]);
+        if (f.empty()) continue;
+        SwapArea a;
+        a.path = unescape_octal(f[0]);
+        if (f.size() > 1) a.type = std::string(f[1]);
+        if (f.size() > 2) a.size_kib = parse_u64_decimal(f[2]).value_or(0);
+        out.push_back(std::move(a));
     }
     return out;
 }
@@ -164,6 +232,19 @@ std::vector<std::string> parse_swaps(std::string_view text) {
 
 namespace {
 
+// The mount whose mount point is the longest one above an absolute path (the
+// top one where several share it).
+const MountEntry* mount_containing(const std::vector<MountEntry>& mounts, const std::string& path) {
+    if (!path.starts_with("/")) return nullptr;
+    const MountEntry* best = nullptr;
+    for (const auto& m : mounts) {
+        const std::string& p = m.mount_point;
+        bool above = p == "/" || path == p || (path.starts_with(p) && path[p.size()] == '/');
+        if (above && (best == nullptr || p.size() >= best->mount_point.size())) best = &m;
+    }
+    return best;
+}
+
 Result<std::vector<std::string>, std::string> devices_of_path(const std::vector<MountEntry>& mounts,
                                                               const std::string& path,
                                                               LinuxPathQuery& query, int depth) {
@@ -175,16 +256,27 @@ Result<std::vector<std::string>, std::string> devices_of_path(const std::vector<
     const MountEntry* mount = nullptr;
     for (const auto& m : mounts)  // the last mount of a device is the one on top
         if (m.major == st->major && m.minor == st->minor) mount = &m;
-    if (mount == nullptr)
+    if (mount == nullptr) {
+        // btrfs gives each subvolume a device number of its own, which the
+        // mount table does not list: the path then lies on the file system
+        // mounted nearest above it, when that one is btrfs.
+        const MountEntry* around = mount_containing(mounts, path);
+        if (around != nullptr && around->fs_type == "btrfs") return query.btrfs_devices(*around);
         return unexpected(
             fmt("no mount of device {} in the mount table", dev_text(st->major, st->minor)));
+    }
     if (mount->major != 0) return std::vector<std::string>{dev_text(mount->major, mount->minor)};
     if (mount->source.starts_with("/dev/")) {
         auto node = query.stat(mount->source);
         if (node && node->block_device)
             return std::vector<std::string>{dev_text(node->major, node->minor)};
     }
-    if (is_diskless_fs(mount->fs_type)) return std::vector<std::string>{};
+    // Any FUSE program may call itself sshfs: only a source naming a host
+    // ("user@host:dir") makes it one.
+    bool remote_source = mount->source.find(':') != std::string::npos &&
+                         mount->source.find(':') < mount->source.find('/');
+    if (is_diskless_fs(mount->fs_type) && (mount->fs_type != "fuse.sshfs" || remote_source))
+        return std::vector<std::string>{};
     if (mount->fs_type == "overlay") {
         std::vector<std::string> devices;
         for (const auto& option : split_escaped(mount->super_options, ",")) {
@@ -231,6 +323,8 @@ DiskFact linux_disks_of_path(const std::vector<VolumeInfo>& volumes,
     for (const auto& dev : *devices) {
         const VolumeInfo* v = volume_of_device(volumes, dev);
         if (v == nullptr) return unexpected(fmt("volume {} of {} not found", dev, path));
+        if (v->unresolved)
+            return unexpected(fmt("volume {} of {}: {}", v->name, path, *v->unresolved));
         disks.insert(disks.end(), v->disks.begin(), v->disks.end());
     }
     for (uint32_t extra : query.extra_disks_of(path))
@@ -251,10 +345,16 @@ std::vector<VolumeInfo> linux_volumes(const std::vector<BlockNode>& nodes,
     for (const auto& [name, number] : numbers)
         every_disk.push_back(number);
 
+    std::optional<std::string> unresolved;
     std::function<void(const std::string&, int, std::vector<uint32_t>&)> resolve =
         [&](const std::string& name, int depth, std::vector<uint32_t>& out) {
             auto it = by_name.find(name);
-            if (it == by_name.end() || depth > kMaxDepth) return;
+            if (it == by_name.end()) return;
+            if (depth > kMaxDepth) {
+                // Whatever lies further down is not known: not "nothing".
+                unresolved = fmt("/dev/{} is stacked more than {} devices deep", name, kMaxDepth);
+                return;
+            }
             const BlockNode& n = *it->second;
             if (auto num = numbers.find(name); num != numbers.end()) add_unique(out, num->second);
             if (n.parent) resolve(*n.parent, depth + 1, out);
@@ -280,7 +380,9 @@ std::vector<VolumeInfo> linux_volumes(const std::vector<BlockNode>& nodes,
         VolumeInfo v;
         v.name = "/dev/" + n.name;
         v.device = n.dev;
+        unresolved.reset();
         if (!n.ram) resolve(n.name, 0, v.disks);
+        v.unresolved = unresolved;
         for (const auto& m : mounts) {
             bool same = dev_text(m.major, m.minor) == n.dev;
             if (!same && m.major == 0 && m.source.starts_with("/dev/")) {
@@ -293,6 +395,68 @@ std::vector<VolumeInfo> linux_volumes(const std::vector<BlockNode>& nodes,
     }
     return out;
 }
+
+namespace {
+
+bool listed_in(const DiskFact& fact, uint32_t disk) {
+    return fact && std::find(fact->begin(), fact->end(), disk) != fact->end();
+}
+
+std::string joined(const std::vector<std::string>& items) {
+    std::string out;
+    for (const auto& item : items)
+        out += (out.empty() ? "" : ", ") + item;
+    return out;
+}
+
+// Disks the kernel holds for something the other facts do not account for.
+// A mounted file system of the disk's own accounts for a refused exclusive
+// open (the job unmounts it); anything else does not: a device-mapper or md
+// device stacked on it, an external journal of a mounted file system, or
+// whatever else claims it.
+std::vector<std::pair<uint32_t, std::string>> held_disks(LinuxFactsSource& source,
+                                                         const std::vector<VolumeInfo>& volumes,
+                                                         const SystemFacts& facts) {
+    std::vector<std::pair<uint32_t, std::string>> held;
+    auto note = [&](uint32_t disk, std::string reason) {
+        for (const auto& [d, r] : held)
+            if (d == disk) return;
+        held.emplace_back(disk, std::move(reason));
+    };
+    auto claims = source.claims();
+    if (!claims) {
+        // Unknown for every disk: as good as held.
+        std::string reason = fmt("holders of the disks: {}", claims.error().text);
+        for (const auto& v : volumes)
+            for (uint32_t d : v.disks)
+                note(d, reason);
+        return held;
+    }
+    for (const auto& c : *claims) {
+        const DiskFact* known[] = {&facts.windows,  &facts.system_drive, &facts.boot_partition,
+                                   &facts.pagefile, &facts.executable,   &facts.image};
+        if (std::any_of(std::begin(known), std::end(known),
+                        [&](const DiskFact* f) { return listed_in(*f, c.disk); }))
+            continue;  // refused already
+        if (!c.holders.empty()) {
+            note(c.disk, fmt("/dev/{} is held by {}", c.name, joined(c.holders)));
+            continue;
+        }
+        if (!c.exclusive_open) continue;
+        if (!c.exclusive_open->is(kInUse)) {
+            note(c.disk,
+                 fmt("/dev/{} cannot be checked for holders: {}", c.name, c.exclusive_open->text));
+            continue;
+        }
+        const VolumeInfo* v = volume_of_device(volumes, c.dev);
+        if (v != nullptr && !v->mount_points.empty()) continue;  // its own mounts
+        note(c.disk, fmt("/dev/{} is in use by the system although nothing of it is mounted ({})",
+                         c.name, c.exclusive_open->text));
+    }
+    return held;
+}
+
+}  // namespace
 
 SystemFacts gather_linux_facts(LinuxFactsSource& source,
                                const std::optional<std::string>& image_path) {
@@ -350,8 +514,20 @@ SystemFacts gather_linux_facts(LinuxFactsSource& source,
     } else {
         std::vector<uint32_t> all;
         std::optional<std::string> last_reason;
-        for (const auto& area : parse_swaps(*swaps)) {
-            auto fact = locate(area);
+        for (const auto& area : parse_swap_areas(*swaps)) {
+            auto fact = locate(area.path);
+            if (fact && area.type == "file") {
+                // The table names a swap file by the path it had when it was
+                // switched on; a file system mounted over that path since
+                // shows another file there. What is found must at least be
+                // a file on a disk that can hold the whole area.
+                auto st = source.stat(area.path);
+                if (!st || !st->regular || st->size / 1024 < area.size_kib || fact->empty())
+                    fact =
+                        unexpected(fmt("swap file {}: the file at that path is not the swap "
+                                       "area (mounted over?)",
+                                       area.path));
+            }
             if (fact) {
                 all.insert(all.end(), fact->begin(), fact->end());
             } else {
@@ -370,6 +546,7 @@ SystemFacts gather_linux_facts(LinuxFactsSource& source,
         exe ? locate(*exe) : DiskFact(unexpected(fmt("current_exe: {}", exe.error().text)));
 
     facts.image = image_path ? locate(*image_path) : DiskFact(std::vector<uint32_t>{});
+    facts.held = held_disks(source, *volumes, facts);
     return facts;
 }
 

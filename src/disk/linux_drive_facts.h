@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/os_error.h"
+#include "core/text.h"
 #include "core/result.h"
 #include "disk/device_info.h"
 #include "disk/facts.h"
@@ -42,6 +43,8 @@ std::optional<UsbSpeed> usb_speed_of_mbps(std::string_view speed);
 // --- mounts ------------------------------------------------------------------
 
 struct MountEntry {
+    uint32_t id = 0;      // the mount's ID
+    uint32_t parent = 0;  // the ID of the mount it is mounted on
     uint32_t major = 0;
     uint32_t minor = 0;
     std::string mount_point;
@@ -55,8 +58,31 @@ struct MountEntry {
 // are skipped.
 std::vector<MountEntry> parse_mountinfo(std::string_view text);
 
+// How the file systems of one drive come off: `order` holds the drive's
+// mounts, each before the mount it sits on (innermost first). `foreign` is
+// the mount point of a mount that is not the drive's but sits on one of
+// them (a file system mounted over the drive's mount point or inside it):
+// the drive is then in use, and nothing may be unmounted.
+struct UnmountPlan {
+    std::vector<MountEntry> order;
+    std::optional<std::string> foreign;
+};
+UnmountPlan plan_unmounts(const std::vector<MountEntry>& mounts,
+                          const std::function<bool(const MountEntry&)>& of_drive);
+
+// The mount that a path resolves to now: the last one mounted at that mount
+// point (the one on top of any it covers); nullptr when none is.
+const MountEntry* top_mount_at(const std::vector<MountEntry>& mounts, const std::string& point);
+
 // The swap areas of /proc/swaps (first field of every line after the header).
 std::vector<std::string> parse_swaps(std::string_view text);
+
+struct SwapArea {
+    std::string path;
+    std::string type;       // "partition", "file"
+    uint64_t size_kib = 0;  // its usable size
+};
+std::vector<SwapArea> parse_swap_areas(std::string_view text);
 
 // "major:minor"
 std::string dev_text(uint32_t major, uint32_t minor);
@@ -67,6 +93,8 @@ struct PathStat {
     bool block_device = false;  // the path is a block device node
     uint32_t major = 0;         // the node's device (block) or the file system's
     uint32_t minor = 0;
+    bool regular = false;  // a regular file, `size` bytes long
+    uint64_t size = 0;
 };
 
 // What locating a path needs from the system.
@@ -74,6 +102,12 @@ class LinuxPathQuery {
   public:
     virtual ~LinuxPathQuery() = default;
     virtual Result<PathStat, OsError> stat(const std::string& path) = 0;
+    // The block devices ("major:minor") of the btrfs file system mounted
+    // from `mount`, or why they cannot be listed.
+    virtual Result<std::vector<std::string>, std::string> btrfs_devices(const MountEntry& mount) {
+        return unexpected(
+            fmt("the devices of the btrfs file system at {} are not known", mount.mount_point));
+    }
     // Disks that hold `path` without any volume knowing it: simulated drives
     // backed by that very file (development builds); none in the product.
     virtual std::vector<uint32_t> extra_disks_of(const std::string&) { return {}; }
@@ -101,6 +135,7 @@ struct BlockNode {
     std::vector<std::string> slaves;          // device-mapper and md members
     std::optional<std::string> loop_backing;  // attached loop devices: the backing file
     bool ram = false;
+    std::vector<std::string> holders;  // what the kernel stacked on it (sysfs "holders")
 };
 
 // Every block device as a volume (partitions, whole disks, stacked devices),
@@ -114,8 +149,23 @@ std::vector<VolumeInfo> linux_volumes(const std::vector<BlockNode>& nodes,
 
 // --- facts -------------------------------------------------------------------
 
+// How the kernel holds one block device of a listed disk.
+struct KernelClaim {
+    std::string name;  // "sdb2"
+    std::string dev;   // "8:18"
+    uint32_t disk = 0;
+    std::vector<std::string> holders;
+    // The answer of an exclusive open (tried on partitions, and on disks
+    // without partitions): nullopt when it was granted or not tried.
+    std::optional<OsError> exclusive_open;
+};
+
 class LinuxFactsSource : public LinuxPathQuery {
   public:
+    // Every block device of the listed disks as the kernel holds it.
+    virtual Result<std::vector<KernelClaim>, OsError> claims() {
+        return std::vector<KernelClaim>{};
+    }
     virtual Result<std::vector<VolumeInfo>, OsError> volumes() = 0;
     virtual Result<std::string, OsError> mountinfo() = 0;
     virtual Result<std::string, OsError> swaps() = 0;

@@ -217,6 +217,38 @@ RawDevice::ScopedSettings::~ScopedSettings() {
     device_->config_.io_size = std::min(io_size_, device_->ceiling_.io_size);
 }
 
+Result<RawDevice::MediumReads, OsError> RawDevice::read_from_medium() {
+    if (config_.no_buffering) return MediumReads(nullptr);
+    auto reopened = disk_->reopen(OpenMode{.no_buffering = true, .write_through = false});
+    if (reopened) {
+        log_(LogLevel::Info,
+             "the writes fell back to buffered I/O: reading back through an unbuffered handle");
+        return MediumReads(this);
+    }
+    const std::string refused = reopened.error().text;
+    if (auto dropped = disk_->drop_cached_pages(); !dropped)
+        return unexpected(message_error(
+            fmt("the drive cannot be read past the system cache (unbuffered open: {}; dropping "
+                "the cache: {})",
+                refused, dropped.error().text)));
+    log_(LogLevel::Warn,
+         fmt("the drive refused an unbuffered open ({}): dropped its cached pages before "
+             "reading back",
+             refused));
+    return MediumReads(nullptr);
+}
+
+RawDevice::MediumReads::MediumReads(MediumReads&& other) noexcept : device_(other.device_) {
+    other.device_ = nullptr;
+}
+
+RawDevice::MediumReads::~MediumReads() {
+    if (device_ == nullptr) return;
+    if (auto back = device_->disk_->reopen(open_mode_of(device_->config_)); !back)
+        device_->log_(LogLevel::Warn,
+                      fmt("reopening the drive for buffered writes failed: {}", back.error().text));
+}
+
 // --- Locking -------------------------------------------------------------------
 
 std::string volume_label(const VolumeInfo& volume) {

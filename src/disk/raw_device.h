@@ -99,6 +99,13 @@ class AsyncDisk {
     // Asks the device whether it accepts writes, waiting at most `ms`: an
     // error with the write-protected trait when it refuses them.
     virtual Result<void, OsError> query_writable(uint32_t ms) = 0;
+    // Commits written data and drops whatever the system caches of the disk,
+    // so that the next buffered read comes from the medium. Where the system
+    // cannot do that (Windows: only an unbuffered handle bypasses its cache),
+    // an error.
+    virtual Result<void, OsError> drop_cached_pages() {
+        return unexpected(message_error("the system cache of the drive cannot be dropped"));
+    }
 };
 
 // "short transfer 4096/8192"
@@ -174,6 +181,29 @@ class RawDevice {
         size_t io_size_;
     };
     [[nodiscard]] ScopedSettings use_settings(uint32_t wait_ms, size_t depth, size_t io_size);
+
+    // A stretch of reads that must come from the medium rather than from the
+    // system's cache of it (the read-back of what was written). A device that
+    // fell back to buffered writes is reopened unbuffered for it; when that
+    // open is refused, the buffered handle stays and the cached pages of the
+    // drive are dropped first, which the log says. When the value ends, the
+    // handle is opened again the way the writes need it. The device must not
+    // be moved while the value lives.
+    class MediumReads {
+      public:
+        MediumReads(MediumReads&& other) noexcept;
+        MediumReads(const MediumReads&) = delete;
+        MediumReads& operator=(const MediumReads&) = delete;
+        MediumReads& operator=(MediumReads&&) = delete;
+        ~MediumReads();
+
+      private:
+        friend class RawDevice;
+        explicit MediumReads(RawDevice* reopened) : device_(reopened) {}
+        RawDevice* device_;  // the device to reopen buffered at the end; null: nothing to undo
+    };
+    // Fails when the reads could not be made to reach the medium.
+    [[nodiscard]] Result<MediumReads, OsError> read_from_medium();
 
   private:
     Result<void, OsError> with_media_recovery(const std::function<Result<void, OsError>()>& op);

@@ -228,6 +228,8 @@ Result<PipelineReport, PipelineError> run_pipeline(const ImageReader& image, Raw
         plan.buffer_count = pool_buffer_count(config.buffer_count);
         plan.sector = sector;
         if (head) plan.saved_head = head->bytes();
+        auto medium = device.read_from_medium();
+        if (!medium) return unexpected(device_error(medium.error(), Kind::ReadBack));
         auto read_back = verify_read_back(device, plan, stop, progress);
         if (!read_back) return unexpected(read_back.error());
         if (read_back->digest != reader_outcome.hash.digest ||
@@ -242,8 +244,12 @@ Result<PipelineReport, PipelineError> run_pipeline(const ImageReader& image, Raw
         if (auto flushed = device.flush(); !flushed)
             return unexpected(device_error(flushed.error(), Kind::DeviceFlush));
         AlignedBuffer check_head(head->usable_size());
-        if (auto read = device.read_at(0, check_head.bytes_mut()); !read)
-            return unexpected(device_error(read.error(), Kind::ReadBack));
+        {
+            auto medium = device.read_from_medium();
+            if (!medium) return unexpected(device_error(medium.error(), Kind::ReadBack));
+            if (auto read = device.read_at(0, check_head.bytes_mut()); !read)
+                return unexpected(device_error(read.error(), Kind::ReadBack));
+        }
         auto want = head->bytes();
         auto got = check_head.bytes();
         if (!std::equal(want.begin(), want.end(), got.begin(), got.end()))

@@ -13,7 +13,7 @@ FACT = r"(Ok\(\[[0-9, ]*\]\)|Err\(\"(?:[^\"\\]|\\.)*\"\))"
 FACTS_LINE = re.compile(
     r"^facts: SystemFacts \{ windows: " + FACT + r", system_drive: " + FACT +
     r", boot_partition: " + FACT + r", pagefile: " + FACT + r", executable: " + FACT +
-    r", image: " + FACT + r" \}$")
+    r", image: " + FACT + r'(, held: \[[0-9]+: "(?:[^"\\]|\\.)*"(, [0-9]+: "(?:[^"\\]|\\.)*")*\])? \}$')
 DISK_LINE = re.compile(
     r"^disk (\d+) bus=(Usb|Sd|Sata|Nvme|Other\(\d+\)) removable=(true|false) size=(\d+) "
     r"sector=(\d+)/(\d+) usb=(None|Some\((Full|High|Super|SuperPlus)\)) vendor='([^']*)' "
@@ -157,6 +157,14 @@ class ListDrives(SimulatedSticks):
                 continue
             self.assertIn(number, as_user)
             self.assertEqual(as_user[number].group(14), line.group(14))
+        # A stick whose backing this user cannot open for writing is no
+        # writable drive to them.
+        self.assertEqual(as_root[SIM].group(14), "WRITABLE")
+        self.assertEqual(as_user[SIM].group(15), self.cannot_open(self.stick))
+
+    def cannot_open(self, path):
+        return (f'Undetermined("{host_path(path)} cannot be opened for writing: '
+                f'Permission denied (os error 13)")')
 
     def test_facts_an_unprivileged_user_cannot_read_block_every_drive(self):
         hidden = os.path.join(self.tmp, "unreadable")
@@ -171,7 +179,7 @@ class ListDrives(SimulatedSticks):
         for number, line in disks.items():
             self.assertTrue(line.group(14).startswith("BLOCKED"), line.group(0))
             self.assertIn(reason, line.group(15))
-        self.assertEqual(disks[SIM].group(15), reason)
+        self.assertEqual(disks[SIM].group(15), reason + ", " + self.cannot_open(self.stick))
 
 
 class TestDriveSelection(SimulatedSticks):

@@ -11,10 +11,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <map>
 
 #include "linux/loop_device.h"
 #include "core/text.h"
 #include "disk/drives.h"
+#include "disk/eject_steps.h"
 #include "disk/platform_disks.h"
 #include "support/aligned.h"
 #include "support/fake_clock.h"
@@ -273,6 +275,114 @@ TEST(LoopDevice, MountedVolumeIsLockedAwayAndTheDiskHeld) {
     ::umount(mnt.c_str());
 }
 
+TEST(SysfsTree, TheDisksOfAUsbDeviceAreTheOnesBelowIt) {
+    // A card reader with two units, a disk on another port and one on ATA,
+    // linked from block/ as the kernel does.
+    test::TempDir dir;
+    const fs::path usb = dir / "devices/usb2/2-1";
+    const std::map<std::string, fs::path> disks{
+        {"sdb", usb / "2-1:1.0/host6/target6:0:0/6:0:0:0/block/sdb"},
+        {"sdc", usb / "2-1:1.0/host6/target6:0:0/6:0:0:1/block/sdc"},
+        {"sdd", dir / "devices/usb2/2-10/2-10:1.0/host7/block/sdd"},
+        {"sda", dir / "devices/pci0/ata1/host0/block/sda"},
+    };
+    fs::create_directories(dir / "block");
+    for (const auto& [name, path] : disks) {
+        fs::create_directories(path);
+        fs::create_directory_symlink(fs::relative(path, dir / "block"), dir / "block" / name);
+    }
+    auto found = disks_below((dir / "block").string(), usb.string());
+    ASSERT_TRUE(found) << found.error().text;
+    EXPECT_EQ(*found, (std::vector<std::string>{"/dev/sdb", "/dev/sdc"}));
+    EXPECT_FALSE(disks_below((dir / "block").string(), (dir / "devices/usb9").string()));
+}
+
+TEST(LoopDevice, AnExternalJournalOfAMountedFileSystemIsNotWritable) {
+    test::TempDir dir;
+    make_file(dir / "journal.img", 16 * MiB);
+    make_file(dir / "fs.img", 32 * MiB);
+    Loop journal(dir / "journal.img");
+    Loop data(dir / "fs.img");
+    if (!journal.ok() || !data.ok()) GTEST_SKIP() << "no loop devices here";
+    if (shell("mke2fs -q -F -O journal_dev -b 4096 " + journal.node() +
+              " >/dev/null && mkfs.ext4 -q -F -b 4096 -J device=" + journal.node() + " " +
+              data.node() + " >/dev/null && echo ok") != "ok")
+
+        GTEST_SKIP() << "cannot make an ext4 file system with an external journal";
+    auto mnt = dir / "mnt";
+    fs::create_directories(mnt);
+    ASSERT_EQ(::mount(data.node().c_str(), mnt.c_str(), "ext4", 0, nullptr), 0);
+    auto facts = gather_system_facts(test::dev_disks(), std::nullopt);
+#ifdef ORTIVEX_SIMULATED_DRIVES
+    // A simulated stick over the journal's device is held as well.
+    std::optional<SystemFacts> simulated;
+    {
+        test::ScopedEnv env(std::string(kSimulatedDrivesVariable), journal.node());
+        simulated = gather_system_facts(test::dev_disks(), std::nullopt);
+    }
+#endif
+    ::umount(mnt.c_str());
+    const uint32_t number = *journal.number();
+    auto held = std::find_if(facts.held.begin(), facts.held.end(),
+                             [&](const auto& h) { return h.first == number; });
+    ASSERT_NE(held, facts.held.end()) << debug_string(facts);
+    EXPECT_NE(held->second.find(journal.node() + " is in use by the system"), std::string::npos)
+        << held->second;
+    // The mounted file system's own disk is explained by its mount.
+    EXPECT_TRUE(std::none_of(facts.held.begin(), facts.held.end(),
+                             [&](const auto& h) { return h.first == *data.number(); }));
+#ifdef ORTIVEX_SIMULATED_DRIVES
+    EXPECT_TRUE(std::any_of(simulated->held.begin(), simulated->held.end(), [&](const auto& h) {
+        return h.first == kFirstSimulatedNumber;
+    })) << debug_string(*simulated);
+#endif
+}
+
+TEST(LoopDevice, AForeignMountOverTheDrivesMountPointMeansInUseAndStays) {
+    test::TempDir dir;
+    auto file = dir / "disk.img";
+    make_file(file, 32 * MiB);
+    Loop loop(file);
+    if (!loop.ok()) GTEST_SKIP() << "no loop devices here";
+    if (shell("mkfs.ext4 -q -F " + loop.node() + " && echo ok") != "ok")
+        GTEST_SKIP() << "cannot make a file system on the loop device";
+    auto mnt = dir / "mnt";
+    fs::create_directories(mnt);
+    ASSERT_EQ(::mount(loop.node().c_str(), mnt.c_str(), "ext4", 0, nullptr), 0);
+    fs::create_directories(mnt / "inner");
+    // The drive mounted a second time inside itself, and a file system from
+    // elsewhere over its first mount point.
+    ASSERT_EQ(::mount(loop.node().c_str(), (mnt / "inner").c_str(), "ext4", 0, nullptr), 0);
+    ASSERT_EQ(::mount("over", mnt.c_str(), "tmpfs", 0, "size=1m"), 0);
+    std::ofstream(mnt / "marker") << "tmpfs";
+    auto volumes = test::dev_disks()->enumerate_volumes();
+    ASSERT_TRUE(volumes);
+    const uint32_t number = *loop.number();
+    {
+        test::FakeClock clock;
+        auto refused = lock_and_dismount(test::dev_disks(clock), number, *volumes, nullptr);
+        ASSERT_FALSE(refused);
+        EXPECT_TRUE(refused.error().is(kInUse));
+        EXPECT_EQ(refused.error().text,
+                  fmt("umount2 failed on {}: another file system is mounted over {} at {}",
+                      loop.node(), loop.node(), mnt.string()));
+    }
+    // Nothing was unmounted: the tmpfs is still on top, the drive beneath.
+    EXPECT_TRUE(fs::exists(mnt / "marker")) << "the foreign tmpfs was unmounted";
+    ASSERT_EQ(::umount(mnt.c_str()), 0);
+    EXPECT_TRUE(fs::exists(mnt / "inner")) << "the drive's own mount was taken away";
+
+    // Without the foreign mount, both of the drive's mounts come off,
+    // the inner one first.
+    {
+        auto locked = lock_and_dismount(test::dev_disks(), number, *volumes, nullptr);
+        ASSERT_TRUE(locked) << locked.error().text;
+        EXPECT_FALSE(mounted(mnt));
+    }
+    ::umount2((mnt / "inner").c_str(), MNT_DETACH);
+    ::umount2(mnt.c_str(), MNT_DETACH);
+}
+
 #ifdef ORTIVEX_SIMULATED_DRIVES
 
 class SimulatedOnLinux : public ::testing::Test {
@@ -360,6 +470,32 @@ TEST_F(SimulatedOnLinux, AViewOfTheBackingFileCountsForTheDrive) {
     auto facts = gather_system_facts(test::dev_disks(), (mnt / "image.iso").string());
     EXPECT_EQ(facts.image, v->disks);
     ::umount(mnt.c_str());
+}
+
+TEST_F(SimulatedOnLinux, ADriveThisRunCannotOpenForWritingIsNotWritable) {
+    if (::geteuid() != 0) GTEST_SKIP() << "mounting a read-only file system needs root";
+    auto ro = dir / "ro";
+    fs::create_directories(ro);
+    ASSERT_EQ(::mount("ro", ro.c_str(), "tmpfs", 0, "size=8m"), 0);
+    make_file(ro / "stick.img", 4 * MiB);
+    ASSERT_EQ(::mount("ro", ro.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, "size=8m"), 0);
+    test::ScopedEnv env(std::string(kSimulatedDrivesVariable),
+                        (ro / "stick.img").string() + ";" + (dir / "ok.img").string());
+    make_file(dir / "ok.img", 4 * MiB);
+    auto drives = list_drives(test::dev_disks());
+    auto facts = gather_system_facts(test::dev_disks(), std::nullopt);
+    ::umount(ro.c_str());
+    ASSERT_TRUE(drives);
+    const DeviceInfo* stick = find(*drives, kFirstSimulatedNumber);
+    const DeviceInfo* writable = find(*drives, kFirstSimulatedNumber + 1);
+    ASSERT_NE(stick, nullptr);
+    ASSERT_NE(writable, nullptr);
+    auto refusals = refusals_for(*stick, facts, std::nullopt);
+    ASSERT_EQ(refusals.size(), 1u) << debug_string(refusals);
+    EXPECT_EQ(refusals[0].kind, Refusal::Undetermined);
+    EXPECT_EQ(refusals[0].text, (ro / "stick.img").string() +
+                                    " cannot be opened for writing: " + os_error(EROFS).text);
+    EXPECT_TRUE(refusals_for(*writable, facts, std::nullopt).empty());
 }
 
 TEST_F(SimulatedOnLinux, AFileBackedDriveHasNothingToLock) {

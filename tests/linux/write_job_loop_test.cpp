@@ -82,6 +82,48 @@ TEST_F(LoopBackedDrive, TheJobWritesTheImageWithTheMachinesOwnFacts) {
     EXPECT_TRUE(written == image) << "the loop device does not hold the image";
 }
 
+// Sectors the kernel has read from a block device so far.
+uint64_t sectors_read(const std::string& node) {
+    std::ifstream in("/sys/block/" + node.substr(5) + "/stat");
+    uint64_t reads = 0, merged = 0, sectors = 0;
+    in >> reads >> merged >> sectors;
+    return sectors;
+}
+
+TEST_F(LoopBackedDrive, AWriteThatFellBackToBufferedIsReadBackFromTheDevice) {
+    const fs::path image_file = dir / "ortivex.iso";
+    const std::string image = test::load_test_image("signed.iso");
+    test::write_file(image_file, image);
+    auto reader = open_image_file(image_file.string());
+    ASSERT_TRUE(reader);
+    auto inspection = inspect_image(**reader);
+    ASSERT_TRUE(inspection);
+
+    test::ScopedEnv env(std::string(kSimulatedDrivesVariable),
+                        node + ",serial=LOOPSTICK,buffered-writes-only");
+    auto drives = list_drives(test::dev_disks());
+    ASSERT_TRUE(drives);
+    std::optional<DeviceInfo> stick;
+    for (const auto& d : *drives)
+        if (d.number == kFirstSimulatedNumber) stick = d;
+    ASSERT_TRUE(stick);
+
+    auto world = std::make_shared<test::DriveWorld>();
+    world->real_facts = true;
+    WriteRequest request;
+    request.image = image_facts_of(*inspection);
+    request.image_path = image_file.string();
+    request.drive = *stick;
+    const uint64_t before = sectors_read(node);
+    auto result = run_write_job(request, world);
+    const uint64_t after = sectors_read(node);
+    ASSERT_TRUE(result) << result.error().text();
+    ASSERT_TRUE(result->pipeline.verified);
+    // Every byte of the image came from the device, not from the cache the
+    // buffered writes filled.
+    EXPECT_GE((after - before) * 512, image.size());
+}
+
 }  // namespace
 }  // namespace sw
 

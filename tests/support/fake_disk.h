@@ -28,7 +28,7 @@ class FakeDisk final : public AsyncDisk {
     enum class Hang { No, UntilCancelled, Forever };
 
     FakeDisk(size_t slots, FakeClock& clock, uint64_t size = 64 << 20)
-        : storage(size), clock_(clock), pending_(slots) {}
+        : cache(size), storage(size), clock_(clock), pending_(slots) {}
 
     // Test hooks. Each may leave the default behaviour in place by
     // returning nullopt.
@@ -37,7 +37,18 @@ class FakeDisk final : public AsyncDisk {
     std::function<Hang(const Request&)> hang;
     std::function<std::optional<OsError>()> fail_flush;
     std::function<std::optional<OsError>(const OpenMode&)> fail_reopen;
+    std::function<std::optional<OsError>()> fail_drop;
     std::optional<OsError> writable_error;
+
+    // The system's cache of the disk: when `page_cache` is on, a buffered
+    // handle reads and writes `cache` (a write also reaches `storage`, the
+    // medium, unless `lost_on_medium` says the device lost it), while an
+    // unbuffered one goes to `storage`. Dropping the cached pages makes the
+    // cache the medium again.
+    bool page_cache = false;
+    std::function<bool(const Request&)> lost_on_medium;
+    std::vector<std::byte> cache;
+    OpenMode mode;  // of the handle open now
 
     std::vector<std::byte> storage;
     std::vector<Request> requests;
@@ -55,7 +66,7 @@ class FakeDisk final : public AsyncDisk {
         if (pending_.at(slot).active) return unexpected(message_error("slot reused while busy"));
         if (fail_issue)
             if (auto e = fail_issue(r)) return unexpected(*e);
-        pending_[slot] = Pending{true, false, r, data, Hang::No};
+        pending_[slot] = Pending{true, false, r, data, Hang::No, !mode.no_buffering};
         if (hang) pending_[slot].hang = hang(r);
         return {};
     }
@@ -76,11 +87,15 @@ class FakeDisk final : public AsyncDisk {
         size_t n = p.request.offset >= storage.size()
                        ? 0
                        : std::min<size_t>(p.request.length, storage.size() - p.request.offset);
+        const bool cached = page_cache && p.buffered;
         if (n > 0) {
+            std::byte* medium = storage.data() + p.request.offset;
             if (p.request.direction == IoDirection::Write) {
-                std::memcpy(storage.data() + p.request.offset, p.data, n);
+                if (page_cache) std::memcpy(cache.data() + p.request.offset, p.data, n);
+                if (!cached || !lost_on_medium || !lost_on_medium(p.request))
+                    std::memcpy(medium, p.data, n);
             } else {
-                std::memcpy(p.data, storage.data() + p.request.offset, n);
+                std::memcpy(p.data, cached ? cache.data() + p.request.offset : medium, n);
             }
         }
         return {SlotOutcome::Done, static_cast<uint32_t>(n), {}};
@@ -106,7 +121,15 @@ class FakeDisk final : public AsyncDisk {
         if (fail_reopen)
             if (auto e = fail_reopen(mode)) return unexpected(*e);
         opens.push_back(mode);
+        this->mode = mode;
         ++handle;
+        return {};
+    }
+    Result<void, OsError> drop_cached_pages() override {
+        calls.push_back("drop_cached_pages");
+        if (fail_drop)
+            if (auto e = fail_drop()) return unexpected(*e);
+        cache = storage;
         return {};
     }
     Result<void, OsError> query_writable(uint32_t) override {
@@ -128,6 +151,7 @@ class FakeDisk final : public AsyncDisk {
         Request request{};
         std::byte* data = nullptr;
         Hang hang = Hang::No;
+        bool buffered = false;
     };
     FakeClock& clock_;
     std::vector<Pending> pending_;

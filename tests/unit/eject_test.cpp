@@ -199,6 +199,8 @@ class FakeSysfs final : public LinuxEjectOps {
     std::vector<std::string> files{"/sys/devices/usb2/2-1/authorized",
                                    "/sys/devices/usb2/2-1/port/disable"};
     std::map<std::string, OsError> write_errors;
+    Result<std::vector<std::string>, OsError> usb_disks = std::vector<std::string>{"/dev/sdb"};
+    std::map<std::string, OsError> hold_errors;  // of other disks
 
     Result<std::string, OsError> disk_node(uint32_t number) override {
         if (number != 3) return unexpected(message_error("No such device (os error 19)"));
@@ -207,6 +209,8 @@ class FakeSysfs final : public LinuxEjectOps {
     Result<std::unique_ptr<HeldDisk>, OsError> hold_exclusive(const std::string& node) override {
         calls.push_back("hold " + node);
         if (hold_error) return unexpected(*hold_error);
+        if (auto it = hold_errors.find(node); it != hold_errors.end())
+            return unexpected(it->second);
         return std::unique_ptr<HeldDisk>(std::make_unique<FakeHeld>(calls, flush_error));
     }
     std::vector<std::string> mount_points(uint32_t) override { return mounted; }
@@ -219,6 +223,12 @@ class FakeSysfs final : public LinuxEjectOps {
         if (auto it = write_errors.find(file); it != write_errors.end())
             return unexpected(it->second);
         return {};
+    }
+    Result<std::vector<std::string>, OsError> disks_of_usb_device(const std::string&) override {
+        return usb_disks;
+    }
+    std::string disk_sysfs_dir(const DeviceInfo&) override {
+        return "/sys/devices/usb2/2-1/2-1:1.0/host6/target6:0:0/6:0:0:0/block/sdb";
     }
 };
 
@@ -288,6 +298,49 @@ TEST(LinuxEject, RefusalsLeaveTheDeviceAlone) {
         EXPECT_EQ(linux_request_eject(ops, gone, kUsbDevice, log.sink()).error(),
                   "disk 9: No such device (os error 19)");
         EXPECT_TRUE(ops.calls.empty());
+    }
+}
+
+TEST(LinuxEject, AReaderWithAnotherDiskInUseLosesOnlyTheTargetDisk) {
+    const std::string own_delete =
+        "/sys/devices/usb2/2-1/2-1:1.0/host6/target6:0:0/6:0:0:0/block/sdb/device/delete";
+    {
+        // Its other disk is free: held while the whole device is detached.
+        FakeSysfs ops;
+        ops.usb_disks = std::vector<std::string>{"/dev/sdb", "/dev/sdc"};
+        Log log;
+        EXPECT_TRUE(linux_request_eject(ops, stick(), kUsbDevice, log.sink()));
+        EXPECT_EQ(ops.calls, (std::vector<std::string>{"hold /dev/sdb", "flush", "hold /dev/sdc",
+                                                       "write /sys/devices/usb2/2-1/authorized 0",
+                                                       "write /sys/devices/usb2/2-1/port/disable 1",
+                                                       "release", "release"}));
+    }
+    {
+        // Its other disk is mounted: the device stays, the target disk goes.
+        FakeSysfs ops;
+        ops.usb_disks = std::vector<std::string>{"/dev/sdb", "/dev/sdc", "/dev/sdd"};
+        ops.hold_errors.emplace("/dev/sdd",
+                                message_error("Device or resource busy (os error 16)", kInUse));
+        ops.files.push_back(own_delete);
+        Log log;
+        EXPECT_TRUE(linux_request_eject(ops, stick(), kUsbDevice, log.sink()));
+        EXPECT_EQ(ops.calls, (std::vector<std::string>{"hold /dev/sdb", "flush", "hold /dev/sdc",
+                                                       "hold /dev/sdd", "release",
+                                                       "write " + own_delete + " 1", "release"}));
+        ASSERT_EQ(log.count(LogLevel::Info), 1u);
+        EXPECT_EQ(log.lines.front().second,
+                  "/sys/devices/usb2/2-1 stays powered: /dev/sdd on the same device is in use "
+                  "(Device or resource busy (os error 16)); removing only /dev/sdb");
+    }
+    {
+        // When its disks cannot be listed, nothing else is risked either.
+        FakeSysfs ops;
+        ops.usb_disks = unexpected(message_error("Permission denied (os error 13)"));
+        ops.files.push_back(own_delete);
+        Log log;
+        EXPECT_TRUE(linux_request_eject(ops, stick(), kUsbDevice, log.sink()));
+        EXPECT_EQ(ops.calls[2], "write " + own_delete + " 1");
+        EXPECT_EQ(log.count(LogLevel::Info), 1u);
     }
 }
 

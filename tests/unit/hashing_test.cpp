@@ -181,14 +181,15 @@ TEST(ContentCheck, CancelReadErrorAndUnsigned) {
     EXPECT_EQ(c.error().kind, ValidationError::Kind::Cancelled);
     EXPECT_EQ(before.reads, 0);
 
-    // Set during the check: it stops before the next chunk is read.
+    // Set during the check: nothing is read past the chunks already read
+    // ahead (three buffers), and the check ends cancelled.
     cancel = false;
     ProbeReader during(s.data);
     auto d = verify_image_content(during, s.inspection, cancel,
                                   [&](uint64_t, uint64_t) { cancel = true; });
     ASSERT_FALSE(d);
     EXPECT_EQ(d.error().kind, ValidationError::Kind::Cancelled);
-    EXPECT_EQ(during.reads, 1);
+    EXPECT_LE(during.reads, 4);
 
     cancel = false;
     ProbeReader failing(s.data);

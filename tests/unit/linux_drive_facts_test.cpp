@@ -1,8 +1,10 @@
 // The Linux build's drive decisions against recorded sysfs and /proc answers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 
+#include "core/text.h"
 #include "disk/linux_drive_facts.h"
 
 namespace sw {
@@ -100,6 +102,15 @@ class RecordedLinux : public LinuxFactsSource {
     Result<std::string, OsError> swaps() override { return swaps_text; }
     Result<std::string, OsError> current_exe() override { return exe; }
     bool uefi_firmware() override { return uefi; }
+    Result<std::vector<KernelClaim>, OsError> claim_list = std::vector<KernelClaim>{};
+    Result<std::vector<KernelClaim>, OsError> claims() override { return claim_list; }
+    // What /sys/fs/btrfs lists for the file system of a source.
+    std::map<std::string, std::vector<std::string>> btrfs;
+    Result<std::vector<std::string>, std::string> btrfs_devices(const MountEntry& m) override {
+        auto it = btrfs.find(m.source);
+        if (it == btrfs.end()) return LinuxFactsSource::btrfs_devices(m);
+        return it->second;
+    }
 };
 
 const VolumeInfo& volume(const std::vector<VolumeInfo>& vols, const std::string& name) {
@@ -164,6 +175,65 @@ TEST(LinuxMounts, MountinfoAndSwapsAreParsedWithEscapes) {
     EXPECT_EQ(mounts[4].source, "/dev/sda1");
     EXPECT_EQ(parse_swaps("Filename Type Size Used Priority\n/swap\\040file file 10 0 -2\n\n"),
               std::vector<std::string>{"/swap file"});
+}
+
+// The stick (8:1) mounted at /media/s, a bind of it inside at /media/s/in,
+// and, in `over`, a tmpfs on top of /media/s.
+std::vector<MountEntry> stick_mounts(bool over) {
+    std::string text =
+        "21 1 253:0 / / rw - ext4 /dev/mapper/vg-root rw\n"
+        "40 21 8:1 / /media/s rw - vfat /dev/sda1 rw\n"
+        "41 40 8:1 /d /media/s/in rw - vfat /dev/sda1 rw\n"
+        "42 21 0:60 / /media/other rw - tmpfs tmpfs rw\n";
+    if (over) text += "43 40 0:61 / /media/s rw - tmpfs tmpfs rw\n";
+    return parse_mountinfo(text);
+}
+
+bool on_stick(const MountEntry& m) {
+    return m.major == 8 && m.minor == 1;
+}
+
+TEST(LinuxMounts, TheDrivesMountsComeOffInnermostFirstByTheirIds) {
+    auto mounts = stick_mounts(false);
+    EXPECT_EQ(mounts[1].id, 40u);
+    EXPECT_EQ(mounts[1].parent, 21u);
+    auto plan = plan_unmounts(mounts, on_stick);
+    EXPECT_FALSE(plan.foreign);
+    ASSERT_EQ(plan.order.size(), 2u);
+    EXPECT_EQ(plan.order[0].id, 41u);
+    EXPECT_EQ(plan.order[1].id, 40u);
+    // Listed in another order, the inner one still comes first.
+    std::swap(mounts[1], mounts[2]);
+    plan = plan_unmounts(mounts, on_stick);
+    ASSERT_EQ(plan.order.size(), 2u);
+    EXPECT_EQ(plan.order[0].id, 41u);
+}
+
+TEST(LinuxMounts, AForeignMountOnTheDrivesMountsIsInUse) {
+    auto plan = plan_unmounts(stick_mounts(true), on_stick);
+    EXPECT_EQ(plan.foreign, "/media/s");
+    EXPECT_TRUE(plan.order.empty());
+    // A file system mounted inside the drive's counts as well.
+    auto inside = parse_mountinfo(
+        "40 21 8:1 / /media/s rw - vfat /dev/sda1 rw\n"
+        "50 40 0:61 / /media/s/tmp rw - tmpfs tmpfs rw\n");
+    EXPECT_EQ(plan_unmounts(inside, on_stick).foreign, "/media/s/tmp");
+    // A table whose parents loop is walked to its end.
+    auto looped = parse_mountinfo(
+        "60 61 0:70 / /a rw - tmpfs tmpfs rw\n"
+        "61 60 0:71 / /b rw - tmpfs tmpfs rw\n");
+    EXPECT_TRUE(plan_unmounts(looped, on_stick).order.empty());
+}
+
+TEST(LinuxMounts, TheTopMountAtAPointIsTheOneNothingThereCovers) {
+    auto mounts = stick_mounts(true);
+    ASSERT_NE(top_mount_at(mounts, "/media/s"), nullptr);
+    EXPECT_EQ(top_mount_at(mounts, "/media/s")->id, 43u);
+    // Listed first, the covering mount is still the top one.
+    std::rotate(mounts.begin(), mounts.begin() + 4, mounts.end());
+    EXPECT_EQ(top_mount_at(mounts, "/media/s")->id, 43u);
+    EXPECT_EQ(top_mount_at(stick_mounts(false), "/media/s")->id, 40u);
+    EXPECT_EQ(top_mount_at(mounts, "/media/none"), nullptr);
 }
 
 TEST(LinuxVolumes, StacksLeadToWholeDisks) {
@@ -272,6 +342,139 @@ TEST(LinuxFacts, NothingReadableMeansNothingIsSafe) {
     no_mounts.volume_list = unexpected(no_mounts.denied);
     auto g = gather_linux_facts(no_mounts, std::nullopt);
     EXPECT_EQ(g.image.error(), "volume enumeration failed: Permission denied (os error 13)");
+}
+
+OsError busy() {
+    return message_error("Device or resource busy (os error 16)", kInUse);
+}
+
+TEST(LinuxFacts, ADiskTheKernelHoldsForSomethingUnaccountedIsUndetermined) {
+    RecordedLinux m;
+    m.claim_list = std::vector<KernelClaim>{
+        // The stick's mounted partition: its own mount explains the refusal.
+        {"sda1", "8:1", 2, {}, busy()},
+        // md0 (at /srv, no system file system) holds both of its members.
+        {"sdb1", "8:17", 3, {"md0"}, busy()},
+        // Claimed by nothing the facts know: an external journal, say.
+        {"sdc1", "8:33", 4, {}, busy()},
+        // The system disk's partitions are refused anyway.
+        {"nvme0n1p2", "259:2", 1, {"dm-0"}, busy()},
+    };
+    auto f = gather_linux_facts(m, std::nullopt);
+    ASSERT_EQ(f.held.size(), 2u) << debug_string(f);
+    EXPECT_EQ(f.held[0], (std::pair<uint32_t, std::string>{3, "/dev/sdb1 is held by md0"}));
+    EXPECT_EQ(f.held[1].first, 4u);
+    EXPECT_EQ(f.held[1].second,
+              "/dev/sdc1 is in use by the system although nothing of it is mounted (Device or "
+              "resource busy (os error 16))");
+    DeviceInfo stick;
+    stick.number = 4;
+    stick.bus = BusKind{BusKind::Usb, 0};
+    stick.size = 1 << 30;
+    EXPECT_EQ(debug_string(refusals_for(stick, f, std::nullopt)),
+              "[Undetermined(\"" + f.held[1].second + "\")]");
+    stick.number = 2;
+    EXPECT_TRUE(refusals_for(stick, f, std::nullopt).empty());
+
+    // An exclusive open that cannot be tried, or claims that cannot be read,
+    // are no answer either.
+    m.claim_list = std::vector<KernelClaim>{
+        {"sda1", "8:1", 2, {}, message_error("Permission denied (os error 13)", kAccessDenied)}};
+    EXPECT_EQ(
+        gather_linux_facts(m, std::nullopt).held,
+        (std::vector<std::pair<uint32_t, std::string>>{
+            {2, "/dev/sda1 cannot be checked for holders: Permission denied (os error 13)"}}));
+    m.claim_list = unexpected(m.denied);
+    auto unknown = gather_linux_facts(m, std::nullopt);
+    EXPECT_TRUE(std::any_of(unknown.held.begin(), unknown.held.end(),
+                            [](const auto& h) { return h.first == 2; }));
+}
+
+TEST(LinuxVolumes, AStackDeeperThanTheLimitIsUndeterminedNotEmpty) {
+    RecordedLinux m;
+    // dm-0 (the root) on dm-s1 on ... on dm-s9 on sda1.
+    auto nodes = RecordedLinux::nodes();
+    nodes[3].slaves = {"dm-s1"};
+    for (int i = 1; i <= 9; ++i)
+        nodes.push_back({fmt("dm-s{}", i),
+                         fmt("253:{}", i),
+                         {},
+                         {i == 9 ? std::string("sda1") : fmt("dm-s{}", i + 1)},
+                         {},
+                         false});
+    m.volume_list = linux_volumes(nodes, RecordedLinux::numbers(), parse_mountinfo(m.mounts), m);
+    const auto& root = volume(*m.volume_list, "/dev/dm-0");
+    ASSERT_TRUE(root.unresolved);
+    EXPECT_EQ(*root.unresolved, "/dev/dm-s9 is stacked more than 8 devices deep");
+    auto f = gather_linux_facts(m, std::nullopt);
+    EXPECT_EQ(f.windows.error(),
+              "volume /dev/dm-0 of /: /dev/dm-s9 is stacked more than 8 devices deep");
+    // Within the limit the stack is followed to the stick.
+    nodes = RecordedLinux::nodes();
+    nodes[3].slaves = {"dm-s1"};
+    for (int i = 1; i <= 6; ++i)
+        nodes.push_back({fmt("dm-s{}", i),
+                         fmt("253:{}", i),
+                         {},
+                         {i == 6 ? std::string("sda1") : fmt("dm-s{}", i + 1)},
+                         {},
+                         false});
+    auto vols = linux_volumes(nodes, RecordedLinux::numbers(), parse_mountinfo(m.mounts), m);
+    EXPECT_FALSE(volume(vols, "/dev/dm-0").unresolved);
+    EXPECT_EQ(volume(vols, "/dev/dm-0").disks, Disks{2});
+}
+
+TEST(LinuxFacts, ASwapFileMountedOverIsUndetermined) {
+    RecordedLinux m;
+    m.swaps_text = std::string("Filename Type Size Used Priority\n/swap.img file 1048572 0 -2\n");
+    m.files["/swap.img"] = PathStat{false, 253, 0, true, 1u << 30};
+    EXPECT_EQ(gather_linux_facts(m, std::nullopt).pagefile, Disks{1});
+    // Another file is at that path now: on a RAM file system, or too small.
+    const std::string hidden =
+        "swap file /swap.img: the file at that path is not the swap area (mounted over?)";
+    m.files["/swap.img"] = PathStat{false, 0, 5, true, 1u << 30};
+    EXPECT_EQ(gather_linux_facts(m, std::nullopt).pagefile.error(), hidden);
+    m.files["/swap.img"] = PathStat{false, 253, 0, true, 4096};
+    EXPECT_EQ(gather_linux_facts(m, std::nullopt).pagefile.error(), hidden);
+    m.files["/swap.img"] = PathStat{false, 253, 0, false, 0};
+    EXPECT_EQ(gather_linux_facts(m, std::nullopt).pagefile.error(), hidden);
+}
+
+TEST(LinuxPaths, OnlyAFuseSshfsThatNamesAHostIsOnNoDisk) {
+    RecordedLinux m;
+    m.mounts +=
+        "31 21 0:53 / /mnt/ssh rw - fuse.sshfs me@host:/srv rw\n"
+        "32 21 0:54 / /mnt/fake rw - fuse.sshfs /dev/sda1 rw\n"
+        "33 21 0:55 / /mnt/nfs rw - fuse.nfs4 server:/export rw\n";
+    m.files["/mnt/ssh/a.iso"] = PathStat{false, 0, 53};
+    m.files["/mnt/fake/a.iso"] = PathStat{false, 0, 54};
+    m.files["/mnt/nfs/a.iso"] = PathStat{false, 0, 55};
+    auto mounts = parse_mountinfo(m.mounts);
+    auto at = [&](const std::string& p) {
+        return linux_disks_of_path(*m.volume_list, mounts, p, m);
+    };
+    EXPECT_EQ(at("/mnt/ssh/a.iso"), Disks{});
+    EXPECT_FALSE(at("/mnt/fake/a.iso"));
+    EXPECT_FALSE(at("/mnt/nfs/a.iso"));
+}
+
+TEST(LinuxPaths, AFileInABtrfsSubvolumeLiesOnTheFileSystemsDevices) {
+    RecordedLinux m;
+    // A subvolume's files have a device number the mount table does not list.
+    m.files["/srv/vol/a.iso"] = PathStat{false, 0, 46};
+    m.files["/elsewhere/a.iso"] = PathStat{false, 0, 47};
+    auto mounts = parse_mountinfo(m.mounts);
+    auto at = [&](const std::string& p) {
+        return linux_disks_of_path(*m.volume_list, mounts, p, m);
+    };
+    EXPECT_EQ(
+        at("/srv/vol/a.iso").error(),
+        "volume of /srv/vol/a.iso: the devices of the btrfs file system at /srv are not known");
+    m.btrfs["/dev/md0"] = {"9:0"};
+    EXPECT_EQ(at("/srv/vol/a.iso"), (Disks{3, 4}));
+    // Below a file system that is not btrfs it stays unknown.
+    EXPECT_EQ(at("/elsewhere/a.iso").error(),
+              "volume of /elsewhere/a.iso: no mount of device 0:47 in the mount table");
 }
 
 }  // namespace

@@ -344,6 +344,93 @@ INSTANTIATE_TEST_SUITE_P(
                 "device content differs from the image", 0, false}),
     [](const ::testing::TestParamInfo<Failure>& info) { return std::string(info.param.name); });
 
+// A drive that takes only buffered writes: the ladder ends on a buffered
+// handle, behind the system's cache, and the device loses the write at
+// 2 MiB although the cache holds it.
+struct BufferedOnlyDrive {
+    Rig rig;
+    std::string image = random_image(3 * MiB + 4096);
+    PipelineConfig config = Rig::config_for(image);
+
+    BufferedOnlyDrive() {
+        rig.disk->page_cache = true;
+        rig.disk->fail_issue = [this](const FakeDisk::Request& r) -> std::optional<OsError> {
+            if (r.direction == IoDirection::Write && rig.disk->mode.no_buffering) return io_error();
+            return std::nullopt;
+        };
+        rig.disk->lost_on_medium = [](const FakeDisk::Request& r) {
+            return r.offset <= 2 * MiB && 2 * MiB < r.offset + r.length;
+        };
+        config.expected_digest = digest_of(image);
+    }
+    // Once buffered, the drive refuses to be opened unbuffered again.
+    void refuse_unbuffered_after_fallback() {
+        rig.disk->fail_reopen = [this](const OpenMode& mode) -> std::optional<OsError> {
+            if (mode.no_buffering && !rig.disk->mode.no_buffering)
+                return message_error("Invalid argument (os error 22)");
+            return std::nullopt;
+        };
+    }
+    bool logged(LogLevel level, std::string_view part) const {
+        return std::any_of(rig.log.begin(), rig.log.end(), [&](const auto& l) {
+            return l.first == level && l.second.find(part) != std::string::npos;
+        });
+    }
+};
+
+TEST(PipelineReadBack, AfterTheFallbackToBufferedWritesItReadsTheMedium) {
+    BufferedOnlyDrive drive;
+    auto report = drive.rig.run(drive.image, drive.config);
+    ASSERT_FALSE(report) << "a write the device lost was reported OK";
+    EXPECT_EQ(report.error().kind, Kind::ContentMismatch);
+    EXPECT_TRUE(drive.logged(LogLevel::Info, "reading back through an unbuffered handle"));
+}
+
+TEST(PipelineReadBack, ReadsOnlyUnbufferedAndWritesTheHeadBufferedAgain) {
+    BufferedOnlyDrive drive;
+    drive.rig.disk->lost_on_medium = nullptr;
+    auto report = drive.rig.run(drive.image, drive.config);
+    ASSERT_TRUE(report) << report.error().text();
+    EXPECT_TRUE(drive.rig.stored(0, drive.image.size()) == drive.image);
+    // Every read went to a handle opened unbuffered; the head, written last,
+    // went through a buffered one, as the ladder left it.
+    FakeDisk& disk = *drive.rig.disk;
+    for (const auto& r : disk.requests)
+        if (r.direction == IoDirection::Read) {
+            ASSERT_GT(r.handle, 0);
+            EXPECT_TRUE(disk.opens[r.handle - 1].no_buffering) << "read at " << r.offset;
+        }
+    const auto writes = drive.rig.writes();
+    ASSERT_FALSE(writes.empty());
+    EXPECT_EQ(writes.back().offset, 0u);
+    EXPECT_FALSE(disk.opens[writes.back().handle - 1].no_buffering);
+    EXPECT_FALSE(disk.mode.no_buffering);
+}
+
+TEST(PipelineReadBack, ADriveThatRefusesUnbufferedOpensHasItsCacheDropped) {
+    BufferedOnlyDrive drive;
+    drive.refuse_unbuffered_after_fallback();
+    auto report = drive.rig.run(drive.image, drive.config);
+    ASSERT_FALSE(report);
+    EXPECT_EQ(report.error().kind, Kind::ContentMismatch);
+    EXPECT_TRUE(drive.logged(LogLevel::Warn, "dropped its cached pages before reading back"));
+    EXPECT_NE(
+        std::find(drive.rig.disk->calls.begin(), drive.rig.disk->calls.end(), "drop_cached_pages"),
+        drive.rig.disk->calls.end());
+}
+
+TEST(PipelineReadBack, ADriveWhoseCacheCannotBeBypassedFailsTheReadBack) {
+    BufferedOnlyDrive drive;
+    drive.rig.disk->lost_on_medium = nullptr;
+    drive.refuse_unbuffered_after_fallback();
+    drive.rig.disk->fail_drop = [] { return std::optional<OsError>(message_error("no")); };
+    auto report = drive.rig.run(drive.image, drive.config);
+    ASSERT_FALSE(report);
+    EXPECT_EQ(report.error().kind, Kind::ReadBack);
+    EXPECT_NE(report.error().detail.find("cannot be read past the system cache"),
+              std::string::npos);
+}
+
 TEST(Pipeline, ANonZeroHeadStopsTheReadBackAtOnce) {
     Rig rig;
     const std::string image = random_image(6 * MiB);

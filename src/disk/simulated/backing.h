@@ -32,6 +32,9 @@ struct Backing {
     std::optional<uint32_t> physical_sector;
     std::optional<uint32_t> disk_number;   // the path is a disk of the system
     std::optional<FileIdentity> identity;  // the path is a file
+    // Opening it for writing is refused (permissions, a read-only file
+    // system): this run could not write the drive.
+    std::optional<OsError> open_refused;
 };
 Result<Backing, OsError> probe_backing(const std::string& path);
 

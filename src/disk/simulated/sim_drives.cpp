@@ -114,6 +114,22 @@ std::vector<uint32_t> disks_holding(const std::string& path) {
     return out;
 }
 
+void add_held(std::vector<std::pair<uint32_t, std::string>>& held) {
+    const auto system_held = held;
+    for (const auto& p : present()) {
+        if (p.backing.open_refused) {
+            held.emplace_back(p.sim.number(), fmt("{} cannot be opened for writing: {}", p.sim.path,
+                                                  p.backing.open_refused->text));
+            continue;
+        }
+        for (const auto& [disk, reason] : system_held)
+            if (std::find(p.aliases.begin(), p.aliases.end(), disk) != p.aliases.end()) {
+                held.emplace_back(p.sim.number(), reason);
+                break;
+            }
+    }
+}
+
 std::optional<UsbSpeed> speed_of(uint32_t number) {
     auto sim = configured_drive(number);
     if (!sim) return std::nullopt;
@@ -130,8 +146,8 @@ Result<RawDevice, OsError> open(uint32_t number, uint32_t sector, uint64_t size,
     size_t slots = slot_count_for(config.depth);
     auto inner = platform::open_async(sim->path, open_mode_of(config), slots);
     if (!inner) return unexpected(inner.error());
-    auto disk = std::make_unique<FaultInjectingDisk>(std::move(*inner), std::move(state),
-                                                     sim->faults, size, clock);
+    auto disk = std::make_unique<FaultInjectingDisk>(
+        std::move(*inner), std::move(state), sim->faults, size, clock, open_mode_of(config));
     return RawDevice(std::move(disk), number, sector, size, config, clock);
 }
 

@@ -18,6 +18,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/clock.h"
@@ -45,6 +46,10 @@ std::vector<uint32_t> disks_holding(const std::string& path);
 
 // The configured speed of a simulated drive.
 std::optional<UsbSpeed> speed_of(uint32_t number);
+
+// Adds to the disks the system holds (disk, reason) the present drives that
+// are views of a held disk, and those this run could not open for writing.
+void add_held(std::vector<std::pair<uint32_t, std::string>>& held);
 
 // Opens a simulated drive through the platform's engine with its faults.
 Result<RawDevice, OsError> open(uint32_t number, uint32_t sector, uint64_t size,

@@ -48,6 +48,10 @@ bool apply_setting(SimulatedDrive& sim, std::string_view setting) {
         f.write_protected = true;
         return true;
     }
+    if (key == "buffered-writes-only" && eq == std::string_view::npos) {
+        f.buffered_writes_only = true;
+        return true;
+    }
     if (eq == std::string_view::npos) return false;
     if (key == "serial") {
         sim.serial = std::string(trim(value));
@@ -173,13 +177,15 @@ DeviceInfo simulated_record(const SimulatedDrive& sim, uint64_t backing_size,
 
 FaultInjectingDisk::FaultInjectingDisk(std::unique_ptr<AsyncDisk> inner,
                                        std::shared_ptr<SimulatedState> state,
-                                       SimulatedFaults faults, uint64_t size, Clock& clock)
+                                       SimulatedFaults faults, uint64_t size, Clock& clock,
+                                       OpenMode mode)
     : inner_(std::move(inner)),
       state_(std::move(state)),
       faults_(std::move(faults)),
       size_(size),
       clock_(&clock),
-      slots_(inner_->slots()) {}
+      slots_(inner_->slots()),
+      mode_(mode) {}
 
 bool FaultInjectingDisk::take_media_change() {
     uint32_t left = state_->media_changed_left.load();
@@ -219,6 +225,9 @@ Result<void, OsError> FaultInjectingDisk::issue(size_t slot, IoDirection directi
     }
     for (const auto& [code, at] : faults_.errors)
         if (touches(at)) return settle({SlotOutcome::Failed, 0, os_error(code)});
+    if (direction == IoDirection::Write && faults_.buffered_writes_only && mode_.no_buffering)
+        return settle(
+            {SlotOutcome::Failed, 0, message_error("unbuffered write refused by the drive")});
     if (direction == IoDirection::Write && faults_.write_protected)
         return settle({SlotOutcome::Failed, 0,
                        platform::simulated_error(platform::SimulatedError::WriteProtected)});
@@ -304,7 +313,15 @@ Result<void, OsError> FaultInjectingDisk::flush() {
 Result<void, OsError> FaultInjectingDisk::reopen(const OpenMode& mode) {
     if (state_->removed)
         return unexpected(platform::simulated_error(platform::SimulatedError::Gone));
-    return inner_->reopen(mode);
+    auto reopened = inner_->reopen(mode);
+    if (reopened) mode_ = mode;
+    return reopened;
+}
+
+Result<void, OsError> FaultInjectingDisk::drop_cached_pages() {
+    if (state_->removed)
+        return unexpected(platform::simulated_error(platform::SimulatedError::Removed));
+    return inner_->drop_cached_pages();
 }
 
 Result<void, OsError> FaultInjectingDisk::query_writable(uint32_t ms) {

@@ -18,6 +18,7 @@
 //   drop-writes-at=OFFSET   bytes written from OFFSET on are silently not stored
 //   mbps=N                  transfers run at most N MB/s
 //   hang-at=OFFSET          a request touching OFFSET never completes
+//   buffered-writes-only    writes fail while the drive is open unbuffered
 // The n-th entry (from 1) is disk number 4000000000 + n - 1.
 #pragma once
 
@@ -51,6 +52,7 @@ struct SimulatedFaults {
     std::optional<uint64_t> drop_writes_at;
     double mbps = 0;  // 0: no limit
     std::optional<uint64_t> hang_at;
+    bool buffered_writes_only = false;
 };
 
 struct SimulatedDrive {
@@ -99,7 +101,8 @@ DeviceInfo simulated_record(const SimulatedDrive& sim, uint64_t backing_size,
 class FaultInjectingDisk final : public AsyncDisk {
   public:
     FaultInjectingDisk(std::unique_ptr<AsyncDisk> inner, std::shared_ptr<SimulatedState> state,
-                       SimulatedFaults faults, uint64_t size, Clock& clock = real_clock());
+                       SimulatedFaults faults, uint64_t size, Clock& clock = real_clock(),
+                       OpenMode mode = OpenMode{});
 
     size_t slots() const override { return inner_->slots(); }
     Result<void, OsError> issue(size_t slot, IoDirection direction, uint64_t offset,
@@ -110,6 +113,7 @@ class FaultInjectingDisk final : public AsyncDisk {
     Result<void, OsError> flush() override;
     Result<void, OsError> reopen(const OpenMode& mode) override;
     Result<void, OsError> query_writable(uint32_t ms) override;
+    Result<void, OsError> drop_cached_pages() override;
 
   private:
     enum class SlotState { Idle, Inner, Settled, Hanging, Cancelled };
@@ -129,6 +133,7 @@ class FaultInjectingDisk final : public AsyncDisk {
     Clock* clock_;
     std::vector<Slot> slots_;
     Clock::TimePoint busy_until_{};
+    OpenMode mode_;  // how the backing is open now
 };
 
 }  // namespace sw

@@ -59,6 +59,14 @@ class SimulatedDisks final : public DiskSystemWrapper,
         simulated::add_to_volumes(*volumes);
         return volumes;
     }
+    SystemFacts gather_facts(const std::optional<std::string>& image_path,
+                             const FactsHooks& hooks) override {
+        SystemFacts facts = base().gather_facts(image_path, hooks);
+        // A view of a held disk is held as well; a drive this run cannot
+        // open would only fail once chosen.
+        simulated::add_held(facts.held);
+        return facts;
+    }
     std::optional<UsbSpeed> usb_speed_of(const DeviceInfo& drive) override {
         if (!is_simulated_number(drive.number)) return base().usb_speed_of(drive);
         return simulated::speed_of(drive.number);

@@ -1,5 +1,6 @@
 // The Linux drive adapters: disks and volumes from sysfs and the mount
 // table, USB speed from the USB device, system facts from /proc.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,6 +11,7 @@
 #include "disk/linux_drive_facts.h"
 #include "disk/platform_disks.h"
 #include "platform/linux/disk/sysfs.h"
+#include "platform/linux/fd.h"
 
 namespace sw::platform {
 
@@ -21,12 +23,18 @@ namespace {
 class SystemPathQuery : public LinuxPathQuery {
   public:
     Result<PathStat, OsError> stat(const std::string& path) override { return stat_path(path); }
+    Result<std::vector<std::string>, std::string> btrfs_devices(const MountEntry& m) override {
+        return btrfs_devices_of(m);
+    }
 };
 
 class SystemFactsSource final : public LinuxFactsSource {
   public:
     explicit SystemFactsSource(const FactsHooks& hooks) : hooks_(hooks) {}
     Result<PathStat, OsError> stat(const std::string& path) override { return stat_path(path); }
+    Result<std::vector<std::string>, std::string> btrfs_devices(const MountEntry& m) override {
+        return btrfs_devices_of(m);
+    }
     std::vector<uint32_t> extra_disks_of(const std::string& path) override {
         return hooks_.extra_disks_of ? hooks_.extra_disks_of(path) : std::vector<uint32_t>{};
     }
@@ -42,6 +50,33 @@ class SystemFactsSource final : public LinuxFactsSource {
     bool uefi_firmware() override {
         std::error_code ec;
         return fs::exists("/sys/firmware/efi", ec);
+    }
+    Result<std::vector<KernelClaim>, OsError> claims() override {
+        auto nodes = block_nodes();
+        if (!nodes) return unexpected(nodes.error());
+        auto listed = listed_disks();
+        if (!listed) return unexpected(listed.error());
+        std::map<std::string, uint32_t> numbers;
+        for (const auto& d : *listed)
+            numbers[d.name] = d.info.number;
+        std::map<std::string, bool> has_partitions;
+        for (const auto& n : *nodes)
+            if (n.parent) has_partitions[*n.parent] = true;
+        std::vector<KernelClaim> out;
+        for (const auto& n : *nodes) {
+            auto disk = numbers.find(n.parent.value_or(n.name));
+            if (disk == numbers.end()) continue;
+            KernelClaim c{n.name, n.dev, disk->second, n.holders, std::nullopt};
+            // A whole disk with partitions is claimed whenever one of them
+            // is: each partition answers for itself instead.
+            if (n.parent || !has_partitions[n.name]) {
+                UniqueFd fd(
+                    ::open(("/dev/" + n.name).c_str(), O_RDONLY | O_CLOEXEC | O_EXCL | O_NONBLOCK));
+                if (!fd) c.exclusive_open = last_os_error();
+            }
+            out.push_back(std::move(c));
+        }
+        return out;
     }
 
   private:

@@ -15,11 +15,41 @@
 #include "platform/linux/disk/sysfs.h"
 #include "platform/linux/fd.h"
 
+namespace sw {
+
+Result<std::vector<std::string>, OsError> disks_below(const std::string& block_dir,
+                                                      const std::string& usb_dir) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path usb = fs::canonical(usb_dir, ec);
+    if (ec) return unexpected(os_error(ec.value()));
+    fs::directory_iterator it(block_dir, ec);
+    if (ec) return unexpected(os_error(ec.value()));
+    std::vector<std::string> out;
+    for (const auto& entry : it) {
+        std::error_code entry_ec;
+        fs::path device = fs::canonical(entry.path(), entry_ec);
+        if (entry_ec) continue;  // gone in between
+        auto [u, d] = std::mismatch(usb.begin(), usb.end(), device.begin(), device.end());
+        if (u == usb.end() && d != device.end())
+            out.push_back("/dev/" + entry.path().filename().string());
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+}  // namespace sw
+
 namespace sw::platform {
 
 namespace fs = std::filesystem;
 
 namespace {
+
+// The disk's instance identifier is its device path below /sys.
+std::string sysfs_dir_of(const DeviceInfo& disk) {
+    return (fs::path("/sys") / fs::path(disk.instance_id).relative_path()).string();
+}
 
 class ExclusiveDisk final : public HeldDisk {
   public:
@@ -65,6 +95,12 @@ class SysfsEjectOps final : public LinuxEjectOps {
         return {};
     }
 
+    Result<std::vector<std::string>, OsError> disks_of_usb_device(
+        const std::string& usb_dir) override {
+        return disks_below("/sys/block", usb_dir);
+    }
+    std::string disk_sysfs_dir(const DeviceInfo& disk) override { return sysfs_dir_of(disk); }
+
   private:
     std::shared_ptr<DiskSystem> disks_;
 };
@@ -77,7 +113,7 @@ class LinuxEject final : public EjectSystem {
         return identify_drive(disks_, expected);
     }
     std::optional<EjectTarget> parent_of(const DeviceInfo& disk) override {
-        auto usb = usb_device_of(sysfs_dir(disk), [](const std::string& dir) {
+        auto usb = usb_device_of(sysfs_dir_of(disk), [](const std::string& dir) {
             std::error_code ec;
             return fs::exists(dir + "/idVendor", ec);
         });
@@ -85,7 +121,7 @@ class LinuxEject final : public EjectSystem {
         return EjectTarget{0, *usb, true};
     }
     EjectTarget own_node(const DeviceInfo& disk) override {
-        return EjectTarget{0, sysfs_dir(disk), false};
+        return EjectTarget{0, sysfs_dir_of(disk), false};
     }
     Result<void, std::string> request_eject(const DeviceInfo& disk,
                                             const EjectTarget& target) override {
@@ -102,10 +138,6 @@ class LinuxEject final : public EjectSystem {
     std::string_view refresh_name() const override { return "BLKRRPART"; }
 
   private:
-    // The disk's instance identifier is its device path below /sys.
-    static std::string sysfs_dir(const DeviceInfo& disk) {
-        return (fs::path("/sys") / fs::path(disk.instance_id).relative_path()).string();
-    }
     std::shared_ptr<DiskSystem> disks_;
     SysfsEjectOps ops_;
 };

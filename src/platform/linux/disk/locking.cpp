@@ -37,22 +37,55 @@ class FdLock final : public VolumeLock {
     std::string dev_;
 };
 
-// Mount points of the block device "major:minor", the most recent first, so
-// that file systems mounted inside others come off before them.
-std::vector<std::string> mount_points_of(const std::string& dev) {
-    std::vector<std::string> points;
+// Whether a mount's file system comes from the block device "major:minor".
+bool mounted_from(const MountEntry& m, const std::string& dev) {
+    if (dev_text(m.major, m.minor) == dev) return true;
+    if (m.major != 0 || !m.source.starts_with("/dev/")) return false;
+    auto node = stat_path(m.source);
+    return node && node->block_device && dev_text(node->major, node->minor) == dev;
+}
+
+Result<std::vector<MountEntry>, OsError> mount_table() {
     auto text = read_file("/proc/self/mountinfo");
-    if (!text) return points;
-    for (const auto& m : parse_mountinfo(*text)) {
-        bool same = dev_text(m.major, m.minor) == dev;
-        if (!same && m.major == 0 && m.source.starts_with("/dev/")) {
-            auto node = stat_path(m.source);
-            same = node && node->block_device && dev_text(node->major, node->minor) == dev;
-        }
-        if (same) points.push_back(m.mount_point);
+    if (!text) return unexpected(text.error());
+    return parse_mountinfo(*text);
+}
+
+// Unmounts the file systems of the block device "major:minor", innermost
+// first. umount2 takes a path, and a path names whatever is mounted on top:
+// each mount is unmounted only after the table shows, right then, that the
+// one on top at its mount point is that very mount. A file system from
+// elsewhere mounted on or inside the drive's is someone else's use of it:
+// nothing is unmounted then.
+Result<void, OsError> unmount_drive_mounts(const std::string& dev, const std::string& name) {
+    auto mounts = mount_table();
+    if (!mounts) return unexpected(mounts.error());
+    auto plan = plan_unmounts(*mounts, [&](const MountEntry& m) { return mounted_from(m, dev); });
+    if (plan.foreign)
+        return unexpected(message_error(
+            fmt("another file system is mounted over {} at {}", name, *plan.foreign), kInUse));
+    for (const auto& planned : plan.order) {
+        auto now = mount_table();
+        if (!now) return unexpected(now.error());
+        bool present = std::any_of(now->begin(), now->end(),
+                                   [&](const MountEntry& m) { return m.id == planned.id; });
+        if (!present) continue;  // gone already
+        const MountEntry* top = top_mount_at(*now, planned.mount_point);
+        if (top == nullptr || top->id != planned.id)
+            return unexpected(message_error(
+                fmt("another file system is mounted over {} at {}", name, planned.mount_point),
+                kInUse));
+        if (::umount2(planned.mount_point.c_str(), UMOUNT_NOFOLLOW) != 0)
+            return unexpected(last_os_error());
     }
-    std::reverse(points.begin(), points.end());
-    return points;
+    return {};
+}
+
+bool has_mounts(const std::string& dev) {
+    auto mounts = mount_table();
+    if (!mounts) return true;  // cannot tell: as good as mounted
+    return std::any_of(mounts->begin(), mounts->end(),
+                       [&](const MountEntry& m) { return mounted_from(m, dev); });
 }
 
 // Unmounting can wait on a device that no longer answers; the caller waits
@@ -60,12 +93,7 @@ std::vector<std::string> mount_points_of(const std::string& dev) {
 Result<void, OsError> unmount_all(const std::string& dev, const std::string& name, uint32_t ms) {
     return run_with_time_limit(
         std::chrono::milliseconds(ms),
-        [dev]() -> Result<void, OsError> {
-            for (const auto& point : mount_points_of(dev)) {
-                if (::umount2(point.c_str(), 0) != 0) return unexpected(last_os_error());
-            }
-            return {};
-        },
+        [dev, name]() -> Result<void, OsError> { return unmount_drive_mounts(dev, name); },
         [&] {
             return message_error(fmt("unmounting {} timed out after {} ms", name, ms), kTimedOut);
         });
@@ -88,7 +116,7 @@ class LinuxVolumeLocker final : public VolumeLocker {
     Result<void, OsError> dismount(VolumeLock& volume, uint32_t) override {
         // Unmounted already; a mount that came back in between is still in use.
         auto& v = static_cast<FdLock&>(volume);
-        if (!mount_points_of(v.dev()).empty()) return unexpected(os_error(EBUSY));
+        if (has_mounts(v.dev())) return unexpected(os_error(EBUSY));
         return {};
     }
 

@@ -27,6 +27,11 @@ Result<Backing, OsError> probe_backing(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return unexpected(last_os_error());
     Backing b;
+    {
+        UniqueFd rw(::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK));
+        if (!rw && (errno == EACCES || errno == EPERM || errno == EROFS))
+            b.open_refused = last_os_error();
+    }
     if (S_ISREG(st.st_mode)) {
         b.size = static_cast<uint64_t>(st.st_size);
         b.identity =

@@ -161,6 +161,9 @@ Result<std::vector<BlockNode>, OsError> block_nodes() {
         }
         for (const auto& slave : fs::directory_iterator(entry.path() / "slaves", ec))
             n.slaves.push_back(slave.path().filename().string());
+        for (const auto& holder : fs::directory_iterator(entry.path() / "holders", ec))
+            n.holders.push_back(holder.path().filename().string());
+        std::sort(n.holders.begin(), n.holders.end());
         n.ram = is_ram_device(n.name);
         out.push_back(std::move(n));
     }
@@ -185,7 +188,32 @@ Result<PathStat, OsError> stat_path(const std::string& path) {
     dev_t dev = out.block_device ? st.st_rdev : st.st_dev;
     out.major = major(dev);
     out.minor = minor(dev);
+    out.regular = S_ISREG(st.st_mode);
+    out.size = out.regular ? static_cast<uint64_t>(st.st_size) : 0;
     return out;
+}
+
+Result<std::vector<std::string>, std::string> btrfs_devices_of(const MountEntry& mount) {
+    auto source = stat_path(mount.source);
+    if (!source || !source->block_device)
+        return unexpected(
+            fmt("btrfs at {}: its source {} is no block device", mount.mount_point, mount.source));
+    const std::string wanted = dev_text(source->major, source->minor);
+    std::error_code ec;
+    for (const auto& fsid : fs::directory_iterator("/sys/fs/btrfs", ec)) {
+        std::vector<std::string> devices;
+        bool ours = false;
+        std::error_code dev_ec;
+        for (const auto& device : fs::directory_iterator(fsid.path() / "devices", dev_ec)) {
+            auto dev = attribute(device.path() / "dev");
+            if (!dev) continue;
+            devices.emplace_back(trim(*dev));
+            ours = ours || devices.back() == wanted;
+        }
+        if (ours) return devices;
+    }
+    return unexpected(
+        fmt("btrfs at {}: no device list for {} in /sys/fs/btrfs", mount.mount_point, wanted));
 }
 
 }  // namespace sw::platform::linux_disk

@@ -43,4 +43,8 @@ std::optional<uint32_t> disk_number_of_dev(uint32_t major, uint32_t minor);
 // stat() as the locating rules want it.
 Result<PathStat, OsError> stat_path(const std::string& path);
 
+// The devices of the btrfs file system mounted from `mount` (its source is
+// one of them), from /sys/fs/btrfs/<fsid>/devices.
+Result<std::vector<std::string>, std::string> btrfs_devices_of(const MountEntry& mount);
+
 }  // namespace sw::platform::linux_disk

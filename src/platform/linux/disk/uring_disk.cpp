@@ -120,6 +120,19 @@ class UringDisk final : public AsyncDisk {
         return {};
     }
 
+    Result<void, OsError> drop_cached_pages() override {
+        if (::fsync(fd_.get()) != 0) return unexpected(last_os_error());
+        struct stat st {};
+        if (::fstat(fd_.get(), &st) != 0) return unexpected(last_os_error());
+        // A block device's buffer cache is flushed and emptied by BLKFLSBUF;
+        // a file (or a device where that is refused) gives up its clean
+        // pages through the advice.
+        if (S_ISBLK(st.st_mode) && ::ioctl(fd_.get(), BLKFLSBUF, 0) == 0) return {};
+        if (int e = ::posix_fadvise(fd_.get(), 0, 0, POSIX_FADV_DONTNEED); e != 0)
+            return unexpected(os_error(e));
+        return {};
+    }
+
     Result<void, OsError> query_writable(uint32_t ms) override {
         struct stat st {};
         if (::fstat(fd_.get(), &st) != 0) return unexpected(last_os_error());
