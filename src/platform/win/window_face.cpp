@@ -58,15 +58,16 @@ bool apply_backdrop(HWND window) {
                                               L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion",
                                               L"CurrentBuild"))
         build = parse_build_number(*text);
+    const bool contrast = high_contrast_on();
     std::optional<uint32_t> transparency;
-    if (build && *build >= kFirstBackdropBuild && !high_contrast_on()) {
+    if (build && *build >= kFirstBackdropBuild && !contrast) {
         if (auto v = win::read_registry_dword(
                 HKEY_CURRENT_USER,
                 L"Software\\Microsoft\\Windows\\CurrentVersion\\Themes\\Personalize",
                 L"EnableTransparency"))
             transparency = *v;
     }
-    BackdropChoice choice = choose_backdrop(build, high_contrast_on(), transparency);
+    BackdropChoice choice = choose_backdrop(build, contrast, transparency);
     if (!choice.request) {
         log_info(fmt("acrylic backdrop off (build {})", choice.build));
         return false;
