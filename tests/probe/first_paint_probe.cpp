@@ -1,10 +1,17 @@
 // The floor under the window's first frame: a bare Win32 window that paints
 // once with GDI and prints how long after its process was created that was.
 // scripts/bench-first-frame.sh runs it beside the program.
+//
+// With --hold-desktop it instead keeps wine's desktop alive until it is
+// killed: started first, with its output going nowhere, it makes the desktop
+// process (and wine's services) that later test processes would otherwise
+// start, and that would hold those tests' output pipes open for as long as
+// they live.
 #include <windows.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <string_view>
 
 namespace {
 
@@ -36,8 +43,19 @@ LRESULT CALLBACK procedure(HWND window, UINT message, WPARAM wparam, LPARAM lpar
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
     HINSTANCE module = GetModuleHandleW(nullptr);
+    if (argc > 1 && std::string_view(argv[1]) == "--hold-desktop") {
+        // A message-only window needs the desktop; waiting for messages
+        // keeps it.
+        HWND holder = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                      module, nullptr);
+        if (!holder) return 1;
+        MSG message;
+        while (GetMessageW(&message, nullptr, 0, 0) > 0)
+            DispatchMessageW(&message);
+        return 0;
+    }
     WNDCLASSEXW cls{};
     cls.cbSize = sizeof(cls);
     cls.lpfnWndProc = procedure;
