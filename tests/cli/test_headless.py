@@ -70,18 +70,6 @@ class WindowFace(harness.TempDirTestCase):
         for mode in ("--list-drives", "--verify-image", "--health", "--write", "--benchmark"):
             self.assertIn(mode, usage)
 
-    @unittest.skipUnless(UNDER_WINE, "only the Windows build has a window face")
-    def test_window_face_logs_its_start_lines(self):
-        result = run(EXE, ["--HEALTH"], localappdata=self.tmp)
-        self.assertEqual(result.returncode, 0)
-        run_logs = glob.glob(os.path.join(self.log_dir(), "stickwright-*.log"))
-        self.assertEqual(len(run_logs), 1)
-        with open(run_logs[0], encoding="utf-8") as f:
-            log_lines = f.read().splitlines()
-        self.assertRegex(log_lines[0], LOG_LINE +
-                         r"Ortivex Stickwright 1\.3\.1 \(build 5553\.39efadd7\) on \S.*\(build \d+")
-        self.assertRegex(log_lines[1], LOG_LINE + r"elevated=(true|false)$")
-
 
 if __name__ == "__main__":
     unittest.main()

@@ -42,7 +42,7 @@ class DrivenWindow(harness.TempDirTestCase):
     def tearDownClass(cls):
         cls.display.close()
 
-    def open(self, name, settings="", extra_env=None):
+    def open(self, name, settings="", extra_env=None, args=()):
         self.stick = os.path.join(self.tmp, "stick.img")
         with open(self.stick, "wb") as f:
             f.write(b"\xAA" * MiB)
@@ -50,7 +50,7 @@ class DrivenWindow(harness.TempDirTestCase):
         env = {"ORTIVEX_SIMULATED_USB": f"{host_path(self.stick)},serial=GUI{settings}",
                **self.facts, **(extra_env or {})}
         shots = os.path.join(BINARY_DIR, "window-shots", name)
-        window = Window(self.display, EXE, env, self.tmp, shots=shots)
+        window = Window(self.display, EXE, env, self.tmp, shots=shots, args=args)
         self.addCleanup(window.close)
         return window.started()
 
@@ -65,6 +65,15 @@ class DrivenWindow(harness.TempDirTestCase):
         w.xdotool("key", "--window", dialog, "Return")
         w.wait_for_log(r"--ImageAccepted--> ImageReady")
         w.wait_for_log(r"--DeviceSelected--> DeviceReady")
+
+    def test_words_that_are_not_mode_flags_open_the_window_after_its_start_lines(self):
+        w = self.open("not-mode-flags", args=["--HEALTH", "--write=1", "--bench-mib", "5"])
+        lines = w.log_text().splitlines()
+        self.assertRegex(lines[0], harness.LOG_LINE + r"Ortivex Stickwright 1\.3\.1 "
+                         r"\(build 5553\.39efadd7\) on \S.*\(build \d+")
+        self.assertRegex(lines[1], harness.LOG_LINE + r"elevated=(true|false)$")
+        w.key("alt+F4")
+        self.assertEqual(w.proc.wait(timeout=30), 0)
 
     def test_a_signed_image_written_verified_ejected_and_done(self):
         w = self.open("write")

@@ -88,7 +88,7 @@ def region(screen, action, param=None):
 class Window:
     """One run of the executable without a mode flag."""
 
-    def __init__(self, display, exe, env, localappdata, shots=None):
+    def __init__(self, display, exe, env, localappdata, shots=None, args=()):
         self.display = display
         self.localappdata = localappdata
         self.shots = shots
@@ -100,7 +100,7 @@ class Window:
         self.env = full_env
         if harness.UNDER_WINE:
             harness._set_wine_localappdata(harness.host_path(localappdata))
-        self.proc = subprocess.Popen(["wine", exe], env=full_env, stdout=subprocess.DEVNULL,
+        self.proc = subprocess.Popen(["wine", exe, *args], env=full_env, stdout=subprocess.DEVNULL,
                                      stderr=subprocess.DEVNULL)
         self.id = None
         self.log_offset = 0
