@@ -44,13 +44,6 @@ int scaled(double base, double scale) {
     return static_cast<int>(v);
 }
 
-bool high_contrast_on() {
-    HIGHCONTRASTW contrast{};
-    contrast.cbSize = sizeof(contrast);
-    return SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof(contrast), &contrast, 0) &&
-           (contrast.dwFlags & HCF_HIGHCONTRASTON) != 0;
-}
-
 // Decides and, where it applies, asks for the system backdrop; true when on.
 bool apply_backdrop(HWND window) {
     std::optional<uint32_t> build;
@@ -58,7 +51,7 @@ bool apply_backdrop(HWND window) {
                                               L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion",
                                               L"CurrentBuild"))
         build = parse_build_number(*text);
-    const bool contrast = high_contrast_on();
+    const bool contrast = win::query_high_contrast().value_or(false);
     std::optional<uint32_t> transparency;
     if (build && *build >= kFirstBackdropBuild && !contrast) {
         if (auto v = win::read_registry_dword(

@@ -29,6 +29,14 @@ bool may_shell_open(std::string_view target) {
     return path.is_absolute() && std::filesystem::is_directory(path, ec);
 }
 
+std::optional<bool> query_high_contrast() {
+    HIGHCONTRASTW contrast{};
+    contrast.cbSize = sizeof(contrast);
+    if (!SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof(contrast), &contrast, 0))
+        return std::nullopt;
+    return (contrast.dwFlags & HCF_HIGHCONTRASTON) != 0;
+}
+
 Win32Host::Win32Host(HWND window, ComPtr<ITaskbarList3> taskbar)
     : window_(window), taskbar_(std::move(taskbar)) {}
 
@@ -147,10 +155,7 @@ std::optional<std::string> Win32Host::run_picker() {
 
 ThemeQueries Win32Host::theme_queries() {
     ThemeQueries q;
-    HIGHCONTRASTW contrast{};
-    contrast.cbSize = sizeof(contrast);
-    if (SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof(contrast), &contrast, 0))
-        q.high_contrast = (contrast.dwFlags & HCF_HIGHCONTRASTON) != 0;
+    q.high_contrast = query_high_contrast();
     q.colors.window = GetSysColor(COLOR_WINDOW);
     q.colors.window_text = GetSysColor(COLOR_WINDOWTEXT);
     q.colors.highlight = GetSysColor(COLOR_HIGHLIGHT);

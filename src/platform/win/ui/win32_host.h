@@ -22,6 +22,9 @@ inline constexpr UINT kPickerMessage = WM_APP + 2;
 // anything else could start a program.
 bool may_shell_open(std::string_view target);
 
+// Whether the system's high-contrast mode is on; none when it cannot be asked.
+std::optional<bool> query_high_contrast();
+
 class Win32Host final : public WindowHost {
   public:
     Win32Host(HWND window, Microsoft::WRL::ComPtr<ITaskbarList3> taskbar);
