@@ -238,7 +238,6 @@ class Window:
             except subprocess.TimeoutExpired:
                 self.proc.kill()
                 self.proc.wait()
-        subprocess.run(["wineserver", "-w"], env=self.env, check=False, timeout=60)
 
 
 def mean_brightness(png, box=None):
