@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "app/version.h"
@@ -71,7 +72,13 @@ class WinHttpResponse final : public HttpResponse {
     std::optional<uint64_t> content_length() const override { return length_; }
 
     Result<size_t, HttpError> read(std::span<uint8_t> buffer) override {
-        DWORD want = static_cast<DWORD>(std::min<size_t>(buffer.size(), 1u << 30));
+        // Waiting for whatever has arrived, and reading only that, keeps a
+        // stop responsive on a slow connection: a read asked for the whole
+        // buffer may wait until it is full (wine's does).
+        DWORD available = 0;
+        if (!WinHttpQueryDataAvailable(request_.get(), &available)) return unexpected(winhttp_error());
+        if (available == 0) return size_t{0};
+        DWORD want = static_cast<DWORD>(std::min<size_t>({buffer.size(), available, 1u << 30}));
         DWORD got = 0;
         if (!WinHttpReadData(request_.get(), buffer.data(), want, &got))
             return unexpected(winhttp_error());
@@ -125,6 +132,12 @@ class WinHttpTransport final : public HttpTransport {
                                           WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                           WINHTTP_FLAG_SECURE));
         if (!request) return unexpected(winhttp_error());
+        // A redirect is an answer like any other: followed, it would take
+        // the download to a host that was never checked.
+        DWORD no_redirects = WINHTTP_DISABLE_REDIRECTS;
+        if (!WinHttpSetOption(request.get(), WINHTTP_OPTION_DISABLE_FEATURE, &no_redirects,
+                              sizeof no_redirects))
+            return unexpected(winhttp_error());
 
         std::wstring headers = win::widen(extra_headers);
         if (!WinHttpSendRequest(
