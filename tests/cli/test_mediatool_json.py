@@ -73,7 +73,7 @@ class MediatoolJson(unittest.TestCase):
         # or the offsets (and the verdict) would change on Windows.
         self.check("crlf.json", b"[1,\r\n2 x]", "error: expected ',' or ']' at 7\n", 1)
         self.check("ctrlz.json", b"{} \x1a", "error: trailing characters at 3\n", 1)
-        self.check("nul.json", b'{"a":"\x00"}', "error: control character in string at 7\n", 1)
+        self.check("nul-byte.json", b'{"a":"\x00"}', "error: control character in string at 7\n", 1)
 
     def test_unreadable_file_or_bad_arguments_exit_2(self):
         missing = tool_path(os.path.join(self.dir, "missing.json"))
