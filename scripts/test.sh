@@ -37,6 +37,7 @@ export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 XVFB_PID=
 cleanup() {
     wineserver -k >/dev/null 2>&1 || true
+    timeout 30 wineserver -w >/dev/null 2>&1 || true  # its processes gone before their files
     rm -rf "$WINEPREFIX"
     [ -z "$XVFB_PID" ] || kill "$XVFB_PID" 2>/dev/null || true
 }

@@ -76,7 +76,8 @@ class WinHttpResponse final : public HttpResponse {
         // stop responsive on a slow connection: a read asked for the whole
         // buffer may wait until it is full (wine's does).
         DWORD available = 0;
-        if (!WinHttpQueryDataAvailable(request_.get(), &available)) return unexpected(winhttp_error());
+        if (!WinHttpQueryDataAvailable(request_.get(), &available))
+            return unexpected(winhttp_error());
         if (available == 0) return size_t{0};
         DWORD want = static_cast<DWORD>(std::min<size_t>({buffer.size(), available, 1u << 30}));
         DWORD got = 0;
