@@ -49,7 +49,7 @@ refuses "with development download hosts" -DORTIVEX_MEDIA_PUBLIC_KEY="$vendor_ke
     -DORTIVEX_PRIMARY_HOST=localhost -DORTIVEX_REGIONAL_HOST=regional.localhost
 
 cmake --preset windows-release -DORTIVEX_MEDIA_PUBLIC_KEY="$vendor_key" "${vendor_hosts[@]}" >/dev/null
-cmake --build --preset windows-release >/dev/null
+cmake --build --preset windows-release --target stickwright_app >/dev/null
 release=build/windows-release/Ortivex-Stickwright.exe
 dev=build/windows/Ortivex-Stickwright.exe
 if [[ ! -f $dev ]]; then
