@@ -79,7 +79,7 @@ class WinHttpResponse final : public HttpResponse {
         if (!WinHttpQueryDataAvailable(request_.get(), &available))
             return unexpected(winhttp_error());
         if (available == 0) return size_t{0};
-        DWORD want = static_cast<DWORD>(std::min<size_t>({buffer.size(), available, 1u << 30}));
+        DWORD want = static_cast<DWORD>(std::min<size_t>(buffer.size(), available));
         DWORD got = 0;
         if (!WinHttpReadData(request_.get(), buffer.data(), want, &got))
             return unexpected(winhttp_error());
