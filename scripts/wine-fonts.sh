@@ -18,6 +18,8 @@ KEY='HKLM\Software\Microsoft\Windows NT\CurrentVersion\Fonts'
 wine reg add "$KEY" /v "Tahoma (TrueType)" /t REG_SZ /d tahoma.ttf /f >/dev/null 2>&1
 wine reg add "$KEY" /v "Tahoma Bold (TrueType)" /t REG_SZ /d tahomabd.ttf /f >/dev/null 2>&1
 wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$DPI" /f >/dev/null 2>&1
-# No waiting for the wineserver to end: the next wine process reads the
-# registry from the running server, and in the test run that server (kept
-# alive with the desktop) never ends.
+# Without a display, this wineserver and its desktop must be gone before a
+# later run brings one: wine's desktop stays on the display it first saw.
+# With one (the test run's, whose server is kept alive and never ends) the
+# next wine process reads the registry from the running server.
+[ -n "${DISPLAY:-}" ] || wineserver -w
