@@ -325,10 +325,11 @@ DiskFact linux_disks_of_path(const std::vector<VolumeInfo>& volumes,
         if (v == nullptr) return unexpected(fmt("volume {} of {} not found", dev, path));
         if (v->unresolved)
             return unexpected(fmt("volume {} of {}: {}", v->name, path, *v->unresolved));
-        disks.insert(disks.end(), v->disks.begin(), v->disks.end());
+        for (uint32_t d : v->disks)  // devices of one file system share disks
+            add_unique(disks, d);
     }
     for (uint32_t extra : query.extra_disks_of(path))
-        disks.push_back(extra);
+        add_unique(disks, extra);
     return disks;
 }
 

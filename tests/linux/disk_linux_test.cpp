@@ -350,6 +350,47 @@ TEST(LoopDevice, AnExternalJournalOfAMountedFileSystemIsNotWritable) {
 #endif
 }
 
+TEST(LoopDevice, AFileOnBtrfsLiesOnEveryDeviceOfItsFileSystem) {
+    // btrfs gives its files device numbers that the mount table never lists,
+    // the top subvolume's as well as a nested one's; the file system spans
+    // two devices here, mirrored.
+    test::TempDir dir;
+    make_file(dir / "a.img", 128 * MiB);
+    make_file(dir / "b.img", 128 * MiB);
+    Loop a(dir / "a.img");
+    Loop b(dir / "b.img");
+    if (!a.ok() || !b.ok()) GTEST_SKIP() << "no loop devices here";
+    if (shell("mkfs.btrfs -q -f -d raid1 -m raid1 " + a.node() + " " + b.node() +
+              " >/dev/null && echo ok") != "ok")
+        GTEST_SKIP() << "cannot make a btrfs file system (btrfs-progs missing?)";
+    auto mnt = dir / "mnt";
+    fs::create_directories(mnt);
+    if (::mount(a.node().c_str(), mnt.c_str(), "btrfs", 0, nullptr) != 0)
+        GTEST_SKIP() << "this kernel cannot mount btrfs: " << os_error(errno).text;
+    bool nested =
+        shell("btrfs -q subvolume create " + (mnt / "sub").string() + " && echo ok") == "ok";
+    std::ofstream(mnt / "top.iso") << "iso";
+    if (nested) std::ofstream(mnt / "sub/image.iso") << "iso";
+
+    auto top = gather_system_facts(test::dev_disks(), (mnt / "top.iso").string());
+    std::optional<SystemFacts> inner;
+    if (nested) inner = gather_system_facts(test::dev_disks(), (mnt / "sub/image.iso").string());
+    ::umount(mnt.c_str());
+
+    // Both mirrors, and the disk their backing files lie on, each once.
+    auto on_both = [&](const DiskFact& fact) {
+        if (!fact) return false;
+        auto disks = *fact;
+        std::sort(disks.begin(), disks.end());
+        return std::adjacent_find(disks.begin(), disks.end()) == disks.end() &&
+               std::binary_search(disks.begin(), disks.end(), *a.number()) &&
+               std::binary_search(disks.begin(), disks.end(), *b.number());
+    };
+    EXPECT_TRUE(on_both(top.image)) << debug_string(top.image);
+    if (!nested) GTEST_SKIP() << "no nested subvolume could be made";
+    EXPECT_TRUE(on_both(inner->image)) << debug_string(inner->image);
+}
+
 TEST(LoopDevice, AForeignMountOverTheDrivesMountPointMeansInUseAndStays) {
     test::TempDir dir;
     auto file = dir / "disk.img";
