@@ -20,6 +20,14 @@ DISK_LINE = re.compile(
     r"product='([^']*)' serial='([^']*)' letters=\[((?:'[A-Z]'(?:, )?)*)\] id='([^']*)' -> "
     r"(WRITABLE|BLOCKED \[(.*)\])$")
 SIM = 4000000000
+UNDETERMINED = re.compile(r'Undetermined\("(?:[^"\\]|\\.)*"\)')
+
+
+def refusal_kinds(verdict):
+    """The refusals of a verdict other than Undetermined, whose reason may
+    depend on who asks."""
+    inner = UNDETERMINED.sub("", verdict.removeprefix("BLOCKED [").removesuffix("]"))
+    return [k for k in inner.split(", ") if k and k != "WRITABLE"]
 
 
 def root_disk_number():
@@ -156,7 +164,15 @@ class ListDrives(SimulatedSticks):
             if number >= SIM:
                 continue
             self.assertIn(number, as_user)
-            self.assertEqual(as_user[number].group(14), line.group(14))
+            root, user = line.group(14), as_user[number].group(14)
+            # The same refusals. Where root could look further (an exclusive
+            # open of a disk with nothing mounted, an idle loop device say),
+            # the user may only add that it could not find out.
+            self.assertEqual(refusal_kinds(user), refusal_kinds(root), (root, user))
+            if root != "WRITABLE":
+                self.assertNotEqual(user, "WRITABLE", root)
+            if "Undetermined(" in root:
+                self.assertIn("Undetermined(", user)
         # A stick whose backing this user cannot open for writing is no
         # writable drive to them.
         self.assertEqual(as_root[SIM].group(14), "WRITABLE")
