@@ -200,6 +200,21 @@ class DrivenWindow(harness.TempDirTestCase):
         self.assertEqual(w.proc.wait(timeout=30), 0)
         self.assertRegex(w.log_text(), r"state Idle --\w+--> ImageSelected")
 
+    def test_at_150_percent_on_a_screen_too_short_for_it_the_whole_window_is_shown(self):
+        # 1080 pixels of client area at 144 DPI do not fit the 1024 lines of
+        # the display: the window is laid out smaller, all of it on screen.
+        window_driver.prepare_prefix(144)
+        self.addCleanup(window_driver.prepare_prefix, 96)
+        w = self.open("fitted-at-144-dpi")
+        x, y, width, height = w.geometry(w.id)
+        screen_width, screen_height = map(int, w.xdotool("getdisplaygeometry").split())
+        self.assertGreaterEqual(y, 0)
+        self.assertLessEqual(y + height, screen_height)
+        self.assertLess(width, 840, "laid out below 144 DPI")
+        self.assertGreater(width, 560, "but above 96")
+        self.assertAlmostEqual(width / height, 560 / 720, delta=0.005)
+        w.screenshot("setup")
+
     def test_a_process_without_administrator_rights_opens_on_the_failed_screen(self):
         # Wine runs every program elevated; the development build can be told
         # that the token says otherwise.

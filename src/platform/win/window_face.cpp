@@ -12,9 +12,6 @@
 #include <winioctl.h>
 #include <wrl/client.h>
 
-#include <cmath>
-#include <limits>
-
 #include "app/version.h"
 #include "core/text.h"
 #include "entry.h"
@@ -24,6 +21,7 @@
 #include "platform/win/registry.h"
 #include "platform/win/ui/main_window.h"
 #include "ui/backdrop.h"
+#include "ui/placement.h"
 #include "ui/preferences.h"
 
 namespace sw {
@@ -34,14 +32,6 @@ using Microsoft::WRL::ComPtr;
 
 void log_info(std::string_view line) {
     Logger::write(LogLevel::Info, line);
-}
-
-// A scaled length: not a number counts as 0, beyond 32 bits as the largest.
-int scaled(double base, double scale) {
-    double v = std::round(base * scale);
-    if (std::isnan(v) || v < 0) return 0;
-    if (v > double(std::numeric_limits<int32_t>::max())) return std::numeric_limits<int32_t>::max();
-    return static_cast<int>(v);
 }
 
 // Decides and, where it applies, asks for the system backdrop; true when on.
@@ -120,22 +110,24 @@ int open_window(std::shared_ptr<Machine> machine) {
     cls.lpszClassName = win::kWindowClass;
     RegisterClassExW(&cls);
 
+    // Sized at the system DPI, made smaller where the primary screen's work
+    // area cannot hold it, and centred with its caption in reach.
     const UINT system_dpi = GetDpiForSystem();
-    const double scale = double(system_dpi) / 96.0;
-    RECT frame{0, 0, scaled(560, scale), scaled(720, scale)};
-    RECT outer = frame;
-    if (!AdjustWindowRectExForDpi(&outer, win::kWindowStyle, FALSE, 0, system_dpi)) outer = frame;
-    const int width = outer.right - outer.left, height = outer.bottom - outer.top;
-    const int x = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
-    const int y = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
+    const HMONITOR primary = MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY);
+    const SIZE size = win::window_size(win::layout_dpi(primary, system_dpi), system_dpi);
+    const int width = size.cx, height = size.cy;
+    const WindowOrigin origin =
+        window_origin(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN),
+                      win::work_area(primary), width, height);
+    const int x = origin.x, y = origin.y;
 
     HWND window = CreateWindowExW(0, win::kWindowClass, win::kWindowTitle, win::kWindowStyle, x, y,
                                   width, height, nullptr, nullptr, module, nullptr);
     if (!window) return 0;
 
     WindowState initial;
-    const UINT dpi = GetDpiForWindow(window);
-    initial.dpi = dpi < 97 ? 96 : dpi;
+    initial.dpi = win::layout_dpi(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST),
+                                  GetDpiForWindow(window));
     RECT client{};
     if (GetClientRect(window, &client)) {
         initial.client_width = static_cast<uint32_t>(client.right);

@@ -2,6 +2,10 @@
 
 #include <windowsx.h>
 
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
 #include "core/clock.h"
 #include "i18n/strings.h"
 #include "machine/machine.h"
@@ -42,7 +46,37 @@ Rgba clear_colour(const WindowState& s) {
     return c;
 }
 
+// A scaled length: not a number counts as 0, beyond 32 bits as the largest.
+int scaled(double base, double scale) {
+    double v = std::round(base * scale);
+    if (std::isnan(v) || v < 0) return 0;
+    if (v > double(std::numeric_limits<int32_t>::max())) return std::numeric_limits<int32_t>::max();
+    return static_cast<int>(v);
+}
+
 }  // namespace
+
+ScreenArea work_area(HMONITOR monitor) {
+    MONITORINFO info{};
+    info.cbSize = sizeof(info);
+    if (monitor == nullptr || !GetMonitorInfoW(monitor, &info)) return {};
+    return {info.rcWork.left, info.rcWork.top, info.rcWork.right, info.rcWork.bottom};
+}
+
+uint32_t layout_dpi(HMONITOR monitor, UINT dpi) {
+    dpi = dpi < 97 ? 96 : dpi;
+    RECT frame{0, 0, 0, 0};
+    if (!AdjustWindowRectExForDpi(&frame, kWindowStyle, FALSE, 0, dpi)) frame = {};
+    return fitting_dpi(dpi, frame.right - frame.left, frame.bottom - frame.top, work_area(monitor));
+}
+
+SIZE window_size(uint32_t layout, UINT dpi) {
+    const double scale = double(layout) / 96.0;
+    RECT client{0, 0, scaled(kClientWidthDips, scale), scaled(kClientHeightDips, scale)};
+    RECT outer = client;
+    if (!AdjustWindowRectExForDpi(&outer, kWindowStyle, FALSE, 0, dpi)) outer = client;
+    return {outer.right - outer.left, outer.bottom - outer.top};
+}
 
 uint64_t ms_since_process_start() {
     FILETIME created, exited, kernel, user, now;
@@ -66,6 +100,7 @@ MainWindow::MainWindow(HWND window, std::shared_ptr<RenderFactories> factories,
     queue_->set_waker([window] { PostMessageW(window, kWakeMessage, 0, 0); });
     renderer_.attach_window(window, controller_.state().backdrop);
     renderer_.set_dpi(controller_.state().dpi);
+    reduced_ = controller_.state().dpi < std::max<UINT>(GetDpiForWindow(window), 96);
 }
 
 MainWindow::~MainWindow() {
@@ -92,6 +127,25 @@ void MainWindow::paint() {
     controller_.update_animation_timer();
 }
 
+void MainWindow::dpi_changed(UINT dpi, const RECT& suggested) {
+    const uint32_t layout = layout_dpi(MonitorFromRect(&suggested, MONITOR_DEFAULTTONEAREST), dpi);
+    controller_.dpi_changed(layout);
+    renderer_.set_dpi(controller_.state().dpi);
+    // The system suggests the window's present size scaled to the new DPI,
+    // right for a window at its monitor's scale; one made smaller to fit,
+    // now or before, is sized for its layout instead.
+    RECT r = suggested;
+    const bool reduced = layout < std::max<UINT>(dpi, 96);
+    if (reduced || reduced_) {
+        SIZE size = window_size(layout, dpi);
+        r.right = r.left + size.cx;
+        r.bottom = r.top + size.cy;
+    }
+    reduced_ = reduced;
+    SetWindowPos(window_, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 LRESULT MainWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {
     WindowController& ui = controller_;
     switch (message) {
@@ -104,15 +158,9 @@ LRESULT MainWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {
             ui.size(LOWORD(lparam), HIWORD(lparam));
             renderer_.resize(LOWORD(lparam), HIWORD(lparam));
             return 0;
-        case WM_DPICHANGED: {
-            ui.dpi_changed(LOWORD(wparam));
-            renderer_.set_dpi(ui.state().dpi);
-            const RECT* suggested = reinterpret_cast<const RECT*>(lparam);
-            SetWindowPos(window_, nullptr, suggested->left, suggested->top,
-                         suggested->right - suggested->left, suggested->bottom - suggested->top,
-                         SWP_NOZORDER | SWP_NOACTIVATE);
+        case WM_DPICHANGED:
+            dpi_changed(LOWORD(wparam), *reinterpret_cast<const RECT*>(lparam));
             return 0;
-        }
         case WM_SETTINGCHANGE:
         case WM_SYSCOLORCHANGE:
         case WM_THEMECHANGED:

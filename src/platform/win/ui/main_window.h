@@ -12,6 +12,7 @@
 #include "platform/win/ui/renderer.h"
 #include "platform/win/ui/win32_host.h"
 #include "ui/controller.h"
+#include "ui/placement.h"
 
 namespace sw {
 class Machine;
@@ -37,14 +38,25 @@ class MainWindow {
 
   private:
     void paint();
+    void dpi_changed(UINT dpi, const RECT& suggested);
 
     HWND window_;
+    bool reduced_ = false;  // laid out below its monitor's DPI, to fit
     std::shared_ptr<MessageQueue> queue_;
     std::unique_ptr<UiWorkers> workers_;
     Win32Host host_;
     Renderer renderer_;
     WindowController controller_;  // last: it goes first, before what it uses
 };
+
+// The work area of `monitor`; empty when it cannot be read.
+ScreenArea work_area(HMONITOR monitor);
+// The DPI the window is laid out at on `monitor` at `dpi` (below 97 counts
+// as 96): `dpi`, or less where the window would not fit the work area.
+uint32_t layout_dpi(HMONITOR monitor, UINT dpi);
+// The outer size of the window laid out at `layout` DPI with its frame at
+// `dpi`; the client size when the frame cannot be measured.
+SIZE window_size(uint32_t layout, UINT dpi);
 
 // The class's window procedure: finds the MainWindow in the user data.
 LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
