@@ -5,7 +5,10 @@ appearance switches and closing while a write runs.
 
 Screenshots of each step land in the build tree (window-shots/), beside the
 gallery."""
+import getpass
+import glob
 import os
+import shutil
 import subprocess
 import time
 import unittest
@@ -13,14 +16,22 @@ import unittest
 import harness
 import window_driver
 from harness import BINARY_DIR, EXE, UNDER_WINE, host_path
+from https_servers import Nginx, TestCA, wine_trust
 from window_driver import Display, Window, mean_brightness
 
 IMAGES = os.environ.get("TEST_IMAGES_DIR", "")
+SECRET_KEY = os.path.join(harness.SOURCE_DIR, "keys", "dev-media-ed25519.secret")
 MiB = 1 << 20
 
 
 def image(name):
     return os.path.join(IMAGES, name)
+
+
+def wine_downloads():
+    """The Downloads folder of the prefix's user, where the window downloads to."""
+    prefix = os.environ.get("WINEPREFIX", os.path.expanduser("~/.wine"))
+    return os.path.join(prefix, "drive_c", "users", getpass.getuser(), "Downloads")
 
 
 def same_picture(a, b):
@@ -199,6 +210,45 @@ class DrivenWindow(harness.TempDirTestCase):
         w.key("alt+F4")
         self.assertEqual(w.proc.wait(timeout=30), 0)
         self.assertRegex(w.log_text(), r"state Idle --\w+--> ImageSelected")
+
+    def test_the_latest_release_downloaded_into_downloads_checked_and_offered(self):
+        # The release as the vendor publishes it: the signed sample image and
+        # its signed descriptor, over HTTPS from a CA the prefix trusts.
+        www = os.path.join(self.tmp, "www")
+        downloads = os.path.join(www, "downloads")
+        os.makedirs(downloads)
+        shutil.copyfile(image("signed.iso"), os.path.join(downloads, "OrtivexOS-Lastest.iso"))
+        made = harness.run(harness.MEDIATOOL, [
+            "descriptor", host_path(os.path.join(downloads, "OrtivexOS-Lastest.iso")),
+            host_path(SECRET_KEY),
+            "--out", host_path(os.path.join(downloads, "OrtivexOS-Lastest.json"))])
+        self.assertEqual(made.returncode, 0, made.stderr)
+        version = harness.lines(made.stdout)[0].split()[0]
+        ca = TestCA(os.path.join(self.tmp, "ca"))
+        nginx = Nginx(www, ca.cert, ca.key, os.path.join(self.tmp, "nginx")).start()
+        self.addCleanup(nginx.stop)
+        trust = wine_trust(ca)
+        trust.__enter__()
+        self.addCleanup(trust.__exit__, None, None, None)
+        local = "localhost,.localhost,127.0.0.1"
+        target = os.path.join(wine_downloads(), f"OrtivexOS-{version}.iso")
+        for leftover in glob.glob(os.path.join(wine_downloads(), "OrtivexOS-*")):
+            os.unlink(leftover)
+        self.addCleanup(lambda: [os.unlink(p) for p in
+                                 glob.glob(os.path.join(wine_downloads(), "OrtivexOS-*"))])
+
+        w = self.open("download", extra_env={"ORTIVEX_SW_DOWNLOAD_BASE": nginx.url("downloads/"),
+                                             "no_proxy": local, "NO_PROXY": local})
+        w.mark()
+        w.click("setup-empty", "DownloadLatest")
+        w.wait_for_log(r"Idle --DownloadStarted--> Downloading")
+        w.wait_for_log(r"Downloading --DownloadFinished--> ImageSelected", timeout=120)
+        w.wait_for_log(r"--ImageAccepted--> ImageReady")
+        # The download hashed what it received: no second pass over the image.
+        self.assertIn("image content already verified during download", w.log_text())
+        w.screenshot("offered")
+        with open(target, "rb") as got, open(image("signed.iso"), "rb") as want:
+            self.assertEqual(got.read(), want.read())
 
     def test_at_150_percent_on_a_screen_too_short_for_it_the_whole_window_is_shown(self):
         # 1080 pixels of client area at 144 DPI do not fit the 1024 lines of
