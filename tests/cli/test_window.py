@@ -211,6 +211,27 @@ class DrivenWindow(harness.TempDirTestCase):
         self.assertEqual(w.proc.wait(timeout=30), 0)
         self.assertRegex(w.log_text(), r"state Idle --\w+--> ImageSelected")
 
+    def test_the_drive_check_runs_from_its_button_and_keeps_every_byte(self):
+        w = self.open("drive-check")
+        self.pick(w)
+        with open(self.stick, "rb") as f:
+            before = f.read()
+        w.mark()
+        w.click("setup-selected", "CheckDrive")
+        m = w.wait_for_log(r"health check of disk 4000000000: HealthReport \{ drive: "
+                           r"\"Ortivex Simulated USB\", .*\}$", timeout=120)
+        self.assertIn("read: Pass(", m.group(0))
+        self.assertIn("write: Pass(", m.group(0))
+        w.screenshot("finished")
+        with open(self.stick, "rb") as f:
+            self.assertEqual(f.read(), before, "the check gives every byte back")
+        # Its button closes the panel; the drive is offered as before.
+        w.mark()
+        w.click("overlay-drive-check-done", "CloseDriveCheck")
+        w.click("setup-selected", "Create")
+        w.wait_for_log(r"DeviceReady --\w+--> Confirming")
+        w.key("Escape")
+
     def test_the_latest_release_downloaded_into_downloads_checked_and_offered(self):
         # The release as the vendor publishes it: the signed sample image and
         # its signed descriptor, over HTTPS from a CA the prefix trusts.
