@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "ui/view.h"
+
 namespace sw {
 
 namespace {
@@ -26,8 +28,10 @@ uint32_t fitting_dpi(uint32_t dpi, int frame_width, int frame_height, const Scre
     const long long width = static_cast<long long>(work.right) - work.left - frame_width;
     const long long height = static_cast<long long>(work.bottom) - work.top - frame_height;
     // The largest d with round(560 d / 96) <= width and round(720 d / 96) <= height.
+    const auto client_width = static_cast<long long>(kClientWidth);
+    const auto client_height = static_cast<long long>(kClientHeight);
     const long long fit =
-        std::min((96 * width + 47) / kClientWidthDips, (96 * height + 47) / kClientHeightDips);
+        std::min((96 * width + 47) / client_width, (96 * height + 47) / client_height);
     return static_cast<uint32_t>(std::clamp<long long>(fit, 96, std::max<uint32_t>(dpi, 96)));
 }
 

@@ -9,9 +9,6 @@
 
 namespace sw {
 
-inline constexpr int kClientWidthDips = 560;
-inline constexpr int kClientHeightDips = 720;
-
 struct ScreenArea {
     int left = 0, top = 0, right = 0, bottom = 0;
 };

@@ -34,6 +34,11 @@ def wine_downloads():
     return os.path.join(prefix, "drive_c", "users", getpass.getuser(), "Downloads")
 
 
+def remove_downloads():
+    for path in glob.glob(os.path.join(wine_downloads(), "OrtivexOS-*")):
+        os.unlink(path)
+
+
 def same_picture(a, b):
     out = subprocess.run(["compare", "-metric", "AE", a, b, "null:"], stdout=subprocess.PIPE,
                          stderr=subprocess.STDOUT).stdout.decode().strip()
@@ -253,10 +258,8 @@ class DrivenWindow(harness.TempDirTestCase):
         self.addCleanup(trust.__exit__, None, None, None)
         local = "localhost,.localhost,127.0.0.1"
         target = os.path.join(wine_downloads(), f"OrtivexOS-{version}.iso")
-        for leftover in glob.glob(os.path.join(wine_downloads(), "OrtivexOS-*")):
-            os.unlink(leftover)
-        self.addCleanup(lambda: [os.unlink(p) for p in
-                                 glob.glob(os.path.join(wine_downloads(), "OrtivexOS-*"))])
+        remove_downloads()
+        self.addCleanup(remove_downloads)
 
         w = self.open("download", extra_env={"ORTIVEX_SW_DOWNLOAD_BASE": nginx.url("downloads/"),
                                              "no_proxy": local, "NO_PROXY": local})

@@ -10,6 +10,7 @@
 #include "i18n/strings.h"
 #include "machine/machine.h"
 #include "platform/win/wide.h"
+#include "ui/view.h"
 
 namespace sw::win {
 
@@ -72,7 +73,7 @@ uint32_t layout_dpi(HMONITOR monitor, UINT dpi) {
 
 SIZE window_size(uint32_t layout, UINT dpi) {
     const double scale = double(layout) / 96.0;
-    RECT client{0, 0, scaled(kClientWidthDips, scale), scaled(kClientHeightDips, scale)};
+    RECT client{0, 0, scaled(kClientWidth, scale), scaled(kClientHeight, scale)};
     RECT outer = client;
     if (!AdjustWindowRectExForDpi(&outer, kWindowStyle, FALSE, 0, dpi)) outer = client;
     return {outer.right - outer.left, outer.bottom - outer.top};
