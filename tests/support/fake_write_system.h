@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -85,6 +86,13 @@ class FakeWriteSystem final : public WriteSystem {
     std::function<std::string(std::optional<char>)> on_diagnosis;
     std::function<EjectOutcome()> on_eject;
     std::function<Result<std::unique_ptr<ImageReader>, std::string>()> on_open_image;
+
+    // Makes `gate` stand for a call that hangs past the caller's time limit
+    // of `limit` on the fake clock, and gives it to the hook that waits there.
+    std::shared_ptr<Gate> hang_past(std::chrono::milliseconds limit) {
+        gate = std::make_shared<Gate>(fake_clock, limit);
+        return gate;
+    }
 
     Clock& clock() override { return fake_clock; }
     void log(LogLevel level, std::string_view line) override {

@@ -24,6 +24,7 @@ namespace sw {
 namespace {
 
 using std::chrono::milliseconds;
+using std::chrono::seconds;
 using test::FakeClock;
 using test::Gate;
 using Log = test::RecordingLog;
@@ -580,7 +581,7 @@ TEST(FileSystemDiagnosis, EachOutcome) {
     {
         FakeClock clock;
         auto files = std::make_shared<FakeFiles>();
-        files->hang_on_write = std::make_shared<Gate>();
+        files->hang_on_write = std::make_shared<Gate>(clock, seconds(25));
         EXPECT_EQ(filesystem_diagnosis_with('G', files, clock),
                   "filesystem write test did not finish within 25 s on G: (Windows cannot write "
                   "to this drive either)");
@@ -823,7 +824,7 @@ TEST(HealthCheck, FileTestOutcomes) {
     {
         // The file test hangs: NoResponse after 25 s, and the check goes on.
         CheckRig rig;
-        rig.system->files->hang_on_write = std::make_shared<Gate>();
+        rig.system->files->hang_on_write = std::make_shared<Gate>(rig.clock, seconds(25));
         auto report = rig.run();
         rig.system->files->hang_on_write->open();
         EXPECT_EQ(report.file_write.kind, Verdict::NoResponse);
@@ -864,7 +865,7 @@ TEST(HealthCheck, StepsThatEndTheCheck) {
     }
     {
         CheckRig rig;
-        rig.system->hang_facts = std::make_shared<Gate>();
+        rig.system->hang_facts = std::make_shared<Gate>(rig.clock, seconds(60));
         auto report = rig.run();
         rig.system->hang_facts->open();
         EXPECT_EQ(report.error, "system disk check did not finish within 60 s");
@@ -881,7 +882,7 @@ TEST(HealthCheck, StepsThatEndTheCheck) {
     }
     {
         CheckRig rig;
-        rig.system->hang_volumes = std::make_shared<Gate>();
+        rig.system->hang_volumes = std::make_shared<Gate>(rig.clock, seconds(60));
         auto report = rig.run();
         rig.system->hang_volumes->open();
         EXPECT_EQ(report.error, "volume enumeration did not finish within 60 s");
@@ -910,7 +911,7 @@ TEST(HealthCheck, StepsThatEndTheCheck) {
     }
     {
         CheckRig rig;
-        rig.system->hang_open = std::make_shared<Gate>();
+        rig.system->hang_open = std::make_shared<Gate>(rig.clock, seconds(30));
         auto report = rig.run();
         rig.system->hang_open->open();
         EXPECT_EQ(report.error, "opening the drive did not finish within 30 s");

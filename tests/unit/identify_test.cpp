@@ -1,10 +1,11 @@
 // Re-identifying a chosen drive before anything is done to it.
 #include <gtest/gtest.h>
 
-#include <future>
+#include <memory>
 
 #include "disk/identify.h"
 #include "support/fake_clock.h"
+#include "support/gate.h"
 
 namespace sw {
 namespace {
@@ -56,19 +57,18 @@ TEST(IdentifyDrive, UnpluggedDriveAndEnumerationFailure) {
 
 TEST(IdentifyDrive, GivesUpAfterThirtySecondsAndDropsTheLateAnswer) {
     test::FakeClock clock;
-    auto release = std::make_shared<std::promise<void>>();
-    auto gate = release->get_future().share();
+    auto gate = std::make_shared<test::Gate>(clock, std::chrono::seconds(30));
     auto r = identify_drive_with(
         identity_of(stick(2, "AAA")),
         [gate] {
-            gate.wait();
+            gate->wait();
             return Result<std::vector<DeviceInfo>, OsError>(std::vector<DeviceInfo>{});
         },
         clock);
     ASSERT_FALSE(r);
     EXPECT_EQ(r.error(), "drive identification did not finish within 30 s");
     EXPECT_EQ(clock.elapsed(), std::chrono::seconds(30));
-    release->set_value();
+    gate->open();
 }
 
 }  // namespace

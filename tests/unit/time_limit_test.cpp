@@ -3,11 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <future>
 #include <memory>
-#include <thread>
 
 #include "core/os_error.h"
+#include "support/eventually.h"
 #include "support/fake_clock.h"
 #include "support/gate.h"
 #include "support/log_capture.h"
@@ -16,15 +15,7 @@ namespace sw {
 namespace {
 
 using std::chrono::milliseconds;
-
-// Waits (in real time, bounded) until `done` holds: an abandoned thread ends
-// on its own schedule.
-template <class Done>
-bool eventually(Done done) {
-    for (int k = 0; k < 1000 && !done(); ++k)
-        std::this_thread::sleep_for(milliseconds(10));
-    return done();
-}
+using test::eventually;
 
 TEST(TimeLimit, AnswerInTimeIsPassedOn) {
     auto r = run_with_time_limit("quick job", 30, [] { return std::string("done"); });
@@ -35,12 +26,11 @@ TEST(TimeLimit, AnswerInTimeIsPassedOn) {
 TEST(TimeLimit, ExpiryAbandonsTheThreadWithTheLimitTextLoggedAtError) {
     test::LogCapture log;
     test::FakeClock clock;
-    auto release = std::make_shared<std::promise<void>>();
-    auto gate = release->get_future().share();
+    auto gate = std::make_shared<test::Gate>(clock, std::chrono::seconds(30));
     auto r = run_with_time_limit(
         "drive identification", 30,
         [gate] {
-            gate.wait();
+            gate->wait();
             return 1;
         },
         clock);
@@ -49,11 +39,12 @@ TEST(TimeLimit, ExpiryAbandonsTheThreadWithTheLimitTextLoggedAtError) {
     EXPECT_EQ(clock.elapsed(), std::chrono::seconds(30));
     EXPECT_EQ(log.matching("did not finish"),
               std::vector<std::string>{"ERROR drive identification did not finish within 30 s"});
-    release->set_value();  // the abandoned thread ends on its own; its answer is dropped
+    gate->open();  // the abandoned thread ends on its own; its answer is dropped
 }
 
 // What an abandoned step saw and answered, kept apart from the caller's stack.
 struct Probe {
+    explicit Probe(test::FakeClock& clock) : gate(clock, std::chrono::seconds(30)) {}
     test::Gate gate;
     std::mutex mutex;
     bool answered = false;
@@ -63,7 +54,7 @@ struct Probe {
 
 TEST(TimeLimit, AnAbandonedThreadKeepsItsCapturesAliveAndItsLateAnswerIsDropped) {
     test::FakeClock clock;
-    auto probe = std::make_shared<Probe>();
+    auto probe = std::make_shared<Probe>(clock);
     auto captured = std::make_shared<std::string>("the drive's path");
     std::weak_ptr<std::string> captured_alive = captured;
     auto r = run_with_time_limit(
@@ -121,7 +112,7 @@ TEST(TimeLimit, MillisecondLimitGivesBackTheStepsOwnErrors) {
     {
         // Running out: the step's time-out error, after exactly its limit.
         test::FakeClock clock;
-        auto gate = std::make_shared<test::Gate>();
+        auto gate = std::make_shared<test::Gate>(clock, milliseconds(5000));
         auto r = run_with_time_limit(
             milliseconds(5000),
             [gate]() -> Result<void, OsError> {
@@ -147,9 +138,9 @@ TEST(WorkerThreads, FinishedJobsAreJoinedAndAHungOneIsLeftToItsShare) {
         WorkerThreads threads(milliseconds(50));
         for (int i = 0; i < 3; ++i)
             threads.start([result] { ++*result; });
-        for (int i = 0; i < 500 && result->load() < 3; ++i)
-            std::this_thread::sleep_for(milliseconds(2));
-        EXPECT_EQ(threads.running(), 0u);  // the three that finished were joined
+        // The three are joined once they have finished.
+        EXPECT_TRUE(eventually([&] { return threads.running() == 0u; }));
+        EXPECT_EQ(result->load(), 3);
 
         // One that hangs in the system, holding a share of what it writes to.
         threads.start([gate, result] {
@@ -161,9 +152,7 @@ TEST(WorkerThreads, FinishedJobsAreJoinedAndAHungOneIsLeftToItsShare) {
     }
     EXPECT_EQ(result->load(), 3);
     gate->open();  // the job finishes later, on what it still owns
-    for (int i = 0; i < 500 && result->load() != 42; ++i)
-        std::this_thread::sleep_for(milliseconds(2));
-    EXPECT_EQ(result->load(), 42);
+    EXPECT_TRUE(eventually([&] { return result->load() == 42; }));
 }
 
 }  // namespace
