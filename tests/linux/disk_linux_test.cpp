@@ -19,6 +19,7 @@
 #include "disk/eject_steps.h"
 #include "disk/platform_disks.h"
 #include "support/aligned.h"
+#include "support/eventually.h"
 #include "support/fake_clock.h"
 #include "support/machine.h"
 #include "support/temp_dir.h"
@@ -218,9 +219,10 @@ TEST(LoopDevice, MountedVolumeIsLockedAwayAndTheDiskHeld) {
     Loop loop(file, true);
     if (!loop.ok()) GTEST_SKIP() << "no loop devices here";
     // A partition when the kernel reads partition tables, else the whole disk.
+    // The kernel lists the partition at once; its node may follow a moment later.
     std::string part = loop.node() + "p1";
-    for (int i = 0; i < 10 && !fs::exists(part); ++i)
-        ::usleep(20000);
+    if (fs::exists("/sys/class/block/" + loop.name() + "p1"))
+        test::eventually([&] { return fs::exists(part); });
     if (!fs::exists(part)) part = loop.node();
     if (shell("mkfs.ext4 -q -F " + part + " && echo ok") != "ok")
         GTEST_SKIP() << "cannot make a file system on the loop partition";

@@ -4,9 +4,7 @@
 // build is the one that would see it).
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <thread>
-
+#include "support/eventually.h"
 #include "support/fake_clock.h"
 #include "support/fake_window_host.h"
 #include "support/gate.h"
@@ -16,8 +14,6 @@
 
 namespace sw {
 namespace {
-
-using namespace std::chrono_literals;
 
 // Drives whose listing hangs until the test opens the gate.
 class HangingDisks final : public DiskSystemWrapper {
@@ -55,11 +51,9 @@ ClosedWindow window_closed_while(std::shared_ptr<Machine> machine, Begin begin) 
     return left;
 }
 
-bool finished_within(const std::weak_ptr<MessageQueue>& queue, std::chrono::seconds limit) {
-    auto until = std::chrono::steady_clock::now() + limit;
-    while (!queue.expired() && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(10ms);
-    return queue.expired();
+// The last worker has let go of the queue: nothing of the window is left.
+bool finished(const std::weak_ptr<MessageQueue>& queue) {
+    return test::eventually([&] { return queue.expired(); });
 }
 
 TEST(UiWorkersOutliveTheWindow, DriveScanFinishingAfterTheWindowAndItsWorkersAreGone) {
@@ -71,7 +65,7 @@ TEST(UiWorkersOutliveTheWindow, DriveScanFinishingAfterTheWindowAndItsWorkersAre
     closed = {};  // the workers wait a moment, then leave the hanging scan behind
     ASSERT_FALSE(queue.expired()) << "the scan should still be running";
     gate->open();
-    EXPECT_TRUE(finished_within(queue, 20s));
+    EXPECT_TRUE(finished(queue));
 }
 
 TEST(UiWorkersOutliveTheWindow, ValidationReportingAfterTheWindowIsGone) {
@@ -80,13 +74,13 @@ TEST(UiWorkersOutliveTheWindow, ValidationReportingAfterTheWindowIsGone) {
         ASSERT_EQ(ui.state().phase, AppPhase::ValidatingImage);
     });
     // The window's logic is gone; the validation it started still reports.
-    ASSERT_TRUE(closed.queue->wait_for_message(20s));
+    ASSERT_TRUE(closed.queue->wait_for_message(test::kHangGuard));
     std::vector<UiMessage> reports = closed.queue->drain();
     ASSERT_FALSE(reports.empty());
     EXPECT_TRUE(std::holds_alternative<ImageInspected>(reports.front()));
     std::weak_ptr<MessageQueue> queue = closed.queue;
     closed = {};
-    EXPECT_TRUE(finished_within(queue, 20s));
+    EXPECT_TRUE(finished(queue));
 }
 
 }  // namespace

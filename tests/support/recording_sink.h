@@ -9,6 +9,8 @@
 #include <mutex>
 #include <vector>
 
+#include "support/eventually.h"
+
 namespace sw::test {
 
 template <class Report>
@@ -21,11 +23,11 @@ class Recorder {
             shared->cv.notify_all();
         };
     }
-    // Waits (real time) until at least n reports arrived; false after 10 s.
+    // Waits (real time) until at least n reports arrived; false only when
+    // the ceiling against a hang passed first.
     bool wait_for_count(size_t n) const {
         std::unique_lock<std::mutex> lock(shared_->mutex);
-        return shared_->cv.wait_for(lock, std::chrono::seconds(10),
-                                    [&] { return shared_->reports.size() >= n; });
+        return shared_->cv.wait_for(lock, kHangGuard, [&] { return shared_->reports.size() >= n; });
     }
     std::vector<Report> messages() const {
         std::lock_guard<std::mutex> lock(shared_->mutex);

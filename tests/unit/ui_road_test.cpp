@@ -18,6 +18,7 @@
 
 #include "core/paths.h"
 #include "disk/simulated/simulated.h"
+#include "support/eventually.h"
 #include "support/machine.h"
 #include "support/log_capture.h"
 #include "support/temp_dir.h"
@@ -64,9 +65,10 @@ class UiRoad : public ::testing::Test {
         });
     }
 
-    // Takes worker messages and runs animation ticks until `done` holds.
-    bool pump(const std::function<bool()>& done, std::chrono::seconds limit = 30s) {
-        auto until = std::chrono::steady_clock::now() + limit;
+    // Takes worker messages and runs animation ticks until `done` holds; the
+    // ceiling only guards against a hang.
+    bool pump(const std::function<bool()>& done) {
+        auto until = std::chrono::steady_clock::now() + test::kHangGuard;
         while (!done()) {
             if (std::chrono::steady_clock::now() > until) return false;
             h->queue->wait_for_message(5ms);
