@@ -88,13 +88,17 @@ def free_port():
         return s.getsockname()[1]
 
 
-def wait_for_port(port, timeout=10.0):
+def wait_for_port(port, proc, timeout=60.0):
+    """True once something listens on `port`; False when `proc` ended first
+    (the port was taken). The time-out only guards against a hang."""
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
         try:
-            with socket.create_connection(("127.0.0.1", port), timeout=0.5):
+            with socket.create_connection(("127.0.0.1", port), timeout=5):
                 return True
         except OSError:
+            if proc.poll() is not None:
+                return False
             time.sleep(0.02)
     return False
 
@@ -142,7 +146,7 @@ http {{
 """)
             self.proc = subprocess.Popen([binary, "-p", w, "-c", conf],
                                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            if wait_for_port(self.port, 5.0):
+            if wait_for_port(self.port, self.proc):
                 return self
             self.stop()
         raise RuntimeError("nginx did not start; see " + os.path.join(self.workdir, "error.log"))
@@ -168,9 +172,11 @@ class FaultServer:
     /cut/K/NAME          the first K requests are cut after 64 KiB of body
     /norange/NAME        ranges ignored: always 200 with the whole file
     /norange-cut/NAME    ranges ignored and every answer cut after 64 KiB
-    /trickle/NAME        ranges honoured, 4 KiB every 20 ms
+    /trickle/NAME        ranges honoured, 4 KiB every 100 ms
     /slowtail/NAME       ranges honoured; the file's first MiB at full speed, then 64 KiB
-                         every 20 ms (a stop after the first MiB lands in the slow part)
+                         every 100 ms (a stop after the first MiB lands in the slow part)
+    The slow ones leave a client that stops early seconds to notice its stop, even on a
+    busy machine.
     /status/CODE         an empty answer with that status (and a Location)
     Every request's path and headers are recorded in `requests`.
     """
@@ -247,14 +253,14 @@ class FaultServer:
                     for i in range(0, len(body), 4096):
                         self.wfile.write(body[i:i + 4096])
                         self.wfile.flush()
-                        time.sleep(0.02)
+                        time.sleep(0.1)
                     return
                 if kind == "slowtail":
                     fast = max(0, 1024 * 1024 - start)
                     self.wfile.write(body[:fast])
                     for i in range(fast, len(body), CHUNK):
                         self.wfile.flush()
-                        time.sleep(0.02)
+                        time.sleep(0.1)
                         self.wfile.write(body[i:i + CHUNK])
                     return
                 self.wfile.write(body)

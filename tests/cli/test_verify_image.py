@@ -130,11 +130,11 @@ class VerifyImage(TempDirTestCase):
         fifo = os.path.join(self.tmp, "image.fifo")
         os.mkfifo(fifo)
         # No writer ever opens the FIFO: opening it must not wait for one.
-        proc = run(EXE, ["--verify-image", fifo], localappdata=self.tmp, timeout=20)
+        proc = run(EXE, ["--verify-image", fifo], localappdata=self.tmp, timeout=60)
         self.assertEqual(lines(proc.stdout)[1:],
                          ["open failed: not a regular file (a device, pipe or socket)"])
         self.assertEqual(proc.returncode, 1)
-        proc = run(EXE, ["--verify-image", "/dev/zero"], localappdata=self.tmp, timeout=20)
+        proc = run(EXE, ["--verify-image", "/dev/zero"], localappdata=self.tmp, timeout=60)
         self.assertEqual(lines(proc.stdout)[1:],
                          ["open failed: not a regular file (a device, pipe or socket)"])
 
