@@ -17,6 +17,7 @@ RESULTS=$ROOT/build/stress-results
 rm -rf "$RESULTS" && mkdir -p "$RESULTS"
 
 BUSY_PIDS=()
+CTEST_PID=
 stop_busy() {
     local pid
     for pid in "${BUSY_PIDS[@]}"; do
@@ -25,7 +26,14 @@ stop_busy() {
     done
     BUSY_PIDS=()
 }
-trap stop_busy EXIT
+cleanup() {
+    if [ -n "$CTEST_PID" ]; then
+        kill "$CTEST_PID" 2>/dev/null || true
+        wait "$CTEST_PID" 2>/dev/null || true
+    fi
+    stop_busy
+}
+trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
@@ -48,7 +56,8 @@ echo "=== building native and asan"
 build native
 build asan
 
-# Two processes that never sleep, one per core.
+# Two processes that never sleep, one per core (started here, in this
+# shell, so that their ids are theirs and the exit trap ends them).
 for _ in 1 2; do
     yes >/dev/null &
     BUSY_PIDS+=($!)
@@ -60,9 +69,13 @@ run_suite() {
     local preset=$1 runs=$2 n
     for n in $(seq "$runs"); do
         local name=$preset-$n
+        # In the background, so that a signal to this script is handled at once.
         ctest --preset "$preset" -j2 --output-on-failure --output-junit "$RESULTS/$name.xml" \
-            >"$RESULTS/$name.log" 2>&1
+            >"$RESULTS/$name.log" 2>&1 &
+        CTEST_PID=$!
+        wait "$CTEST_PID"
         local status=$?
+        CTEST_PID=
         total_runs=$((total_runs + 1))
         local summary
         summary=$(grep -E '^[0-9]+% tests passed' "$RESULTS/$name.log" || echo "no summary")
