@@ -172,6 +172,79 @@ TEST(Engine, RequestThatIgnoresItsCancelIsWaitedForAtMostFiveSecondsMore) {
     EXPECT_FALSE(again);
 }
 
+// --- A stop from outside ---------------------------------------------------------
+
+TEST(Stop, AStopWhileARequestHangsCancelsEveryRequestInFlight) {
+    Rig rig(IoConfig{.no_buffering = true, .write_through = false, .depth = 4, .io_size = 4096});
+    std::atomic<bool> stop{false};
+    // The third request never completes; the stop comes while it is out.
+    rig.disk->hang = [&](const FakeDisk::Request& r) {
+        if (r.offset != 2 * 4096) return FakeDisk::Hang::No;
+        stop = true;
+        return FakeDisk::Hang::UntilCancelled;
+    };
+    auto data = pattern(16 * 4096);
+    auto r =
+        run_transfer(*rig.disk, IoDirection::Write, 0, data, 4, 4096, 512, kRequestWaitMs, &stop);
+    ASSERT_FALSE(r);
+    EXPECT_TRUE(r.error().is(kStopped));
+    EXPECT_FALSE(r.error().is(kTimedOut));
+    EXPECT_EQ(rig.disk->requests.size(), 4u);  // nothing issued after the stop
+    EXPECT_EQ(rig.disk->calls, std::vector<std::string>{"cancel_all"});
+    EXPECT_EQ(rig.disk->waits, (std::vector<uint32_t>{5000, 5000, 5000, 5000}));
+    EXPECT_EQ(rig.disk->in_flight(), 0u);
+    EXPECT_EQ(rig.clock.elapsed(), milliseconds(0));
+}
+
+TEST(Stop, AWatchedWaitLooksAtTheFlagEveryHundredMilliseconds) {
+    Rig rig(IoConfig{.no_buffering = true, .write_through = false, .depth = 1, .io_size = MiB});
+    rig.disk->hang = [](const FakeDisk::Request&) { return FakeDisk::Hang::UntilCancelled; };
+    std::atomic<bool> stop{false};
+    auto data = pattern(MiB);
+    // Never set: the request still gets its whole 90 s, then times out.
+    auto r =
+        run_transfer(*rig.disk, IoDirection::Read, 0, data, 1, MiB, 512, kRequestWaitMs, &stop);
+    ASSERT_FALSE(r);
+    EXPECT_TRUE(r.error().is(kTimedOut));
+    EXPECT_EQ(rig.clock.elapsed(), milliseconds(90000));
+    EXPECT_EQ(rig.disk->waits.size(), 901u);  // 900 slices of 100 ms, then the drain
+    EXPECT_EQ(rig.disk->waits.front(), kStopCheckMs);
+    EXPECT_EQ(rig.disk->waits.back(), kDrainWaitMs);
+}
+
+TEST(Stop, NoGentlerRetryNoReopenAndNothingWatchedOnceTheScopeEnds) {
+    Rig rig(deep());
+    std::atomic<bool> stop{false};
+    auto data = pattern(2 * MiB);
+    {
+        auto watching = rig.device->stop_on(stop);
+        // A write error that comes with the stop: the ladder does not begin.
+        rig.disk->complete = [&](const FakeDisk::Request&) -> std::optional<SlotOutcome> {
+            stop = true;
+            return SlotOutcome{SlotOutcome::Failed, 0, io_error()};
+        };
+        auto w = rig.device->write_at(0, data);
+        ASSERT_FALSE(w);
+        EXPECT_TRUE(w.error().is(kStopped));
+        // Nor does a changed medium get reopened.
+        stop = false;
+        rig.disk->complete = [&](const FakeDisk::Request&) -> std::optional<SlotOutcome> {
+            stop = true;
+            return SlotOutcome{SlotOutcome::Failed, 0, media_changed()};
+        };
+        auto m = rig.device->read_at(0, data);
+        ASSERT_FALSE(m);
+        EXPECT_TRUE(m.error().is(kStopped));
+    }
+    EXPECT_EQ(rig.log.count(LogLevel::Warn), 0u);
+    EXPECT_TRUE(rig.disk->opens.empty());
+    EXPECT_EQ(rig.device->config(), deep());
+    EXPECT_TRUE(rig.clock.sleeps().empty());
+    // The scope has ended: the same flag no longer stops anything.
+    rig.disk->complete = nullptr;
+    ASSERT_TRUE(rig.device->write_at(0, data));
+}
+
 TEST(Recovery, FlushFailingWithMediaChangedFourTimesReopensThreeTimes) {
     Rig rig(deep());
     rig.disk->fail_flush = []() -> std::optional<OsError> { return media_changed(); };
