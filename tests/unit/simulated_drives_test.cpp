@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "disk/simulated/simulated.h"
+#include "disk/windows_drive_records.h"
 #include "support/fake_clock.h"
 #include "support/fake_disk.h"
 #include "support/temp_dir.h"
@@ -55,6 +56,19 @@ TEST(SimulatedSettings, UnknownSettingsLeaveTheEntryOutAndAreReported) {
     ASSERT_EQ(p.problems.size(), 4u);
     EXPECT_EQ(p.problems[0], "simulated drive 1: setting 'speed=fast' not understood");
     EXPECT_EQ(p.problems[3], "simulated drive 4: no path");
+}
+
+TEST(SimulatedSettings, DescriptorTextsAreCleanedAsARealDrivesAre) {
+    // What the setting can hold: anything but the separators.
+    auto p = parse_simulated_drives(
+        "/x.img,serial= S\x01N'1\t\x7f\xc3\xa9 ,vendor=Ort\nivex,product=\x1b[31mRed\"");
+    ASSERT_EQ(p.drives.size(), 1u);
+    auto d = simulated_record(p.drives[0], 1 << 20, 512, 512);
+    EXPECT_EQ(d.serial, clean_text(p.drives[0].serial));
+    EXPECT_EQ(d.serial, "S N'1");
+    EXPECT_EQ(d.vendor, "Ort ivex");
+    EXPECT_EQ(d.product, "[31mRed\"");
+    EXPECT_EQ(drive_label(d), "Ort ivex [31mRed\"");
 }
 
 TEST(SimulatedSettings, RecordIsAUsbDiskOfWholeSectors) {
