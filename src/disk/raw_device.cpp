@@ -312,11 +312,26 @@ std::string volume_label(const VolumeInfo& volume) {
     return label;
 }
 
+Result<std::unique_ptr<VolumeLock>, OsError> claim_disk(uint32_t number, VolumeLocker& locker,
+                                                        Clock& clock) {
+    for (int attempt = 1;; ++attempt) {
+        auto claimed = locker.claim(number);
+        if (claimed || !claimed.error().is(kInUse)) return claimed;
+        if (attempt == kClaimAttempts)
+            return unexpected(
+                message_error(fmt("another write or drive check holds disk {}", number), kInUse));
+        clock.sleep_for(std::chrono::milliseconds(kClaimPauseMs));
+    }
+}
+
 Result<LockedVolumes, OsError> lock_and_dismount_with(uint32_t number,
                                                       const std::vector<VolumeInfo>& volumes,
                                                       const LockProgress& progress,
                                                       VolumeLocker& locker, Clock& clock) {
+    auto claimed = claim_disk(number, locker, clock);
+    if (!claimed) return unexpected(claimed.error());
     LockedVolumes locked;
+    locked.keep_claim(std::move(*claimed));
     for (const auto& volume : volumes) {
         if (std::find(volume.disks.begin(), volume.disks.end(), number) == volume.disks.end())
             continue;

@@ -264,10 +264,16 @@ class VolumeLock {
     virtual ~VolumeLock() = default;
 };
 
-// The platform's steps for one volume.
+// The platform's steps for one volume, and the claim of a whole disk.
 class VolumeLocker {
   public:
     virtual ~VolumeLocker() = default;
+    // One attempt to claim disk `number` for one job against every other
+    // job on it, in this process or another (Windows: a named object per
+    // disk; Linux: an exclusive flock on the disk's device node, which
+    // udev and partitioning tools respect). An error with the in-use trait
+    // while another holds it.
+    virtual Result<std::unique_ptr<VolumeLock>, OsError> claim(uint32_t number) = 0;
     // Opens the volume; an error with the not-ready trait means it has no
     // medium (it is skipped).
     virtual Result<std::unique_ptr<VolumeLock>, OsError> open(const VolumeInfo& volume) = 0;
@@ -285,16 +291,20 @@ class VolumeLocker {
     virtual Result<std::unique_ptr<VolumeLock>, OsError> hold_disk(uint32_t number) = 0;
 };
 
-// The locks of one job; held until the value ends.
+// The locks of one job and its claim of the disk; held until the value
+// ends, the claim released last.
 class LockedVolumes {
   public:
     LockedVolumes() = default;
     LockedVolumes(LockedVolumes&&) noexcept = default;
     LockedVolumes& operator=(LockedVolumes&&) noexcept = default;
+    // The locks, not counting the claim.
     size_t size() const { return locks_.size(); }
     void add(std::unique_ptr<VolumeLock> lock) { locks_.push_back(std::move(lock)); }
+    void keep_claim(std::unique_ptr<VolumeLock> claim) { claim_ = std::move(claim); }
 
   private:
+    std::unique_ptr<VolumeLock> claim_;  // declared first: ends after the locks
     std::vector<std::unique_ptr<VolumeLock>> locks_;
 };
 
@@ -309,11 +319,22 @@ inline constexpr int kLockAttempts = 20;
 inline constexpr uint32_t kLockAttemptMs = 5000;
 inline constexpr uint32_t kLockPauseMs = 250;
 inline constexpr uint32_t kDismountMs = 60000;
+// udev holds a disk's flock for the moment it probes the disk: a claim is
+// asked for this many times before the disk counts as in use.
+inline constexpr int kClaimAttempts = 8;
+inline constexpr uint32_t kClaimPauseMs = 250;
 
-// Locks and dismounts every volume that lies on disk `number`, in list
-// order. A volume without medium is skipped; a volume whose lock is refused
-// 20 times fails with "{lock_name} failed on {}: {}" ("FSCTL_LOCK_VOLUME
-// failed on E:: ..." on Windows), a dismount that times out with
+// Claims disk `number` for one job (see VolumeLocker::claim), asking up to 8
+// times 250 ms apart; held by another job it fails with "another write or
+// drive check holds disk {}" and the in-use trait.
+Result<std::unique_ptr<VolumeLock>, OsError> claim_disk(uint32_t number, VolumeLocker& locker,
+                                                        Clock& clock = real_clock());
+
+// First claims disk `number` (claim_disk), so that a second job on the disk
+// fails before it touches anything. Then locks and dismounts every volume
+// that lies on disk `number`, in list order. A volume without medium is skipped; a volume whose
+// lock is refused 20 times fails with "{lock_name} failed on {}: {}" ("FSCTL_LOCK_VOLUME failed on
+// E:: ..." on Windows), a dismount that times out with
 // "{dismount_name} on {}: {}" (both with the in-use trait: the drive is in
 // use); other failures are the system's errors.
 // Locks taken so far are released when it fails.

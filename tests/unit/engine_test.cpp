@@ -429,6 +429,20 @@ class FakeLocker final : public VolumeLocker {
     std::string dismount_call = "FSCTL_DISMOUNT_VOLUME";
     std::vector<std::string> calls;
     int alive = 0;
+    // The claim of the disk: an answer for each attempt (from 1), nullopt
+    // to grant it; what was locked when it was taken and when given back.
+    std::function<std::optional<OsError>(int attempt)> claim_answer;
+    int claim_attempts = 0;
+    uint32_t claimed_number = 0;
+    std::vector<std::pair<std::string, int>> claim_events;  // ("taken"/"released", alive)
+
+    struct FakeClaim final : VolumeLock {
+        explicit FakeClaim(FakeLocker* l) : locker(l) {
+            locker->claim_events.emplace_back("taken", locker->alive);
+        }
+        ~FakeClaim() override { locker->claim_events.emplace_back("released", locker->alive); }
+        FakeLocker* locker;
+    };
 
     Result<std::unique_ptr<VolumeLock>, OsError> open(const VolumeInfo& v) override {
         calls.push_back("open " + v.name);
@@ -447,6 +461,13 @@ class FakeLocker final : public VolumeLocker {
         auto& fv = static_cast<FakeVolume&>(v);
         calls.push_back(fmt("dismount {} {}", fv.name, ms));
         return dismount_answer ? dismount_answer(fv.name) : Result<void, OsError>{};
+    }
+    Result<std::unique_ptr<VolumeLock>, OsError> claim(uint32_t number) override {
+        ++claim_attempts;
+        claimed_number = number;
+        if (claim_answer)
+            if (auto refused = claim_answer(claim_attempts)) return unexpected(*refused);
+        return std::unique_ptr<VolumeLock>(std::make_unique<FakeClaim>(this));
     }
     Result<std::unique_ptr<VolumeLock>, OsError> hold_disk(uint32_t number) override {
         calls.push_back(fmt("hold {}", number));
@@ -496,6 +517,61 @@ TEST(Locking, EveryVolumeOfTheDiskInOrderSkippingOnesWithoutMedium) {
     EXPECT_EQ(locker.calls[1], "dismount \\\\?\\Volume{a}\\ 60000");
     locked = unexpected(OsError{});
     EXPECT_EQ(locker.alive, 0);  // ending the value gives every volume back
+}
+
+TEST(Locking, TheDiskIsClaimedBeforeAnyVolumeAndGivenBackAfterThem) {
+    FakeClock clock;
+    FakeLocker locker(clock);
+    locker.holds = true;
+    {
+        auto locked = lock_and_dismount_with(2, stick_volumes(), nullptr, locker, clock);
+        ASSERT_TRUE(locked) << locked.error().text;
+        EXPECT_EQ(locked->size(), 5u);  // the claim is not a volume
+        EXPECT_EQ(locker.claimed_number, 2u);
+    }
+    EXPECT_EQ(locker.claim_events,
+              (std::vector<std::pair<std::string, int>>{{"taken", 0}, {"released", 0}}));
+    EXPECT_EQ(locker.alive, 0);
+}
+
+TEST(Locking, ADiskClaimedByAnotherJobIsInUseAndNoVolumeIsTouched) {
+    FakeClock clock;
+    FakeLocker locker(clock);
+    locker.claim_answer = [](int) -> std::optional<OsError> {
+        return message_error("Resource temporarily unavailable (os error 11)", kInUse);
+    };
+    auto locked = lock_and_dismount_with(2, stick_volumes(), nullptr, locker, clock);
+    ASSERT_FALSE(locked);
+    EXPECT_EQ(locked.error().text, "another write or drive check holds disk 2");
+    EXPECT_TRUE(locked.error().is(kInUse));
+    EXPECT_TRUE(locker.calls.empty());
+    // Asked 8 times, a quarter second apart: a disk that udev is probing
+    // is taken only for a moment.
+    EXPECT_EQ(locker.claim_attempts, kClaimAttempts);
+    EXPECT_EQ(clock.sleeps(), std::vector<milliseconds>(kClaimAttempts - 1, milliseconds(250)));
+}
+
+TEST(Locking, AClaimRefusedForAMomentIsTakenAndOtherFailuresEndAtOnce) {
+    FakeClock clock;
+    FakeLocker locker(clock);
+    locker.claim_answer = [](int attempt) -> std::optional<OsError> {
+        if (attempt < 3) return message_error("busy", kInUse);
+        return std::nullopt;
+    };
+    ASSERT_TRUE(lock_and_dismount_with(2, stick_volumes(), nullptr, locker, clock));
+    EXPECT_EQ(clock.sleeps().size(), 2u);
+
+    FakeClock other_clock;
+    FakeLocker refused(other_clock);
+    refused.claim_answer = [](int) -> std::optional<OsError> {
+        return message_error("No such file or directory (os error 2)", kDisconnected);
+    };
+    auto locked = lock_and_dismount_with(2, stick_volumes(), nullptr, refused, other_clock);
+    ASSERT_FALSE(locked);
+    EXPECT_EQ(locked.error().text, "No such file or directory (os error 2)");
+    EXPECT_TRUE(locked.error().is(kDisconnected));
+    EXPECT_EQ(refused.claim_attempts, 1);
+    EXPECT_TRUE(refused.calls.empty());
 }
 
 TEST(Locking, VolumeHeldByAnotherProgramFailsAfterTwentyAttempts) {
