@@ -17,6 +17,7 @@ enum ErrorTrait : unsigned {
     kNotReady = 1u << 5,        // no medium / device not ready
     kNotFound = 1u << 6,        // file, key or value does not exist
     kInUse = 1u << 7,           // others still use it (a volume that cannot be locked)
+    kStopped = 1u << 8,         // the work was stopped and its requests cancelled
 };
 
 struct OsError {

@@ -40,4 +40,10 @@ std::string_view writable_query_name();
 
 std::unique_ptr<VolumeLocker> volume_locker();
 
+// One attempt to claim the disk or file at `path` for one job against every
+// other claim of the same disk or file, in any process (Linux: an exclusive
+// flock on it; Windows: a named object keyed by the disk number or by the
+// file's identity). An error with the in-use trait while another holds it.
+Result<std::unique_ptr<VolumeLock>, OsError> claim_path(const std::string& path);
+
 }  // namespace sw::platform

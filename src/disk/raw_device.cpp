@@ -51,9 +51,33 @@ OsError control_timeout_error(uint32_t code, uint32_t ms) {
     return message_error(fmt("control code 0x{} timed out after {} ms", hex, ms), kTimedOut);
 }
 
+OsError stopped_error() {
+    return message_error("stopped: the requests in flight were cancelled", kStopped);
+}
+
+namespace {
+
+// Waits at most `ms` for slot k's request. With a stop flag the wait goes in
+// short slices, so that a stop is seen while a request hangs; nullopt when
+// the flag was set before the request ended.
+std::optional<SlotOutcome> wait_unless_stopped(AsyncDisk& disk, size_t slot, uint32_t ms,
+                                               const std::atomic<bool>* stop) {
+    if (stop == nullptr) return disk.wait(slot, ms);
+    for (uint32_t waited = 0;;) {
+        if (stop->load(std::memory_order_relaxed)) return std::nullopt;
+        const uint32_t slice = std::min(kStopCheckMs, ms - waited);
+        SlotOutcome outcome = disk.wait(slot, slice);
+        waited += slice;
+        if (outcome.kind != SlotOutcome::TimedOut || waited >= ms) return outcome;
+    }
+}
+
+}  // namespace
+
 Result<void, OsError> run_transfer(AsyncDisk& disk, IoDirection direction, uint64_t offset,
                                    std::span<std::byte> buffer, size_t depth, size_t io_size,
-                                   uint32_t sector, uint32_t wait_ms) {
+                                   uint32_t sector, uint32_t wait_ms,
+                                   const std::atomic<bool>* stop) {
     const size_t request = request_size(io_size, sector);
     depth = std::clamp<size_t>(depth, 1, std::min(disk.slots(), kMaxSlots));
 
@@ -94,7 +118,17 @@ Result<void, OsError> run_transfer(AsyncDisk& disk, IoDirection direction, uint6
         InFlight oldest = ring[head];
         head = (head + 1) % kMaxSlots;
         --count;
-        SlotOutcome outcome = disk.wait(oldest.slot, error ? kDrainWaitMs : wait_ms);
+        std::optional<SlotOutcome> waited =
+            error ? disk.wait(oldest.slot, kDrainWaitMs)
+                  : wait_unless_stopped(disk, oldest.slot, wait_ms, stop);
+        if (!waited) {
+            // Stopped: nothing more is issued, and every request still in
+            // flight, this one included, is cancelled and settled.
+            error = stopped_error();
+            disk.cancel_all();
+            waited = disk.wait(oldest.slot, kDrainWaitMs);
+        }
+        const SlotOutcome& outcome = *waited;
         switch (outcome.kind) {
             case SlotOutcome::TimedOut:
                 disk.cancel(oldest.slot);
@@ -136,6 +170,7 @@ Result<void, OsError> RawDevice::with_media_recovery(
     for (int recoveries = 0;; ++recoveries) {
         auto result = op();
         if (result || !result.error().is(kMediaChanged) || recoveries >= 3) return result;
+        if (stop_requested()) return unexpected(stopped_error());
         log_(LogLevel::Info, "ERROR_MEDIA_CHANGED: reopening the drive and reissuing the request");
         clock_->sleep_for(std::chrono::milliseconds(300 * (recoveries + 1)));
         auto reopened = disk_->reopen(open_mode_of(config_));
@@ -147,12 +182,13 @@ Result<void, OsError> RawDevice::write_at(uint64_t offset, std::span<std::byte> 
     for (;;) {
         auto result = with_media_recovery([&] {
             return run_transfer(*disk_, IoDirection::Write, offset, buffer, config_.depth,
-                                config_.io_size, sector_, wait_ms_);
+                                config_.io_size, sector_, wait_ms_, stop_);
         });
         if (result) return result;
         // A device that is gone or not ready fails fast: retrying gently
-        // cannot bring it back.
-        if (result.error().is(kDisconnected)) return result;
+        // cannot bring it back. A stopped write is not tried again either.
+        if (result.error().is(kDisconnected) || result.error().is(kStopped)) return result;
+        if (stop_requested()) return unexpected(stopped_error());
         auto next = gentler(config_);
         if (!next) return result;
         log_(LogLevel::Warn, fmt("write at {} failed ({}); retrying with {} (was {})", offset,
@@ -174,7 +210,7 @@ Result<void, OsError> RawDevice::write_at(uint64_t offset, std::span<std::byte> 
 Result<void, OsError> RawDevice::read_at(uint64_t offset, std::span<std::byte> buffer) {
     return with_media_recovery([&] {
         return run_transfer(*disk_, IoDirection::Read, offset, buffer, config_.depth,
-                            config_.io_size, sector_, wait_ms_);
+                            config_.io_size, sector_, wait_ms_, stop_);
     });
 }
 
@@ -184,6 +220,21 @@ Result<void, OsError> RawDevice::flush() {
 
 void RawDevice::cancel_all() {
     disk_->cancel_all();
+}
+
+RawDevice::StopScope RawDevice::stop_on(const std::atomic<bool>& stop) {
+    StopScope scope(this, stop_);
+    stop_ = &stop;
+    return scope;
+}
+
+RawDevice::StopScope::StopScope(StopScope&& other) noexcept
+    : device_(other.device_), previous_(other.previous_) {
+    other.device_ = nullptr;
+}
+
+RawDevice::StopScope::~StopScope() {
+    if (device_ != nullptr) device_->stop_ = previous_;
 }
 
 Result<void, OsError> RawDevice::query_writable(uint32_t ms) {
@@ -261,11 +312,26 @@ std::string volume_label(const VolumeInfo& volume) {
     return label;
 }
 
+Result<std::unique_ptr<VolumeLock>, OsError> claim_disk(uint32_t number, VolumeLocker& locker,
+                                                        Clock& clock) {
+    for (int attempt = 1;; ++attempt) {
+        auto claimed = locker.claim(number);
+        if (claimed || !claimed.error().is(kInUse)) return claimed;
+        if (attempt == kClaimAttempts)
+            return unexpected(
+                message_error(fmt("another write or drive check holds disk {}", number), kInUse));
+        clock.sleep_for(std::chrono::milliseconds(kClaimPauseMs));
+    }
+}
+
 Result<LockedVolumes, OsError> lock_and_dismount_with(uint32_t number,
                                                       const std::vector<VolumeInfo>& volumes,
                                                       const LockProgress& progress,
                                                       VolumeLocker& locker, Clock& clock) {
+    auto claimed = claim_disk(number, locker, clock);
+    if (!claimed) return unexpected(claimed.error());
     LockedVolumes locked;
+    locked.keep_claim(std::move(*claimed));
     for (const auto& volume : volumes) {
         if (std::find(volume.disks.begin(), volume.disks.end(), number) == volume.disks.end())
             continue;

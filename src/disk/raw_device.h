@@ -9,6 +9,7 @@
 // tests (and simulated drives) with fault-injecting fakes.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -46,6 +47,7 @@ IoConfig health_check_config();
 inline constexpr size_t kMaxSlots = 16;
 inline constexpr uint32_t kRequestWaitMs = 90000;  // one request may take this long
 inline constexpr uint32_t kDrainWaitMs = 5000;     // waiting for requests after an error
+inline constexpr uint32_t kStopCheckMs = 100;      // how often a wait looks at the stop flag
 
 // `depth` clamped to 1..16.
 size_t slot_count_for(size_t depth);
@@ -112,15 +114,22 @@ class AsyncDisk {
 OsError short_transfer_error(uint32_t done, size_t requested);
 // "control code 0x002D0C14 timed out after 10000 ms", with the timed-out trait.
 OsError control_timeout_error(uint32_t code, uint32_t ms);
+// What a transfer ends with when it was stopped from outside: its requests
+// were cancelled. Carries the stopped trait.
+OsError stopped_error();
 
 // Moves `buffer` from or to `offset` in requests of request_size(io_size,
 // sector), up to `depth` of them in flight on slots taken round-robin,
 // completed strictly in issue order. The first error wins; after it nothing
 // more is issued, outstanding requests are cancelled and every issued one is
 // still waited for (at most 5 s each) before returning.
+// With a `stop` flag, each wait looks at it every 100 ms: once it is set,
+// every request in flight is cancelled and settled, and the transfer ends
+// with stopped_error(), however long a request would still have taken.
 Result<void, OsError> run_transfer(AsyncDisk& disk, IoDirection direction, uint64_t offset,
                                    std::span<std::byte> buffer, size_t depth, size_t io_size,
-                                   uint32_t sector, uint32_t wait_ms);
+                                   uint32_t sector, uint32_t wait_ms,
+                                   const std::atomic<bool>* stop = nullptr);
 
 using LogSink = std::function<void(LogLevel, std::string_view)>;
 // Lines go to the run log.
@@ -148,6 +157,28 @@ class RawDevice {
     Result<void, OsError> flush();
     // Cancels whatever is still outstanding on the handle.
     void cancel_all();
+
+    // While the returned value lives, setting `stop` cancels the requests in
+    // flight and ends the transfer with stopped_error(); after a stop no
+    // gentler retry and no reopen is tried. When the value ends, the device
+    // watches what it watched before. The device must not be moved while the
+    // value lives.
+    class StopScope {
+      public:
+        StopScope(StopScope&& other) noexcept;
+        StopScope(const StopScope&) = delete;
+        StopScope& operator=(const StopScope&) = delete;
+        StopScope& operator=(StopScope&&) = delete;
+        ~StopScope();
+
+      private:
+        friend class RawDevice;
+        StopScope(RawDevice* device, const std::atomic<bool>* previous)
+            : device_(device), previous_(previous) {}
+        RawDevice* device_;
+        const std::atomic<bool>* previous_;
+    };
+    [[nodiscard]] StopScope stop_on(const std::atomic<bool>& stop);
     // The writable query (IOCTL_DISK_IS_WRITABLE, or BLKROGET on Linux),
     // bounded by `ms`; write protection has the write-protected trait.
     Result<void, OsError> query_writable(uint32_t ms);
@@ -207,6 +238,9 @@ class RawDevice {
 
   private:
     Result<void, OsError> with_media_recovery(const std::function<Result<void, OsError>()>& op);
+    bool stop_requested() const {
+        return stop_ != nullptr && stop_->load(std::memory_order_relaxed);
+    }
 
     std::unique_ptr<AsyncDisk> disk_;
     uint32_t number_;
@@ -217,6 +251,7 @@ class RawDevice {
     uint32_t wait_ms_ = kRequestWaitMs;
     Clock* clock_;
     LogSink log_;
+    const std::atomic<bool>* stop_ = nullptr;  // watched while a StopScope lives
 };
 
 // --- Locking the volumes of a disk -------------------------------------------
@@ -229,10 +264,16 @@ class VolumeLock {
     virtual ~VolumeLock() = default;
 };
 
-// The platform's steps for one volume.
+// The platform's steps for one volume, and the claim of a whole disk.
 class VolumeLocker {
   public:
     virtual ~VolumeLocker() = default;
+    // One attempt to claim disk `number` for one job against every other
+    // job on it, in this process or another (Windows: a named object per
+    // disk; Linux: an exclusive flock on the disk's device node, which
+    // udev and partitioning tools respect). An error with the in-use trait
+    // while another holds it.
+    virtual Result<std::unique_ptr<VolumeLock>, OsError> claim(uint32_t number) = 0;
     // Opens the volume; an error with the not-ready trait means it has no
     // medium (it is skipped).
     virtual Result<std::unique_ptr<VolumeLock>, OsError> open(const VolumeInfo& volume) = 0;
@@ -250,16 +291,20 @@ class VolumeLocker {
     virtual Result<std::unique_ptr<VolumeLock>, OsError> hold_disk(uint32_t number) = 0;
 };
 
-// The locks of one job; held until the value ends.
+// The locks of one job and its claim of the disk; held until the value
+// ends, the claim released last.
 class LockedVolumes {
   public:
     LockedVolumes() = default;
     LockedVolumes(LockedVolumes&&) noexcept = default;
     LockedVolumes& operator=(LockedVolumes&&) noexcept = default;
+    // The locks, not counting the claim.
     size_t size() const { return locks_.size(); }
     void add(std::unique_ptr<VolumeLock> lock) { locks_.push_back(std::move(lock)); }
+    void keep_claim(std::unique_ptr<VolumeLock> claim) { claim_ = std::move(claim); }
 
   private:
+    std::unique_ptr<VolumeLock> claim_;  // declared first: ends after the locks
     std::vector<std::unique_ptr<VolumeLock>> locks_;
 };
 
@@ -274,11 +319,22 @@ inline constexpr int kLockAttempts = 20;
 inline constexpr uint32_t kLockAttemptMs = 5000;
 inline constexpr uint32_t kLockPauseMs = 250;
 inline constexpr uint32_t kDismountMs = 60000;
+// udev holds a disk's flock for the moment it probes the disk: a claim is
+// asked for this many times before the disk counts as in use.
+inline constexpr int kClaimAttempts = 8;
+inline constexpr uint32_t kClaimPauseMs = 250;
 
-// Locks and dismounts every volume that lies on disk `number`, in list
-// order. A volume without medium is skipped; a volume whose lock is refused
-// 20 times fails with "{lock_name} failed on {}: {}" ("FSCTL_LOCK_VOLUME
-// failed on E:: ..." on Windows), a dismount that times out with
+// Claims disk `number` for one job (see VolumeLocker::claim), asking up to 8
+// times 250 ms apart; held by another job it fails with "another write or
+// drive check holds disk {}" and the in-use trait.
+Result<std::unique_ptr<VolumeLock>, OsError> claim_disk(uint32_t number, VolumeLocker& locker,
+                                                        Clock& clock = real_clock());
+
+// First claims disk `number` (claim_disk), so that a second job on the disk
+// fails before it touches anything. Then locks and dismounts every volume
+// that lies on disk `number`, in list order. A volume without medium is skipped; a volume whose
+// lock is refused 20 times fails with "{lock_name} failed on {}: {}" ("FSCTL_LOCK_VOLUME failed on
+// E:: ..." on Windows), a dismount that times out with
 // "{dismount_name} on {}: {}" (both with the in-use trait: the drive is in
 // use); other failures are the system's errors.
 // Locks taken so far are released when it fails.

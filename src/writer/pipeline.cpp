@@ -64,6 +64,7 @@ std::string_view kind_name(PipelineError::Kind kind) {
 }
 
 PipelineError device_error(const OsError& error, PipelineError::Kind otherwise) {
+    if (error.is(kStopped)) return PipelineError::of(PipelineError::Kind::Cancelled);
     if (error.is(kDisconnected))
         return PipelineError::of(PipelineError::Kind::DeviceDisconnected, error.text);
     return PipelineError::of(otherwise, error.text);
@@ -145,6 +146,10 @@ Result<PipelineReport, PipelineError> run_pipeline(const ImageReader& image, Raw
         return std::nullopt;
     };
     if (auto refused = check(WritePhase::Writing)) return unexpected(*refused);
+
+    // Until the head is written, a stop also cancels a request that hangs.
+    std::optional<RawDevice::StopScope> watching;
+    watching.emplace(device.stop_on(stop));
 
     progress.set(0, config.image_size, WritePhase::Writing);
     const auto write_started = clock.now();
@@ -237,6 +242,12 @@ Result<PipelineReport, PipelineError> run_pipeline(const ImageReader& image, Raw
             return unexpected(PipelineError::of(Kind::ContentMismatch));
         report.verified = true;
     }
+
+    // The last chance to stop: a stop that came during the read-back (or
+    // after its last read) ends the write before the drive can boot.
+    if (stop.load(std::memory_order_relaxed)) return unexpected(PipelineError::of(Kind::Cancelled));
+    // Once begun, the head is written whole.
+    watching.reset();
 
     if (head) {
         if (auto written = device.write_at(0, head->bytes_mut()); !written)

@@ -83,9 +83,10 @@ struct PipelineError {
 // "ImageRead", "DeviceWrite", … for logs and tests.
 std::string_view kind_name(PipelineError::Kind kind);
 
-// A failed device operation as the pass reports it: DeviceDisconnected when
-// the device is gone or not ready (unplugged, no medium, handle no longer
-// valid), otherwise `otherwise` with the error's text.
+// A failed device operation as the pass reports it: Cancelled when it was
+// stopped, DeviceDisconnected when the device is gone or not ready
+// (unplugged, no medium, handle no longer valid), otherwise `otherwise` with
+// the error's text.
 PipelineError device_error(const OsError& error, PipelineError::Kind otherwise);
 
 // Asked before writing, flushing and verifying: whether the drive is still
@@ -95,7 +96,8 @@ using ReidentifyCheck = std::function<std::optional<std::string>(WritePhase)>;
 // Runs the whole pass on the calling thread (plus the reader thread, and the
 // read-back's device reader, both joined before returning). `device` knows
 // the drive's size and logical sector size. The stop flag is honoured
-// between buffers.
+// between buffers, inside a request that does not complete, and right
+// before the head is written: a stopped pass never writes the head.
 Result<PipelineReport, PipelineError> run_pipeline(const ImageReader& image, RawDevice& device,
                                                    const PipelineConfig& config,
                                                    const std::atomic<bool>& stop,

@@ -207,7 +207,13 @@ WriteResult Job::run() {
     device.emplace(std::move(**opened));
 
     prepare("testing that the drive accepts writes (nothing is changed)…");
-    auto probe = sys.probe_writable(*device);
+    auto probe = [&] {
+        // A stop while a probe request hangs cancels it.
+        auto watching = device->stop_on(*request_.stop);
+        return sys.probe_writable(*device);
+    }();
+    if (!probe && probe.error().error.is(kStopped))
+        return unexpected(JobError::of_pipeline(PipelineError::of(PKind::Cancelled)));
     if (probe) {
         prepare(fmt("write test passed (read {} ms, write-back {} ms)", probe->read_ms,
                     probe->write_ms));

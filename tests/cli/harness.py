@@ -42,6 +42,19 @@ def _set_wine_localappdata(value):
 
 def run(exe, args, env=None, localappdata=None, timeout=300, stdin=None):
     """Runs exe with args; localappdata is a host directory for the logs."""
+    cmd, full_env = _command(exe, args, env, localappdata)
+    return subprocess.run(cmd, env=full_env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          timeout=timeout, stdin=stdin if stdin is not None else subprocess.DEVNULL)
+
+
+def start(exe, args, env=None, localappdata=None):
+    """Starts exe as run() does, without waiting: its output is read as it comes."""
+    cmd, full_env = _command(exe, args, env, localappdata)
+    return subprocess.Popen(cmd, env=full_env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                            stdin=subprocess.DEVNULL)
+
+
+def _command(exe, args, env, localappdata):
     full_env = dict(os.environ)
     full_env.setdefault("WINEDEBUG", "-all")
     if env:
@@ -56,8 +69,7 @@ def run(exe, args, env=None, localappdata=None, timeout=300, stdin=None):
         else:
             full_env["LOCALAPPDATA"] = localappdata
     cmd = ([RUNNER] if RUNNER else []) + [exe] + list(args)
-    return subprocess.run(cmd, env=full_env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                          timeout=timeout, stdin=stdin if stdin is not None else subprocess.DEVNULL)
+    return cmd, full_env
 
 
 # The disk that development builds take wine's volumes to rest on; any number

@@ -128,6 +128,15 @@ class ListDrives(SimulatedSticks):
             _, refused = self.list(env={"ORTIVEX_SIMULATED_SYSTEM_DISK": str(SIM)})
             self.assertTrue(refused[SIM].group(14).startswith("BLOCKED [Undetermined("))
 
+    def test_a_simulated_drives_texts_are_cleaned_as_a_real_drives(self):
+        # Control bytes in a descriptor text become blanks, the ends trimmed.
+        sims = (f"{host_path(self.stick)},serial=\tA\x1b[2JB\x07,vendor=Ven\rdor,"
+                "product=Pro\x7fduct")
+        _, disks = self.list(env={"ORTIVEX_SIMULATED_USB": sims})
+        stick = disks[SIM]
+        self.assertEqual((stick.group(9), stick.group(10), stick.group(11)),
+                         ("Ven dor", "Pro duct", "A [2JB"))
+
     def test_without_simulated_drives_none_are_listed(self):
         _, disks = self.list(env={"ORTIVEX_SIMULATED_USB": None})
         self.assertFalse([n for n in disks if n >= SIM])

@@ -191,6 +191,56 @@ class WriteMode(harness.TempDirTestCase):
                 # A stopped write never leaves a drive that looks bootable.
                 self.assertEqual(self.stick_bytes(stick, 65536), bytes(65536))
 
+    def start_writing(self, sims):
+        """Starts a write of the signed sample; returns once it is writing."""
+        env = {"ORTIVEX_SIMULATED_USB": sims, "ORTIVEX_TEST_USB_SERIAL": "E2E",
+               **harness.determinable_facts()}
+        proc = harness.start(EXE, ["--enable-destructive-usb-tests", "--write",
+                                   host_path(image("signed.iso"))], env=env, localappdata=self.tmp)
+        seen = []
+        while True:  # the progress lines come every 2 seconds
+            line = proc.stdout.readline().decode()
+            seen.append(line)
+            if line.startswith("  Writing") or not line:
+                break
+        self.assertTrue(seen[-1].startswith("  Writing"), seen)
+        return proc
+
+    @unittest.skipIf(UNDER_WINE, "wine cannot deliver a console Ctrl+C to a process started "
+                                 "without a console")
+    def test_a_stop_while_a_request_hangs_ends_the_write_cancelled(self):
+        import signal
+        stick = self.make_stick()
+        # The request at 2 MiB never completes; without the stop the write
+        # would fail as timed out after three long attempts.
+        proc = self.start_writing(f"{stick},serial=E2E,hang-at={2 * MiB}")
+        proc.send_signal(signal.SIGINT)
+        rest, _ = proc.communicate(timeout=300)  # only a guard against a hang
+        out = lines(rest)
+        self.assertEqual((proc.returncode, out[-1:]), (1, ["FAILED: cancelled"]), out)
+        self.assertEqual(self.stick_bytes(stick, 65536), bytes(65536))
+        self.assertNotIn("retrying with", self.log_text())
+
+    def test_a_second_writer_of_the_same_drive_is_refused_as_in_use(self):
+        stick = self.make_stick()
+        args = ["--enable-destructive-usb-tests", "--write", host_path(image("signed.iso"))]
+        # The first writer stays on the drive: its request at 2 MiB hangs.
+        first = self.start_writing(f"{host_path(stick)},serial=E2E,hang-at={2 * MiB}")
+        try:
+            code, out = self.write(f"{host_path(stick)},serial=E2E", args)
+            self.assertEqual(code, 1, out)
+            self.assertEqual(out[-1], f"FAILED: drive in use: another write or drive check "
+                                      f"holds disk {SIM}", out)
+        finally:
+            first.kill()
+            first.communicate(timeout=300)
+        # The first writer's end gave the drive back.
+        code, out = self.write(f"{host_path(stick)},serial=E2E", args)
+        self.assertEqual(code, 0, out)
+        size = os.path.getsize(image("signed.iso"))
+        with open(image("signed.iso"), "rb") as f:
+            self.assertTrue(self.stick_bytes(stick, size) == f.read(), "drive differs from image")
+
     def test_removed_while_writing(self):
         self.assert_failed(",remove-at=2097152", "device disconnected: ")
 

@@ -4,6 +4,7 @@
 // Loop device tests need root and a working losetup; they skip otherwise.
 #include <fcntl.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -114,6 +115,53 @@ TEST(UringDisk, SystemErrorsKeepTheirErrnoAndText) {
     auto missing = platform::open_async((dir / "none").string(), OpenMode{}, 1);
     ASSERT_FALSE(missing);
     EXPECT_TRUE(missing.error().is(kNotFound));
+}
+
+TEST(UringDisk, AStopCancelsARequestThatNeverCompletes) {
+    // A read from an empty pipe is a request the kernel never completes.
+    test::TempDir dir;
+    auto fifo = dir / "never";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const IoConfig config{
+        .no_buffering = false, .write_through = false, .depth = 1, .io_size = 4096};
+    auto device = open_file(fifo.string(), config, MiB);
+    ASSERT_TRUE(device) << device.error().text;
+    test::Aligned buf(4096);
+    std::atomic<bool> stop{true};
+    {
+        auto watching = device->stop_on(stop);
+        auto r = device->read_at(0, buf.span());
+        ASSERT_FALSE(r);
+        EXPECT_TRUE(r.error().is(kStopped)) << r.error().text;
+    }
+    // io_uring settled the cancelled read: the next one gets the bytes.
+    int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(writer, 0);
+    std::string bytes(4096, 'z');
+    ASSERT_EQ(::write(writer, bytes.data(), bytes.size()), 4096);
+    ::close(writer);
+    ASSERT_TRUE(device->read_at(0, buf.span()));
+    EXPECT_EQ(as_text(buf.span()), bytes);
+}
+
+TEST(LoopDevice, AClaimedDiskIsRefusedToEveryOtherClaimInAnyProcess) {
+    test::TempDir dir;
+    auto file = dir / "loop.img";
+    make_file(file, 8 * MiB);
+    Loop loop(file);
+    if (!loop.ok()) GTEST_SKIP() << "no loop devices here";
+    auto locker = platform::volume_locker();
+    auto first = locker->claim(*loop.number());
+    ASSERT_TRUE(first) << first.error().text;
+    auto second = locker->claim(*loop.number());
+    ASSERT_FALSE(second);
+    EXPECT_TRUE(second.error().is(kInUse));
+    // The lock is the one that tools rewriting a disk take: util-linux's
+    // flock(1), in another process, finds the disk taken.
+    EXPECT_EQ(shell("flock -n " + loop.node() + " echo free"), "");
+    first->reset();
+    EXPECT_EQ(shell("flock -n " + loop.node() + " echo free"), "free");
+    EXPECT_TRUE(locker->claim(*loop.number()));
 }
 
 TEST(LoopDevice, ListedOpenedByNumberWrittenAndReadBack) {
@@ -562,6 +610,38 @@ TEST_F(SimulatedOnLinux, AFileBackedDriveHasNothingToLock) {
     auto locked = lock_and_dismount(test::dev_disks(), 4000000000u, *volumes, nullptr);
     ASSERT_TRUE(locked) << locked.error().text;
     EXPECT_EQ(locked->size(), 0u);
+}
+
+TEST_F(SimulatedOnLinux, OneBackingFileIsClaimedOnceHoweverItIsNamed) {
+    auto file = dir / "stick.img";
+    make_file(file, 4 * MiB);
+    // The same file twice, once through another spelling of its path, and
+    // (as root) a loop device over it: three views of one drive.
+    test::ScopedEnv env("ORTIVEX_SIMULATED_USB", fmt("{},serial=A;{},serial=B", file.string(),
+                                                     (dir / "." / "stick.img").string()));
+    Loop loop(file);
+    auto locker = test::dev_disks()->volume_locker();
+    {
+        auto first = locker->claim(4000000000u);
+        ASSERT_TRUE(first) << first.error().text;
+        auto twin = locker->claim(4000000001u);
+        ASSERT_FALSE(twin);
+        EXPECT_TRUE(twin.error().is(kInUse));
+        if (loop.ok()) {
+            auto view = locker->claim(*loop.number());
+            ASSERT_FALSE(view);
+            EXPECT_TRUE(view.error().is(kInUse));
+        }
+    }
+    if (loop.ok()) {
+        auto view = locker->claim(*loop.number());
+        ASSERT_TRUE(view) << view.error().text;
+        // The loop disk taken by a job: the drive it is a view of is taken too.
+        auto sim = locker->claim(4000000000u);
+        ASSERT_FALSE(sim);
+        EXPECT_TRUE(sim.error().is(kInUse));
+    }
+    EXPECT_TRUE(locker->claim(4000000001u));
 }
 
 TEST_F(SimulatedOnLinux, MediaChangedIsRecoveredByReopeningTheBackingFile) {

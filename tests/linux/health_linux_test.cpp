@@ -162,6 +162,31 @@ void fat_stick_is_file_tested() {
     reset_simulated_states();
 }
 
+TEST(LinuxHealthCheck, ADriveThatAJobHoldsIsNotTouched) {
+    reset_simulated_states();
+    test::TempDir dir;
+    auto file = dir / "stick.img";
+    std::ofstream(file, std::ios::binary).close();
+    fs::resize_file(file, 8 << 20);
+    test::ScopedEnv env("ORTIVEX_SIMULATED_USB", file.string() + ",serial=HELD");
+    auto drives = list_drives(test::dev_disks());
+    ASSERT_TRUE(drives);
+    auto stick = std::find_if(drives->begin(), drives->end(),
+                              [](const DeviceInfo& d) { return d.serial == "HELD"; });
+    ASSERT_NE(stick, drives->end());
+    {
+        // What a write job takes first.
+        auto claim = test::dev_disks()->volume_locker()->claim(stick->number);
+        ASSERT_TRUE(claim) << claim.error().text;
+        HealthReport report = check_health(test::dev_disks(), *stick);
+        EXPECT_EQ(report.error, "drive in use: another write or drive check holds disk 4000000000");
+        EXPECT_EQ(report.read.kind, Verdict::Skipped);
+        EXPECT_EQ(report.write.kind, Verdict::Skipped);
+    }
+    EXPECT_TRUE(is_healthy(check_health(test::dev_disks(), *stick)));
+    reset_simulated_states();
+}
+
 TEST(LinuxHealthCheck, MountedStickFileSystems) {
     reset_simulated_states();
     test::TempDir dir;

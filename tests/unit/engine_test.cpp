@@ -172,6 +172,79 @@ TEST(Engine, RequestThatIgnoresItsCancelIsWaitedForAtMostFiveSecondsMore) {
     EXPECT_FALSE(again);
 }
 
+// --- A stop from outside ---------------------------------------------------------
+
+TEST(Stop, AStopWhileARequestHangsCancelsEveryRequestInFlight) {
+    Rig rig(IoConfig{.no_buffering = true, .write_through = false, .depth = 4, .io_size = 4096});
+    std::atomic<bool> stop{false};
+    // The third request never completes; the stop comes while it is out.
+    rig.disk->hang = [&](const FakeDisk::Request& r) {
+        if (r.offset != 2 * 4096) return FakeDisk::Hang::No;
+        stop = true;
+        return FakeDisk::Hang::UntilCancelled;
+    };
+    auto data = pattern(16 * 4096);
+    auto r =
+        run_transfer(*rig.disk, IoDirection::Write, 0, data, 4, 4096, 512, kRequestWaitMs, &stop);
+    ASSERT_FALSE(r);
+    EXPECT_TRUE(r.error().is(kStopped));
+    EXPECT_FALSE(r.error().is(kTimedOut));
+    EXPECT_EQ(rig.disk->requests.size(), 4u);  // nothing issued after the stop
+    EXPECT_EQ(rig.disk->calls, std::vector<std::string>{"cancel_all"});
+    EXPECT_EQ(rig.disk->waits, (std::vector<uint32_t>{5000, 5000, 5000, 5000}));
+    EXPECT_EQ(rig.disk->in_flight(), 0u);
+    EXPECT_EQ(rig.clock.elapsed(), milliseconds(0));
+}
+
+TEST(Stop, AWatchedWaitLooksAtTheFlagEveryHundredMilliseconds) {
+    Rig rig(IoConfig{.no_buffering = true, .write_through = false, .depth = 1, .io_size = MiB});
+    rig.disk->hang = [](const FakeDisk::Request&) { return FakeDisk::Hang::UntilCancelled; };
+    std::atomic<bool> stop{false};
+    auto data = pattern(MiB);
+    // Never set: the request still gets its whole 90 s, then times out.
+    auto r =
+        run_transfer(*rig.disk, IoDirection::Read, 0, data, 1, MiB, 512, kRequestWaitMs, &stop);
+    ASSERT_FALSE(r);
+    EXPECT_TRUE(r.error().is(kTimedOut));
+    EXPECT_EQ(rig.clock.elapsed(), milliseconds(90000));
+    EXPECT_EQ(rig.disk->waits.size(), 901u);  // 900 slices of 100 ms, then the drain
+    EXPECT_EQ(rig.disk->waits.front(), kStopCheckMs);
+    EXPECT_EQ(rig.disk->waits.back(), kDrainWaitMs);
+}
+
+TEST(Stop, NoGentlerRetryNoReopenAndNothingWatchedOnceTheScopeEnds) {
+    Rig rig(deep());
+    std::atomic<bool> stop{false};
+    auto data = pattern(2 * MiB);
+    {
+        auto watching = rig.device->stop_on(stop);
+        // A write error that comes with the stop: the ladder does not begin.
+        rig.disk->complete = [&](const FakeDisk::Request&) -> std::optional<SlotOutcome> {
+            stop = true;
+            return SlotOutcome{SlotOutcome::Failed, 0, io_error()};
+        };
+        auto w = rig.device->write_at(0, data);
+        ASSERT_FALSE(w);
+        EXPECT_TRUE(w.error().is(kStopped));
+        // Nor does a changed medium get reopened.
+        stop = false;
+        rig.disk->complete = [&](const FakeDisk::Request&) -> std::optional<SlotOutcome> {
+            stop = true;
+            return SlotOutcome{SlotOutcome::Failed, 0, media_changed()};
+        };
+        auto m = rig.device->read_at(0, data);
+        ASSERT_FALSE(m);
+        EXPECT_TRUE(m.error().is(kStopped));
+    }
+    EXPECT_EQ(rig.log.count(LogLevel::Warn), 0u);
+    EXPECT_TRUE(rig.disk->opens.empty());
+    EXPECT_EQ(rig.device->config(), deep());
+    EXPECT_TRUE(rig.clock.sleeps().empty());
+    // The scope has ended: the same flag no longer stops anything.
+    rig.disk->complete = nullptr;
+    ASSERT_TRUE(rig.device->write_at(0, data));
+}
+
 TEST(Recovery, FlushFailingWithMediaChangedFourTimesReopensThreeTimes) {
     Rig rig(deep());
     rig.disk->fail_flush = []() -> std::optional<OsError> { return media_changed(); };
@@ -356,6 +429,20 @@ class FakeLocker final : public VolumeLocker {
     std::string dismount_call = "FSCTL_DISMOUNT_VOLUME";
     std::vector<std::string> calls;
     int alive = 0;
+    // The claim of the disk: an answer for each attempt (from 1), nullopt
+    // to grant it; what was locked when it was taken and when given back.
+    std::function<std::optional<OsError>(int attempt)> claim_answer;
+    int claim_attempts = 0;
+    uint32_t claimed_number = 0;
+    std::vector<std::pair<std::string, int>> claim_events;  // ("taken"/"released", alive)
+
+    struct FakeClaim final : VolumeLock {
+        explicit FakeClaim(FakeLocker* l) : locker(l) {
+            locker->claim_events.emplace_back("taken", locker->alive);
+        }
+        ~FakeClaim() override { locker->claim_events.emplace_back("released", locker->alive); }
+        FakeLocker* locker;
+    };
 
     Result<std::unique_ptr<VolumeLock>, OsError> open(const VolumeInfo& v) override {
         calls.push_back("open " + v.name);
@@ -374,6 +461,13 @@ class FakeLocker final : public VolumeLocker {
         auto& fv = static_cast<FakeVolume&>(v);
         calls.push_back(fmt("dismount {} {}", fv.name, ms));
         return dismount_answer ? dismount_answer(fv.name) : Result<void, OsError>{};
+    }
+    Result<std::unique_ptr<VolumeLock>, OsError> claim(uint32_t number) override {
+        ++claim_attempts;
+        claimed_number = number;
+        if (claim_answer)
+            if (auto refused = claim_answer(claim_attempts)) return unexpected(*refused);
+        return std::unique_ptr<VolumeLock>(std::make_unique<FakeClaim>(this));
     }
     Result<std::unique_ptr<VolumeLock>, OsError> hold_disk(uint32_t number) override {
         calls.push_back(fmt("hold {}", number));
@@ -423,6 +517,61 @@ TEST(Locking, EveryVolumeOfTheDiskInOrderSkippingOnesWithoutMedium) {
     EXPECT_EQ(locker.calls[1], "dismount \\\\?\\Volume{a}\\ 60000");
     locked = unexpected(OsError{});
     EXPECT_EQ(locker.alive, 0);  // ending the value gives every volume back
+}
+
+TEST(Locking, TheDiskIsClaimedBeforeAnyVolumeAndGivenBackAfterThem) {
+    FakeClock clock;
+    FakeLocker locker(clock);
+    locker.holds = true;
+    {
+        auto locked = lock_and_dismount_with(2, stick_volumes(), nullptr, locker, clock);
+        ASSERT_TRUE(locked) << locked.error().text;
+        EXPECT_EQ(locked->size(), 5u);  // the claim is not a volume
+        EXPECT_EQ(locker.claimed_number, 2u);
+    }
+    EXPECT_EQ(locker.claim_events,
+              (std::vector<std::pair<std::string, int>>{{"taken", 0}, {"released", 0}}));
+    EXPECT_EQ(locker.alive, 0);
+}
+
+TEST(Locking, ADiskClaimedByAnotherJobIsInUseAndNoVolumeIsTouched) {
+    FakeClock clock;
+    FakeLocker locker(clock);
+    locker.claim_answer = [](int) -> std::optional<OsError> {
+        return message_error("Resource temporarily unavailable (os error 11)", kInUse);
+    };
+    auto locked = lock_and_dismount_with(2, stick_volumes(), nullptr, locker, clock);
+    ASSERT_FALSE(locked);
+    EXPECT_EQ(locked.error().text, "another write or drive check holds disk 2");
+    EXPECT_TRUE(locked.error().is(kInUse));
+    EXPECT_TRUE(locker.calls.empty());
+    // Asked 8 times, a quarter second apart: a disk that udev is probing
+    // is taken only for a moment.
+    EXPECT_EQ(locker.claim_attempts, kClaimAttempts);
+    EXPECT_EQ(clock.sleeps(), std::vector<milliseconds>(kClaimAttempts - 1, milliseconds(250)));
+}
+
+TEST(Locking, AClaimRefusedForAMomentIsTakenAndOtherFailuresEndAtOnce) {
+    FakeClock clock;
+    FakeLocker locker(clock);
+    locker.claim_answer = [](int attempt) -> std::optional<OsError> {
+        if (attempt < 3) return message_error("busy", kInUse);
+        return std::nullopt;
+    };
+    ASSERT_TRUE(lock_and_dismount_with(2, stick_volumes(), nullptr, locker, clock));
+    EXPECT_EQ(clock.sleeps().size(), 2u);
+
+    FakeClock other_clock;
+    FakeLocker refused(other_clock);
+    refused.claim_answer = [](int) -> std::optional<OsError> {
+        return message_error("No such file or directory (os error 2)", kDisconnected);
+    };
+    auto locked = lock_and_dismount_with(2, stick_volumes(), nullptr, refused, other_clock);
+    ASSERT_FALSE(locked);
+    EXPECT_EQ(locked.error().text, "No such file or directory (os error 2)");
+    EXPECT_TRUE(locked.error().is(kDisconnected));
+    EXPECT_EQ(refused.claim_attempts, 1);
+    EXPECT_TRUE(refused.calls.empty());
 }
 
 TEST(Locking, VolumeHeldByAnotherProgramFailsAfterTwentyAttempts) {

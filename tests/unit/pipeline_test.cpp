@@ -344,6 +344,53 @@ INSTANTIATE_TEST_SUITE_P(
                 "device content differs from the image", 0, false}),
     [](const ::testing::TestParamInfo<Failure>& info) { return std::string(info.param.name); });
 
+// A stop that comes late or while a request hangs ends the pass at once,
+// without a gentler retry (no WARN line), and never writes the head.
+INSTANTIATE_TEST_SUITE_P(
+    Stops, PipelineFailure,
+    ::testing::Values(
+        // The image fits the first 4 MiB and one sector: the read at 4 MiB
+        // is the last of the read-back, and the stop comes with its answer.
+        Failure{"StopAfterTheLastReadBack",
+                [](Rig& rig, PipelineConfig&, std::string&) {
+                    rig.disk->complete = [&rig](const FakeDisk::Request& r) {
+                        if (r.direction == IoDirection::Read && r.offset >= 4 * MiB)
+                            rig.stop = true;
+                        return std::optional<SlotOutcome>();
+                    };
+                },
+                "cancelled"},
+        Failure{"StopWhileFlushingWithoutVerification",
+                [](Rig& rig, PipelineConfig& config, std::string&) {
+                    config.verify = false;
+                    rig.disk->fail_flush = [&rig]() -> std::optional<OsError> {
+                        rig.stop = true;
+                        return std::nullopt;
+                    };
+                },
+                "cancelled"},
+        Failure{"StopWhileAWriteHangs",
+                [](Rig& rig, PipelineConfig&, std::string&) {
+                    rig.disk->hang = [&rig](const FakeDisk::Request& r) {
+                        if (r.direction != IoDirection::Write || r.offset != 2 * MiB)
+                            return FakeDisk::Hang::No;
+                        rig.stop = true;
+                        return FakeDisk::Hang::UntilCancelled;
+                    };
+                },
+                "cancelled"},
+        Failure{"StopWhileAReadBackRequestHangs",
+                [](Rig& rig, PipelineConfig&, std::string&) {
+                    rig.disk->hang = [&rig](const FakeDisk::Request& r) {
+                        if (r.direction != IoDirection::Read || r.offset != 2 * MiB)
+                            return FakeDisk::Hang::No;
+                        rig.stop = true;
+                        return FakeDisk::Hang::UntilCancelled;
+                    };
+                },
+                "cancelled"}),
+    [](const ::testing::TestParamInfo<Failure>& info) { return std::string(info.param.name); });
+
 // A drive that takes only buffered writes: the ladder ends on a buffered
 // handle, behind the system's cache, and the device loses the write at
 // 2 MiB although the cache holds it.

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "disk/simulated/simulated.h"
+#include "disk/windows_drive_records.h"
 #include "support/fake_clock.h"
 #include "support/fake_disk.h"
 #include "support/temp_dir.h"
@@ -55,6 +56,19 @@ TEST(SimulatedSettings, UnknownSettingsLeaveTheEntryOutAndAreReported) {
     ASSERT_EQ(p.problems.size(), 4u);
     EXPECT_EQ(p.problems[0], "simulated drive 1: setting 'speed=fast' not understood");
     EXPECT_EQ(p.problems[3], "simulated drive 4: no path");
+}
+
+TEST(SimulatedSettings, DescriptorTextsAreCleanedAsARealDrivesAre) {
+    // What the setting can hold: anything but the separators.
+    auto p = parse_simulated_drives(
+        "/x.img,serial= S\x01N'1\t\x7f\xc3\xa9 ,vendor=Ort\nivex,product=\x1b[31mRed\"");
+    ASSERT_EQ(p.drives.size(), 1u);
+    auto d = simulated_record(p.drives[0], 1 << 20, 512, 512);
+    EXPECT_EQ(d.serial, clean_text(p.drives[0].serial));
+    EXPECT_EQ(d.serial, "S N'1");
+    EXPECT_EQ(d.vendor, "Ort ivex");
+    EXPECT_EQ(d.product, "[31mRed\"");
+    EXPECT_EQ(drive_label(d), "Ort ivex [31mRed\"");
 }
 
 TEST(SimulatedSettings, RecordIsAUsbDiskOfWholeSectors) {
@@ -176,6 +190,59 @@ TEST(SimulatedFaults, RequestThatNeverCompletes) {
     ASSERT_FALSE(r);
     EXPECT_TRUE(r.error().is(kTimedOut));
     EXPECT_EQ(rig.clock.elapsed(), milliseconds(90000));
+}
+
+// A clock whose sleeps take no time and whose n-th sleep sets `stop`: an
+// operator who stops while a request of the drive hangs.
+class StopAtSleep final : public Clock {
+  public:
+    StopAtSleep(std::atomic<bool>& stop, int n) : stop_(stop), n_(n) {}
+    TimePoint now() override { return TimePoint{} + elapsed; }
+    void sleep_for(milliseconds d) override {
+        elapsed += d;
+        if (++sleeps == n_) stop_ = true;
+    }
+    bool wait_for(std::unique_lock<std::mutex>&, std::condition_variable&, milliseconds,
+                  const std::function<bool()>& done) override {
+        return done();
+    }
+    milliseconds elapsed{0};
+    int sleeps = 0;
+
+  private:
+    std::atomic<bool>& stop_;
+    int n_;
+};
+
+TEST(SimulatedFaults, AStopCancelsARequestThatNeverCompletes) {
+    std::atomic<bool> stop{false};
+    StopAtSleep clock(stop, 5);
+    FakeClock backing_clock;
+    SimulatedFaults f;
+    f.hang_at = MiB;
+    const IoConfig config{.no_buffering = true, .write_through = false, .depth = 1, .io_size = MiB};
+    auto inner = std::make_unique<FakeDisk>(1, backing_clock, 16 * MiB);
+    FakeDisk* backing = inner.get();
+    auto state = std::make_shared<SimulatedState>();
+    std::vector<std::string> log;
+    RawDevice device(
+        std::make_unique<FaultInjectingDisk>(std::move(inner), state, f, 16 * MiB, clock),
+        4000000000u, 512, 16 * MiB, config, clock,
+        [&](LogLevel, std::string_view t) { log.emplace_back(t); });
+    auto data = bytes(2 * MiB, 6);
+    {
+        auto watching = device.stop_on(stop);
+        auto r = device.write_at(0, data);
+        ASSERT_FALSE(r);
+        EXPECT_TRUE(r.error().is(kStopped)) << r.error().text;
+    }
+    // Seen at the fifth look, half a second into a wait of 90 s.
+    EXPECT_EQ(clock.elapsed, milliseconds(500));
+    EXPECT_TRUE(log.empty());                 // no gentler retry
+    ASSERT_EQ(backing->requests.size(), 1u);  // the hanging request never reached the file
+    // The cancelled request is settled: its slot serves the next one.
+    f.hang_at.reset();
+    ASSERT_TRUE(device.write_at(2 * MiB, data));
 }
 
 TEST(SimulatedFaults, SpeedLimit) {

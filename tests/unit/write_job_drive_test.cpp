@@ -161,6 +161,29 @@ TEST_F(SimulatedWrite, TheDriveHoldsTheImageByteForByte) {
     EXPECT_EQ(count_lines(text, " WARN  "), 0u);
 }
 
+TEST_F(SimulatedWrite, ASecondJobOnTheDriveIsInUseAndTheFirstWritesOn) {
+    DeviceInfo drive = attach("");
+    std::optional<WriteResult> second;
+    // Halfway through the first job's image, a second job on the same drive.
+    world->wrap_image = [&](std::unique_ptr<ImageReader> inner) {
+        return std::make_unique<test::TrippingImage>(std::move(inner), 2 * MiB, [&] {
+            auto other = std::make_shared<DriveWorld>();
+            second = run_write_job(request_for(drive), other);
+        });
+    };
+    auto result = run_write_job(request_for(drive), world);
+    ASSERT_TRUE(result) << result.error().text() << "\n" << log();
+    EXPECT_EQ(stick(0, image.size()), image);
+    ASSERT_TRUE(second);
+    ASSERT_FALSE(*second);
+    EXPECT_EQ(second->error().kind, JobError::Kind::InUse);
+    EXPECT_EQ(second->error().text(),
+              "drive in use: another write or drive check holds disk 4000000000");
+    // The first job's end gave the drive back.
+    world->wrap_image = nullptr;
+    EXPECT_TRUE(run_write_job(request_for(drive), std::make_shared<DriveWorld>()));
+}
+
 TEST_F(SimulatedWrite, FourKiBSectorsWithoutVerification) {
     DeviceInfo drive = attach(",sector=4096");
     ASSERT_EQ(drive.logical_sector, 4096u);

@@ -475,6 +475,32 @@ TEST(WriteJob, StopInEveryPhase) {
     }
 }
 
+TEST(WriteJob, AStopWhileTheWriteTestHangsEndsItWithNothingWritten) {
+    JobRig rig;
+    auto stop = rig.request.stop;
+    FakeWriteSystem* sys = rig.sys.get();
+    // The probe's first read never completes, and the operator stops.
+    rig.sys->on_probe = [stop,
+                         sys](RawDevice& device) -> Result<WriteProbeTimes, WriteProbeFailure> {
+        sys->disk->hang = [stop](const FakeDisk::Request&) {
+            *stop = true;
+            return FakeDisk::Hang::UntilCancelled;
+        };
+        std::vector<std::byte> first(65536);
+        auto read = device.read_at(0, first);
+        sys->disk->hang = nullptr;
+        if (!read)
+            return unexpected(WriteProbeFailure{"raw read of the first 64 KiB", read.error()});
+        return WriteProbeTimes{};
+    };
+    auto result = rig.run();
+    ASSERT_FALSE(result);
+    EXPECT_TRUE(result.error().is_cancelled()) << result.error().text();
+    EXPECT_TRUE(rig.untouched());
+    EXPECT_FALSE(rig.happened("diagnosis E"));
+    EXPECT_LT(rig.sys->fake_clock.elapsed(), std::chrono::milliseconds(kRequestWaitMs));
+}
+
 TEST(WriteJob, ADriveSwappedBetweenPhasesIsNeverWrittenFurther) {
     for (int call : {3, 4, 5}) {  // before writing, flushing, verifying
         SCOPED_TRACE(call);

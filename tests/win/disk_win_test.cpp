@@ -132,6 +132,35 @@ TEST(WindowsFacts, UnknownVolumeDisksAreReasonsNotHarmless) {
     EXPECT_EQ(facts.image, std::vector<uint32_t>{});
 }
 
+TEST(DiskClaim, ADiskOrFileIsClaimedOnceHoweverItIsNamed) {
+    auto locker = platform::volume_locker();
+    {
+        auto first = locker->claim(7);
+        ASSERT_TRUE(first) << first.error().text;
+        auto second = locker->claim(7);
+        ASSERT_FALSE(second);
+        EXPECT_TRUE(second.error().is(kInUse));
+        // A simulated drive backed by that disk names it by its path.
+        auto by_path = platform::claim_path("\\\\.\\physicaldrive7");
+        ASSERT_FALSE(by_path);
+        EXPECT_TRUE(by_path.error().is(kInUse));
+        EXPECT_TRUE(locker->claim(8));
+    }
+    EXPECT_TRUE(locker->claim(7));  // given back when the first claim ended
+
+    test::TempDir dir;
+    auto file = dir / "stick.img";
+    make_file(file, MiB);
+    auto held = platform::claim_path(path_text(file));
+    ASSERT_TRUE(held) << held.error().text;
+    auto again = platform::claim_path(ascii_upper(path_text(file)));
+    ASSERT_FALSE(again);
+    EXPECT_TRUE(again.error().is(kInUse));
+    held->reset();
+    EXPECT_TRUE(platform::claim_path(ascii_upper(path_text(file))));
+    EXPECT_FALSE(platform::claim_path(path_text(dir / "missing.img")));
+}
+
 #ifdef ORTIVEX_SIMULATED_DRIVES
 
 class SimulatedOnWindows : public ::testing::Test {

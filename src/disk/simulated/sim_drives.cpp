@@ -151,6 +151,36 @@ Result<RawDevice, OsError> open(uint32_t number, uint32_t sector, uint64_t size,
     return RawDevice(std::move(disk), number, sector, size, config, clock);
 }
 
+namespace {
+
+// Several claims held as one.
+class Claims final : public VolumeLock {
+  public:
+    std::vector<std::unique_ptr<VolumeLock>> held;
+};
+
+}  // namespace
+
+Result<std::unique_ptr<VolumeLock>, OsError> claim(uint32_t number,
+                                                   const DiskLockStep& claim_system_disk) {
+    for (auto& p : present()) {
+        if (p.sim.number() != number) continue;
+        auto claims = std::make_unique<Claims>();
+        if (!p.backing.disk_number) {
+            auto own = platform::claim_path(p.sim.path);
+            if (!own) return unexpected(own.error());
+            claims->held.push_back(std::move(*own));
+        }
+        for (uint32_t alias : p.aliases) {
+            auto other = claim_system_disk(alias);
+            if (!other) return unexpected(other.error());
+            claims->held.push_back(std::move(*other));
+        }
+        return std::unique_ptr<VolumeLock>(std::move(claims));
+    }
+    return unexpected(platform::simulated_error(platform::SimulatedError::Gone));
+}
+
 Result<std::unique_ptr<VolumeLock>, OsError> hold(
     uint32_t number,
     const std::function<Result<std::unique_ptr<VolumeLock>, OsError>(uint32_t)>& hold_system_disk) {

@@ -55,6 +55,15 @@ void add_held(std::vector<std::pair<uint32_t, std::string>>& held);
 Result<RawDevice, OsError> open(uint32_t number, uint32_t sector, uint64_t size,
                                 const IoConfig& config, Clock& clock);
 
+using DiskLockStep = std::function<Result<std::unique_ptr<VolumeLock>, OsError>(uint32_t)>;
+
+// A simulated drive's claim for a job: its backing file's own claim (a
+// block device is claimed as the system disk it is), and the claims of the
+// system disks that are views of the same data, taken with
+// `claim_system_disk`. So two jobs on one backing meet however they name it.
+Result<std::unique_ptr<VolumeLock>, OsError> claim(uint32_t number,
+                                                   const DiskLockStep& claim_system_disk);
+
 // What holds a simulated drive for a job: the system disk that backs it, if
 // any (`hold` is the platform's way of holding a disk); nothing for a file.
 Result<std::unique_ptr<VolumeLock>, OsError> hold(

@@ -6,6 +6,7 @@
 
 #include "core/text.h"
 #include "disk/simulated/backing.h"
+#include "disk/windows_drive_records.h"
 
 namespace sw {
 
@@ -162,9 +163,10 @@ DeviceInfo simulated_record(const SimulatedDrive& sim, uint64_t backing_size,
                             uint32_t logical_sector, uint32_t physical_sector) {
     DeviceInfo d;
     d.instance_id = fmt("SIMULATED\\USB\\{}", sim.position + 1);
-    d.vendor = sim.vendor;
-    d.product = sim.product;
-    d.serial = sim.serial;
+    // The texts are cleaned as a real drive's descriptor texts are.
+    d.vendor = clean_text(sim.vendor);
+    d.product = clean_text(sim.product);
+    d.serial = clean_text(sim.serial);
     d.bus = BusKind{BusKind::Usb, 0};
     // A disk is whole sectors long.
     d.size = backing_size / logical_sector * logical_sector;

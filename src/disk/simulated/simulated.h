@@ -92,7 +92,8 @@ std::shared_ptr<SimulatedState> simulated_state(const SimulatedDrive& sim);
 // Forgets every state (tests).
 void reset_simulated_states();
 
-// The record a simulated drive is listed with (no letters, no speed).
+// The record a simulated drive is listed with (no letters, no speed); its
+// vendor, product and serial texts cleaned as a real drive's are.
 DeviceInfo simulated_record(const SimulatedDrive& sim, uint64_t backing_size,
                             uint32_t logical_sector, uint32_t physical_sector);
 

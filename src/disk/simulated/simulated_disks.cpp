@@ -12,7 +12,8 @@ namespace sw {
 
 namespace {
 
-// The base's locker, with simulated drives held the way their backing asks.
+// The base's locker, with simulated drives claimed and held the way their
+// backing asks.
 class SimulatedLocker final : public VolumeLocker {
   public:
     explicit SimulatedLocker(std::unique_ptr<VolumeLocker> base) : base_(std::move(base)) {}
@@ -27,6 +28,10 @@ class SimulatedLocker final : public VolumeLocker {
     }
     std::string_view lock_name() const override { return base_->lock_name(); }
     std::string_view dismount_name() const override { return base_->dismount_name(); }
+    Result<std::unique_ptr<VolumeLock>, OsError> claim(uint32_t number) override {
+        if (!is_simulated_number(number)) return base_->claim(number);
+        return simulated::claim(number, [this](uint32_t n) { return base_->claim(n); });
+    }
     Result<std::unique_ptr<VolumeLock>, OsError> hold_disk(uint32_t number) override {
         if (!is_simulated_number(number)) return base_->hold_disk(number);
         return simulated::hold(number, [this](uint32_t n) { return base_->hold_disk(n); });

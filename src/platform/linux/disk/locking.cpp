@@ -4,8 +4,11 @@
 // disk is held open exclusively, which the kernel grants only when nothing
 // else claims the disk or any of its partitions (no mount, swap, device
 // mapper or md member), and which keeps them from being claimed again while
-// the job runs.
+// the job runs. Before all that the job claims the disk with an exclusive
+// flock on its device node, the convention of tools that rewrite a disk: a
+// second job (or such a tool) finds it taken, and udev leaves it alone.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -101,6 +104,12 @@ Result<void, OsError> unmount_all(const std::string& dev, const std::string& nam
 
 class LinuxVolumeLocker final : public VolumeLocker {
   public:
+    Result<std::unique_ptr<VolumeLock>, OsError> claim(uint32_t number) override {
+        auto path = disk_path(number);
+        if (!path) return unexpected(path.error());
+        return claim_path(*path);
+    }
+
     Result<std::unique_ptr<VolumeLock>, OsError> open(const VolumeInfo& volume) override {
         UniqueFd fd(::open(volume.name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
         if (!fd) return unexpected(last_os_error());
@@ -136,6 +145,18 @@ class LinuxVolumeLocker final : public VolumeLocker {
 
 std::unique_ptr<VolumeLocker> volume_locker() {
     return std::make_unique<LinuxVolumeLocker>();
+}
+
+Result<std::unique_ptr<VolumeLock>, OsError> claim_path(const std::string& path) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd) return unexpected(last_os_error());
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+        OsError e = last_os_error();
+        if (e.code == EWOULDBLOCK) e.traits |= kInUse;
+        return unexpected(e);
+    }
+    // Closing the descriptor gives the claim back.
+    return std::unique_ptr<VolumeLock>(std::make_unique<FdLock>(std::move(fd), path, ""));
 }
 
 }  // namespace sw::platform

@@ -12,6 +12,12 @@ std::wstring physical_drive_path(uint32_t number) {
     return widen(fmt("\\\\.\\PhysicalDrive{}", number));
 }
 
+std::optional<uint32_t> physical_drive_number(const std::string& path) {
+    constexpr std::string_view kPrefix = "\\\\.\\PhysicalDrive";
+    if (!starts_with_ascii_ci(path, kPrefix)) return std::nullopt;
+    return parse_u32_decimal(std::string_view(path).substr(kPrefix.size()));
+}
+
 Result<void, OsError> control_with_timeout(HANDLE handle, DWORD code, DWORD ms) {
     Handle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!event.valid()) return unexpected(last_os_error());

@@ -11,16 +11,6 @@
 
 namespace sw::platform {
 
-namespace {
-
-std::optional<uint32_t> physical_drive_number(const std::string& path) {
-    constexpr std::string_view kPrefix = "\\\\.\\PhysicalDrive";
-    if (!starts_with_ascii_ci(path, kPrefix)) return std::nullopt;
-    return parse_u32_decimal(std::string_view(path).substr(kPrefix.size()));
-}
-
-}  // namespace
-
 std::optional<FileIdentity> file_identity(const std::string& path) {
     win::Handle h(CreateFileW(win::widen(path).c_str(), 0,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -35,7 +25,7 @@ std::optional<FileIdentity> file_identity(const std::string& path) {
 
 Result<Backing, OsError> probe_backing(const std::string& path) {
     Backing b;
-    if (auto number = physical_drive_number(path)) {
+    if (auto number = win::physical_drive_number(path)) {
         win::Handle h(CreateFileW(win::widen(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   nullptr, OPEN_EXISTING, 0, nullptr));
         if (!h.valid()) return unexpected(last_os_error());

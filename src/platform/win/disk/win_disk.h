@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "core/os_error.h"
@@ -20,5 +21,7 @@ Result<void, OsError> control_with_timeout(HANDLE handle, DWORD code, DWORD ms);
 
 // "\\.\PhysicalDrive{}"
 std::wstring physical_drive_path(uint32_t number);
+// N of a "\\.\PhysicalDriveN" path (the prefix in any case); none for other paths.
+std::optional<uint32_t> physical_drive_number(const std::string& path);
 
 }  // namespace sw::win
