@@ -77,7 +77,9 @@ void WindowController::start() {
 }
 
 void WindowController::show_unelevated() {
-    state_.failure = JobError::of(JobError::Kind::AccessDenied, "process token is not elevated");
+    const std::string detail = "process token is not elevated";
+    state_.failure = JobError::of(JobError::Kind::AccessDenied, detail);
+    state_.failure_details = detail;
     log_info(fmt("state {} -> {}", phase_name(state_.phase), phase_name(AppPhase::Failed)));
     state_.phase = AppPhase::Failed;
     on_phase_changed();
@@ -172,6 +174,7 @@ Effect WindowController::perform_action(ElementId action) {
             }
             state_.download_progress->reset();
             state_.download_error.reset();
+            state_.refused_image.reset();
             if (!dispatch_event(AppEvent::of(EventKind::DownloadStarted))) return {};
             state_.download_stop = std::make_shared<std::atomic<bool>>(false);
             state_.download_running = true;
@@ -302,7 +305,9 @@ void WindowController::select_image(const std::string& path,
     state_.validation_progress = std::make_shared<ValidationProgress>();
     ++state_.validation_request;
     state_.image = SelectedImage{path, download_digest, std::nullopt, false};
+    // The card tells what happened last.
     state_.refused_image.reset();
+    state_.download_error.reset();
     if (state_.phase != AppPhase::ImageSelected)
         dispatch_event(AppEvent::of(EventKind::ImagePicked));
     dispatch_event(AppEvent::of(EventKind::ValidationStarted));
@@ -332,6 +337,7 @@ void WindowController::request_scan() {
         return;
     }
     state_.scan_running = true;
+    ++state_.scans_started;
     std::optional<std::string> path;
     if (state_.image) path = state_.image->path;
     workers_.scan_drives(path);
@@ -344,6 +350,7 @@ void WindowController::start_write_on(const DeviceInfo& drive) {
     choice.drive = drive;
     choice.verify = state_.prefs.verify;
     state_.failure.reset();
+    state_.failure_details.reset();
     state_.summary.reset();
     state_.eject = EjectState::NotStarted;
     state_.details_expanded = false;
@@ -379,6 +386,7 @@ void WindowController::start_write_on(const DeviceInfo& drive) {
 void WindowController::release_write() {
     state_.write.reset();
     state_.failure.reset();
+    state_.failure_details.reset();
     state_.summary.reset();
     state_.drive_check.reset();
     state_.checked_drive.reset();
@@ -433,7 +441,9 @@ void WindowController::image_accepted() {
         auto offered = offered_drives(state_);
         if (offered.size() == 1) select_drive(offered.front()->number);
     }
-    // The facts learned with the image decide whether a drive holds it.
+    // The facts learned with the image decide whether a drive holds it; until
+    // a scan started from now on answers, nothing may be written.
+    state_.awaited_scan = state_.scans_started + 1;
     request_scan();
 }
 
@@ -467,6 +477,8 @@ void WindowController::on_content_checked(ImageContentChecked& m) {
 void WindowController::on_scan(DriveScanFinished& m) {
     state_.scan_running = false;
     state_.scanned = true;
+    if (state_.awaited_scan && state_.scans_started >= *state_.awaited_scan)
+        state_.awaited_scan.reset();
     state_.drives = std::move(m.scan.drives);
     state_.facts = std::move(m.scan.facts);
     log_info(fmt("scan: {} disks, usb [{}], facts {}", state_.drives.size(),
@@ -562,8 +574,7 @@ void WindowController::handle_message(UiMessage& message) {
 
 std::string WindowController::failure_details_text() const {
     if (!state_.failure) return {};
-    FailureMessage f =
-        job_failure_message(string_table(language_from_value(state_.lang)), *state_.failure);
+    FailureMessage f = failure_message(state_);
     auto log = Logger::current_file();
     return fmt("{}\n{}\n\n{}\n\nlog: {}", f.title, f.advice, f.details,
                log ? utf8_of(*log) : std::string());
@@ -649,11 +660,8 @@ void WindowController::animation_tick() {
             if (phase == WritePhase::Writing) value = 0.7 * fraction;
             if (phase == WritePhase::Verifying) value = 0.7 + 0.3 * fraction;
         }
-        // Indeterminate until the drive is being written.
-        if (phase != WritePhase::Preparing) {
-            host_.set_taskbar_state(TaskbarState::Normal);
-            host_.set_taskbar_value(static_cast<uint32_t>(value * 1000));
-        }
+        host_.set_taskbar_state(TaskbarState::Normal);
+        host_.set_taskbar_value(static_cast<uint32_t>(value * 1000));
     }
     if (state_.download_running)
         rate_sample(state_.download_rate, t, state_.download_progress->done.load());

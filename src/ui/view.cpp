@@ -756,8 +756,7 @@ void cancelled_screen(Frame& f) {
 void failed_screen(Frame& f) {
     const WindowState& s = f.s;
     f.status_circle(280, 140, 30, Slot::Red, Slot::RedTint, "×");
-    FailureMessage msg;
-    if (s.failure) msg = job_failure_message(f.t, *s.failure);
+    FailureMessage msg = failure_message(s);
     float y = 200;
     y += f.paragraph(msg.title, kLeft, y, kWidth, TextStyle{20, 3, FontFamily::Display},
                      {Slot::Text, 1}, Align::Center, 2) +

@@ -18,6 +18,7 @@
 #include "disk/health.h"
 #include "http/download.h"
 #include "http/release_info.h"
+#include "i18n/messages.h"
 #include "image/validation.h"
 #include "ui/app_state.h"
 #include "ui/canvas.h"
@@ -133,6 +134,10 @@ struct WindowState {
     std::optional<DeviceIdentity> selected;
     bool scan_running = false;
     bool rescan_requested = false;
+    uint64_t scans_started = 0;
+    // After an image is accepted: the number of the first scan started
+    // since. Until it answers, whether a drive holds the image is not known.
+    std::optional<uint64_t> awaited_scan;
 
     // Download and updates.
     bool download_running = false;
@@ -152,6 +157,9 @@ struct WindowState {
     std::optional<DeviceInfo> write_drive;  // the record the job was given
     WritePhase highest_applied = WritePhase::Preparing;
     std::optional<JobError> failure;
+    // The details of a failure the window found itself, shown as they are
+    // instead of the error's own text.
+    std::optional<std::string> failure_details;
     std::optional<WriteSummary> summary;
     double write_started_at = 0;
     bool write_verify = true;  // the preference the running write was started with
@@ -182,6 +190,8 @@ const DeviceInfo* selected_drive(const WindowState& state);
 std::optional<uint64_t> image_size(const WindowState& state);
 // The guard of an action as the state stands.
 bool action_enabled(const WindowState& state, ElementId action);
+// The failed screen's title, advice and details.
+FailureMessage failure_message(const WindowState& state);
 // An element's hover fade value at `now` (0 without one).
 float hover_value(const WindowState& state, ElementId id, double now);
 

@@ -80,7 +80,11 @@ class DrivenWindow(harness.TempDirTestCase):
         w.xdotool("type", "--delay", "15", host_path(image(name)))
         w.xdotool("key", "--window", dialog, "Return")
         w.wait_for_log(r"--ImageAccepted--> ImageReady")
-        w.wait_for_log(r"--DeviceSelected--> DeviceReady")
+        ready = w.wait_for_log(r"--DeviceSelected--> DeviceReady")
+        # "Create bootable USB" waits for the scan that checks the drive
+        # against the accepted image.
+        w.log_offset = ready.end()
+        w.wait_for_log(r"INFO  scan: \d+ disks")
 
     def test_words_that_are_not_mode_flags_open_the_window_after_its_start_lines(self):
         w = self.open("not-mode-flags", args=["--HEALTH", "--write=1", "--bench-mib", "5"])

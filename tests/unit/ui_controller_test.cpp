@@ -26,6 +26,7 @@ class UiController : public ::testing::Test {
     void to_device_ready() {
         h.scan({usb_stick(10)});
         h.pick_and_accept();
+        h.scan({usb_stick(10)});  // the drives checked against the accepted image
         ASSERT_EQ(s().phase, AppPhase::DeviceReady);
     }
     void to_writing() {
@@ -615,6 +616,95 @@ TEST(UiUnelevated, OpensOnTheFailedScreenThatAsksForAdministratorRights) {
     EXPECT_TRUE(
         test::has_text(h.canvas, "Run Ortivex Stickwright again and accept the Windows prompt."));
     EXPECT_NE(h.ui.failure_details_text().find("process token is not elevated"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace sw
+
+namespace sw {
+namespace {
+
+class UiCard : public ::testing::Test {
+  protected:
+    test::LogCapture log;
+    UiHarness h;
+    WindowState& s() { return h.s(); }
+};
+
+TEST_F(UiCard, TheImageCardTellsWhatHappenedLast) {
+    test::TempDir dir;
+    h.host.downloads = dir.path();
+    ASSERT_TRUE(h.click(UiAction::DownloadLatest));
+    h.send(DownloadFinishedMessage{unexpected(DownloadError{DownloadError::Kind::Failed, "x"})});
+    ASSERT_TRUE(test::has_text(h.canvas, "The download did not complete."));
+    // A pick after the failed download is refused: the refusal is what shows.
+    h.ui.picker_result("/tmp/a.iso");
+    h.send(ImageInspected{s().validation_request, "/tmp/a.iso",
+                          unexpected(ValidationError::of(ValidationError::Kind::NotIso))});
+    EXPECT_TRUE(test::has_text(h.canvas, "This file is not a disk image."));
+    EXPECT_FALSE(test::has_text(h.canvas, "The download did not complete."));
+    EXPECT_FALSE(test::has_text(h.canvas, "Check your internet connection and try again."));
+    // And a download failing after the refusal shows the download's failure.
+    ASSERT_TRUE(h.click(UiAction::DownloadLatest));
+    h.send(DownloadFinishedMessage{unexpected(DownloadError{DownloadError::Kind::Failed, "y"})});
+    EXPECT_TRUE(test::has_text(h.canvas, "The download did not complete."));
+    EXPECT_FALSE(test::has_text(h.canvas, "This file is not a disk image."));
+}
+
+TEST_F(UiCard, AnUnelevatedProcessShowsItsDetailTextAsItIs) {
+    h.ui.show_unelevated();
+    ASSERT_TRUE(h.click(UiAction::ToggleDetails));
+    EXPECT_TRUE(test::has_text(h.canvas, "Administrator permission is required."));
+    const DrawOp* details = test::find_text(h.canvas, "process token is not elevated");
+    ASSERT_TRUE(details);
+    EXPECT_EQ(details->text, "process token is not elevated");
+    ASSERT_TRUE(h.click(UiAction::CopyDetails));
+    auto file = Logger::current_file();
+    EXPECT_EQ(h.host.clipboard,
+              "Administrator permission is required.\nRun Ortivex Stickwright again and accept the "
+              "Windows prompt.\n\nprocess token is not elevated\n\nlog: " +
+                  (file ? file->string() : std::string()));
+}
+
+TEST_F(UiCard, TheTaskbarShowsAValueFromTheFirstTickOfAWrite) {
+    h.scan({usb_stick(10)});
+    h.pick_and_accept();
+    h.scan({usb_stick(10)});
+    ASSERT_TRUE(h.click(UiAction::Create));
+    ASSERT_TRUE(h.click(UiAction::AcceptErase));
+    ASSERT_EQ(s().phase, AppPhase::Preparing);
+    h.advance(20ms);
+    EXPECT_EQ(h.host.taskbar_state, TaskbarState::Normal);
+    EXPECT_EQ(h.host.taskbar_value, 0u);
+}
+
+TEST_F(UiCard, CreateWaitsForTheScanThatChecksTheDrivesAgainstTheAcceptedImage) {
+    SystemFacts holds;
+    holds.image = std::vector<uint32_t>{10};
+    // The stick holds the image: the scan after the acceptance refuses it.
+    h.scan({usb_stick(10)});
+    h.pick_and_accept();
+    ASSERT_EQ(s().phase, AppPhase::DeviceReady);
+    h.frame();
+    EXPECT_FALSE(test::find_region(s(), UiAction::Create)->enabled);
+    EXPECT_TRUE(h.click(UiAction::Create));
+    EXPECT_EQ(s().phase, AppPhase::DeviceReady);
+    EXPECT_EQ(s().overlay, Overlay::None);
+    h.scan({usb_stick(10)}, holds);
+    EXPECT_EQ(s().phase, AppPhase::ImageReady);
+    EXPECT_TRUE(test::has_text(h.canvas, "Protected · holds the selected image"));
+
+    // A scan that started before the acceptance does not count.
+    UiHarness g;
+    g.ui.request_scan();
+    g.ui.picker_result("/tmp/image.iso");
+    g.send(ImageInspected{g.s().validation_request, "/tmp/image.iso", test::unsigned_inspection()});
+    g.scan({usb_stick(10)});  // knew nothing of the image, but the stick is chosen
+    ASSERT_EQ(g.s().phase, AppPhase::DeviceReady);
+    ASSERT_EQ(g.workers.scans.size(), 2u);  // the one the acceptance asked for runs now
+    EXPECT_FALSE(test::find_region(g.s(), UiAction::Create)->enabled);
+    g.scan({usb_stick(10)});
+    EXPECT_TRUE(test::find_region(g.s(), UiAction::Create)->enabled);
 }
 
 }  // namespace
