@@ -55,8 +55,9 @@ struct HoverFade {
 
 struct HitRegion {
     ElementId id;
-    Rect rect;
+    Rect rect;  // the part of the element in sight: what a pointer can press
     bool enabled = false;
+    Rect whole;  // all of it where it lies now, in sight or not: what the keys scroll to
 };
 
 // The image the operator chose and what validation said of it so far.
@@ -79,7 +80,11 @@ struct WriteSummary {
 struct WindowState {
     // Geometry.
     uint32_t dpi = 96;
-    float scroll = 0;  // device-independent pixels, never below 0
+    float scroll = 0;  // device-independent pixels, from 0 to scroll_limit
+    // Where the last frame showed the scrolled content, and how far it could
+    // scroll: how much of it lay below that area.
+    Rect viewport;
+    float scroll_limit = 0;
     uint32_t client_width = 560;
     uint32_t client_height = 720;
 
@@ -106,6 +111,9 @@ struct WindowState {
     bool tracking_leave = false;
     bool first_frame_logged = false;
     bool animation_timer = false;
+    // The time the last frame was drawn at: an animation still moving then
+    // needs another frame, however late that frame comes.
+    double drawn_at = -1e9;
 
     // Animations.
     Animation screen_fade;
@@ -117,6 +125,10 @@ struct WindowState {
 
     // The last frame's interactive regions, in drawing order.
     std::vector<HitRegion> regions;
+    // The current screen as the last frame drew it, and the screen being
+    // faded out as it was last drawn.
+    std::vector<DrawOp> screen_picture;
+    std::vector<DrawOp> outgoing_picture;
 
     // Image.
     std::optional<SelectedImage> image;

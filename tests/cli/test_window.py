@@ -205,6 +205,32 @@ class DrivenWindow(harness.TempDirTestCase):
         w.wait_for_log(r"--> Complete", timeout=180)
         w.screenshot("complete", settle=2)
 
+    def test_a_failed_write_ends_on_the_failure_screen_without_input(self):
+        # The drive is pulled out while it is written.
+        w = self.open("failed-write", settings=",mbps=1,remove-at=2097152")
+        self.pick(w)
+        w.mark()
+        w.click("setup-selected", "Create")
+        w.wait_for_log(r"--> Confirming")
+        w.click("overlay-erase", "AcceptErase")
+        w.wait_for_log(r"Confirming --\w+--> Preparing")
+        # The pointer leaves the window while the drive is written, so that
+        # nothing but the window itself repaints it from here on.
+        w.xdotool("mousemove", "0", "0")
+        w.wait_for_log(r"--Errored--> Failed", timeout=120)
+        # Where the failure screen has nothing, the progress screen had its
+        # title and its figures: once the fade is over no trace of them is left.
+        left, top = w.client_origin(1.0)
+        bands = [(left + 32, top + 82, 496, 16), (left + 40, top + 360, 480, 90)]
+
+        def settled(shot):
+            return all(window_driver.spread(shot, box) < 0.01 for box in bands)
+
+        shot = w.screenshot_when("failed", settled, timeout=60)
+        for box in bands:
+            self.assertLess(window_driver.spread(shot, box), 0.01,
+                            f"the progress screen still shows through at {box}")
+
     def test_closing_during_the_scan_and_the_validation_ends_cleanly(self):
         w = self.open("close-early")
         w.key("alt+F4")  # the first scan may still be running
