@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "ui/palette.h"
@@ -38,6 +39,31 @@ enum class Align : uint8_t { Start, Center, End };
 
 struct TextExtent {
     float w = 0, h = 0;
+};
+
+// One primitive as it was drawn.
+struct DrawOp {
+    enum Kind {
+        FillRect,
+        FillRounded,
+        StrokeRounded,
+        Line,
+        FillEllipse,
+        StrokeEllipse,
+        Text,
+        Icon,
+        PushClip,
+        PopClip
+    };
+    Kind kind = FillRect;
+    Rect rect;  // lines: x0, y0 and the offsets to x1, y1; ellipses: the bounding box
+    Paint paint;
+    float radius = 0;
+    float width = 0;  // strokes and lines
+    std::string text;
+    TextStyle style;
+    Align horizontal = Align::Start;
+    Align vertical = Align::Start;
 };
 
 class Canvas {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <utility>
 
 #include "core/paths.h"
 #include "core/text.h"
@@ -32,16 +33,23 @@ std::string usb_numbers(const std::vector<DeviceInfo>& drives) {
 }  // namespace
 
 // Marks that a handler runs, so that a message arriving from inside a modal
-// loop the handler started is not processed against a half-updated state.
+// loop the handler started is not processed against a half-updated state;
+// what such a message asked for is done when the handler ends.
 struct WindowController::Guard {
-    explicit Guard(bool& flag) : flag_(flag), entered_(!flag) {
-        if (entered_) flag_ = true;
+    explicit Guard(WindowController& ui) : ui_(ui), entered_(!ui.busy_) {
+        if (entered_) ui_.busy_ = true;
     }
-    ~Guard() {
-        if (entered_) flag_ = false;
+    ~Guard() { release(); }
+    // Ends the handler. An effect carried out after this may destroy the
+    // window and the controller with it: nothing may touch either after it.
+    void release() {
+        if (!entered_) return;
+        entered_ = false;
+        ui_.busy_ = false;
+        ui_.after_handler();
     }
     bool entered() const { return entered_; }
-    bool& flag_;
+    WindowController& ui_;
     bool entered_;
 };
 
@@ -68,7 +76,7 @@ float WindowController::to_dip(int physical) const {
 }
 
 void WindowController::start() {
-    Guard guard(busy_);
+    Guard guard(*this);
     if (!guard.entered()) return;
     apply_theme();
     request_scan();
@@ -77,7 +85,9 @@ void WindowController::start() {
 }
 
 void WindowController::show_unelevated() {
-    state_.failure = JobError::of(JobError::Kind::AccessDenied, "process token is not elevated");
+    const std::string detail = "process token is not elevated";
+    state_.failure = JobError::of(JobError::Kind::AccessDenied, detail);
+    state_.failure_details = detail;
     log_info(fmt("state {} -> {}", phase_name(state_.phase), phase_name(AppPhase::Failed)));
     state_.phase = AppPhase::Failed;
     on_phase_changed();
@@ -107,6 +117,12 @@ void WindowController::on_phase_changed() {
     if (screen != state_.screen) {
         state_.previous_screen = state_.screen;
         state_.screen = screen;
+        // The screen going out fades as it was last drawn, not as the new
+        // phase would draw it. Not drawn since the last change, the one
+        // before is still what is seen.
+        if (!state_.screen_picture.empty())
+            state_.outgoing_picture = std::move(state_.screen_picture);
+        state_.screen_picture.clear();
         state_.screen_fade = Animation::run(now(), kScreenFade, 0, 1);
         if (screen == ScreenKind::Complete) state_.complete_at = now();
         set_hovered({});
@@ -172,6 +188,7 @@ Effect WindowController::perform_action(ElementId action) {
             }
             state_.download_progress->reset();
             state_.download_error.reset();
+            state_.refused_image.reset();
             if (!dispatch_event(AppEvent::of(EventKind::DownloadStarted))) return {};
             state_.download_stop = std::make_shared<std::atomic<bool>>(false);
             state_.download_running = true;
@@ -302,7 +319,9 @@ void WindowController::select_image(const std::string& path,
     state_.validation_progress = std::make_shared<ValidationProgress>();
     ++state_.validation_request;
     state_.image = SelectedImage{path, download_digest, std::nullopt, false};
+    // The card tells what happened last.
     state_.refused_image.reset();
+    state_.download_error.reset();
     if (state_.phase != AppPhase::ImageSelected)
         dispatch_event(AppEvent::of(EventKind::ImagePicked));
     dispatch_event(AppEvent::of(EventKind::ValidationStarted));
@@ -332,6 +351,7 @@ void WindowController::request_scan() {
         return;
     }
     state_.scan_running = true;
+    ++state_.scans_started;
     std::optional<std::string> path;
     if (state_.image) path = state_.image->path;
     workers_.scan_drives(path);
@@ -344,6 +364,7 @@ void WindowController::start_write_on(const DeviceInfo& drive) {
     choice.drive = drive;
     choice.verify = state_.prefs.verify;
     state_.failure.reset();
+    state_.failure_details.reset();
     state_.summary.reset();
     state_.eject = EjectState::NotStarted;
     state_.details_expanded = false;
@@ -379,6 +400,7 @@ void WindowController::start_write_on(const DeviceInfo& drive) {
 void WindowController::release_write() {
     state_.write.reset();
     state_.failure.reset();
+    state_.failure_details.reset();
     state_.summary.reset();
     state_.drive_check.reset();
     state_.checked_drive.reset();
@@ -433,7 +455,9 @@ void WindowController::image_accepted() {
         auto offered = offered_drives(state_);
         if (offered.size() == 1) select_drive(offered.front()->number);
     }
-    // The facts learned with the image decide whether a drive holds it.
+    // The facts learned with the image decide whether a drive holds it; until
+    // a scan started from now on answers, nothing may be written.
+    state_.awaited_scan = state_.scans_started + 1;
     request_scan();
 }
 
@@ -467,6 +491,8 @@ void WindowController::on_content_checked(ImageContentChecked& m) {
 void WindowController::on_scan(DriveScanFinished& m) {
     state_.scan_running = false;
     state_.scanned = true;
+    if (state_.awaited_scan && state_.scans_started >= *state_.awaited_scan)
+        state_.awaited_scan.reset();
     state_.drives = std::move(m.scan.drives);
     state_.facts = std::move(m.scan.facts);
     log_info(fmt("scan: {} disks, usb [{}], facts {}", state_.drives.size(),
@@ -562,8 +588,7 @@ void WindowController::handle_message(UiMessage& message) {
 
 std::string WindowController::failure_details_text() const {
     if (!state_.failure) return {};
-    FailureMessage f =
-        job_failure_message(string_table(language_from_value(state_.lang)), *state_.failure);
+    FailureMessage f = failure_message(state_);
     auto log = Logger::current_file();
     return fmt("{}\n{}\n\n{}\n\nlog: {}", f.title, f.advice, f.details,
                log ? utf8_of(*log) : std::string());
@@ -583,7 +608,9 @@ void WindowController::save_settings() {
 // --- Animations and timers --------------------------------------------------
 
 bool WindowController::animation_needed() const {
-    const double t = now();
+    // Judged at the last frame drawn, not now: an animation that was still
+    // moving in it needs its final frame, however late the frames come.
+    const double t = state_.drawn_at;
     const AppPhase p = state_.phase;
     if (p == AppPhase::Downloading || p == AppPhase::ImageSelected ||
         p == AppPhase::ValidatingImage || is_write_in_progress(p))
@@ -649,11 +676,8 @@ void WindowController::animation_tick() {
             if (phase == WritePhase::Writing) value = 0.7 * fraction;
             if (phase == WritePhase::Verifying) value = 0.7 + 0.3 * fraction;
         }
-        // Indeterminate until the drive is being written.
-        if (phase != WritePhase::Preparing) {
-            host_.set_taskbar_state(TaskbarState::Normal);
-            host_.set_taskbar_value(static_cast<uint32_t>(value * 1000));
-        }
+        host_.set_taskbar_state(TaskbarState::Normal);
+        host_.set_taskbar_value(static_cast<uint32_t>(value * 1000));
     }
     if (state_.download_running)
         rate_sample(state_.download_rate, t, state_.download_progress->done.load());
@@ -692,6 +716,8 @@ const HitRegion* WindowController::hit_test(float x, float y) const {
     return nullptr;
 }
 
+// Called with the guard released, as the handler's last step: the window,
+// and this controller with it, may be gone when the host returns.
 void WindowController::carry_out(const Effect& effect) {
     switch (effect.kind) {
         case Effect::Nothing:
@@ -709,17 +735,38 @@ void WindowController::carry_out(const Effect& effect) {
     }
 }
 
-void WindowController::run_action(ElementId action) {
-    Effect effect = perform_action(action);
-    busy_ = false;  // the effect runs outside the handler
-    carry_out(effect);
+void WindowController::after_handler() {
+    if (std::exchange(wake_put_off_, false)) worker_wake();
+    if (std::exchange(paint_put_off_, false)) host_.invalidate();
+}
+
+void WindowController::reveal(ElementId id) {
+    constexpr float kMargin = 8;
+    for (const HitRegion& r : state_.regions) {
+        if (!(r.id == id) || r.id.param != id.param) continue;
+        if (r.rect == r.whole) return;  // wholly in sight
+        const Rect& view = state_.viewport;
+        float shift = 0;
+        if (r.whole.y < view.y) shift = r.whole.y - view.y - kMargin;
+        if (r.whole.bottom() > view.bottom()) shift = r.whole.bottom() - view.bottom() + kMargin;
+        state_.scroll = std::clamp(state_.scroll + shift, 0.0f, state_.scroll_limit);
+        host_.invalidate();
+        return;
+    }
+}
+
+bool WindowController::ready_to_paint() {
+    if (busy_) paint_put_off_ = true;
+    return !busy_;
 }
 
 void WindowController::paint(Canvas& canvas, std::optional<uint64_t> ms_since_process_start) {
-    Guard guard(busy_);
-    if (!guard.entered()) return;
-    state_.regions.clear();
-    build_frame(state_, canvas, now());
+    if (!ready_to_paint()) return;
+    Guard guard(*this);
+    const double t = now();
+    build_frame(state_, canvas, t);
+    state_.drawn_at = t;
+    state_.scroll = std::min(state_.scroll, state_.scroll_limit);
     if (!state_.first_frame_logged) {
         state_.first_frame_logged = true;
         log_info(fmt("first frame {} ms after process start", ms_since_process_start.value_or(0)));
@@ -733,20 +780,20 @@ void WindowController::size(uint32_t width, uint32_t height) {
 }
 
 void WindowController::dpi_changed(uint32_t dpi) {
-    Guard guard(busy_);
+    Guard guard(*this);
     if (!guard.entered()) return;
     state_.dpi = std::max<uint32_t>(dpi, 96);
     host_.invalidate();
 }
 
 void WindowController::settings_changed() {
-    Guard guard(busy_);
+    Guard guard(*this);
     if (!guard.entered()) return;
     apply_theme();
 }
 
 void WindowController::mouse_move(int x, int y) {
-    Guard guard(busy_);
+    Guard guard(*this);
     if (!guard.entered()) return;
     if (!state_.tracking_leave) {
         host_.track_pointer_leave();
@@ -757,14 +804,14 @@ void WindowController::mouse_move(int x, int y) {
 }
 
 void WindowController::mouse_leave() {
-    Guard guard(busy_);
+    Guard guard(*this);
     if (!guard.entered()) return;
     set_hovered({});
     state_.tracking_leave = false;
 }
 
 void WindowController::button_down(int x, int y) {
-    Guard guard(busy_);
+    Guard guard(*this);
     if (!guard.entered()) return;
     host_.capture_pointer();
     state_.focus_visible = false;
@@ -775,24 +822,25 @@ void WindowController::button_down(int x, int y) {
 }
 
 void WindowController::button_up(int x, int y) {
-    Guard guard(busy_);
+    Guard guard(*this);
     if (!guard.entered()) return;
     host_.release_pointer();
     ElementId pressed = state_.pressed;
     state_.pressed = {};
     const HitRegion* hit = hit_test(to_dip(x), to_dip(y));
-    if (!pressed.is_none() && hit && hit->id == pressed && hit->enabled) {
-        run_action(hit->id);
-        return;
-    }
     host_.invalidate();
+    if (pressed.is_none() || !hit || !(hit->id == pressed) || !hit->enabled) return;
+    Effect effect = perform_action(hit->id);
+    guard.release();
+    carry_out(effect);
 }
 
 void WindowController::wheel(int delta) {
-    Guard guard(busy_);
+    Guard guard(*this);
     if (!guard.entered()) return;
-    state_.scroll += static_cast<float>(delta) / 120.0f * -kWheelStep;
-    if (state_.scroll < 0) state_.scroll = 0;
+    // From the top of the content to its end, as the last frame measured it.
+    state_.scroll = std::clamp(state_.scroll + static_cast<float>(delta) / 120.0f * -kWheelStep,
+                               0.0f, std::max(0.0f, state_.scroll_limit));
     host_.invalidate();
 }
 
@@ -804,7 +852,7 @@ void WindowController::set_cursor() {
 }
 
 void WindowController::key_down(Key key, bool shift) {
-    Guard guard(busy_);
+    Guard guard(*this);
     if (!guard.entered()) return;
     std::vector<ElementId> enabled;
     for (const auto& r : state_.regions) {
@@ -827,13 +875,18 @@ void WindowController::key_down(Key key, bool shift) {
             size_t next = !at ? (shift ? n - 1 : 0) : (shift ? (*at + n - 1) % n : (*at + 1) % n);
             state_.focus = enabled[next];
             state_.focus_visible = true;
+            reveal(state_.focus);
             host_.invalidate();
             return;
         }
         case Key::Enter:
-        case Key::Space:
-            if (!state_.focus.is_none() && index_of(state_.focus)) run_action(state_.focus);
+        case Key::Space: {
+            if (state_.focus.is_none() || !index_of(state_.focus)) return;
+            Effect effect = perform_action(state_.focus);
+            guard.release();
+            carry_out(effect);
             return;
+        }
         case Key::Escape:
             switch (state_.overlay) {
                 case Overlay::None:
@@ -868,6 +921,7 @@ void WindowController::key_down(Key key, bool shift) {
             select_drive(number);
             state_.focus = {UiAction::SelectDrive, number};
             state_.focus_visible = true;
+            reveal(state_.focus);
             host_.invalidate();
             return;
         }
@@ -877,7 +931,7 @@ void WindowController::key_down(Key key, bool shift) {
 }
 
 void WindowController::timer(TimerId id) {
-    Guard guard(busy_);
+    Guard guard(*this);
     if (!guard.entered()) return;
     if (id == TimerId::DeviceChange) {
         host_.kill_timer(TimerId::DeviceChange);
@@ -893,8 +947,11 @@ void WindowController::device_change() {
 }
 
 void WindowController::worker_wake() {
-    Guard guard(busy_);
-    if (!guard.entered()) return;
+    Guard guard(*this);
+    if (!guard.entered()) {
+        wake_put_off_ = true;  // the queue is drained when the running handler ends
+        return;
+    }
     for (UiMessage& m : queue_->drain())
         handle_message(m);
     update_animation_timer();
@@ -902,14 +959,14 @@ void WindowController::worker_wake() {
 }
 
 void WindowController::picker_result(const std::optional<std::string>& path) {
-    Guard guard(busy_);
+    Guard guard(*this);
     if (!guard.entered()) return;
     if (!path || !is_setup_idle(state_.phase)) return;
     select_image(*path, std::nullopt);
 }
 
 void WindowController::close() {
-    Guard guard(busy_);
+    Guard guard(*this);
     if (!guard.entered()) return;
     if (state_.drive_check_running) return;
     if (is_write_in_progress(state_.phase)) {
@@ -918,7 +975,7 @@ void WindowController::close() {
     }
     state_.validation_cancel->store(true);
     state_.download_stop->store(true);
-    busy_ = false;
+    guard.release();
     carry_out({Effect::CloseWindow, {}});
 }
 

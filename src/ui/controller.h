@@ -60,6 +60,9 @@ class WindowController {
     // Builds a frame; the first one is logged with the time since the
     // process started (as the host measured it).
     void paint(Canvas& canvas, std::optional<uint64_t> ms_since_process_start = std::nullopt);
+    // False while a handler runs (a paint asked for from inside a modal loop
+    // it started): the frame is then drawn once the handler has returned.
+    bool ready_to_paint();
     void size(uint32_t width, uint32_t height);
     void dpi_changed(uint32_t dpi);
     void settings_changed();
@@ -75,6 +78,8 @@ class WindowController {
     void device_change();
     void worker_wake();
     void picker_result(const std::optional<std::string>& path);
+    // Every handler that may carry out an effect does so last: closing
+    // destroys the window, and with it this controller.
     void close();
     bool query_end_session() const;
     void destroy();
@@ -102,7 +107,10 @@ class WindowController {
   private:
     struct Guard;
     void carry_out(const Effect& effect);
-    void run_action(ElementId action);
+    // What messages refused while a handler ran asked for.
+    void after_handler();
+    // Scrolls the content so that the element is in sight.
+    void reveal(ElementId id);
     void on_phase_changed();
     void set_hovered(ElementId id);
     void apply_theme();
@@ -125,6 +133,8 @@ class WindowController {
     Clock::TimePoint origin_;
     WindowState state_;
     bool busy_ = false;
+    bool wake_put_off_ = false;
+    bool paint_put_off_ = false;
 };
 
 }  // namespace sw

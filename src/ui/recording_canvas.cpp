@@ -85,6 +85,45 @@ std::string_view op_name(DrawOp::Kind kind) {
     return "?";
 }
 
+void replay(const std::vector<DrawOp>& ops, Canvas& canvas) {
+    for (const DrawOp& op : ops) {
+        const Rect& r = op.rect;
+        switch (op.kind) {
+            case DrawOp::FillRect:
+                canvas.fill_rect(r, op.paint);
+                break;
+            case DrawOp::FillRounded:
+                canvas.fill_rounded(r, op.radius, op.paint);
+                break;
+            case DrawOp::StrokeRounded:
+                canvas.stroke_rounded(r, op.radius, op.paint, op.width);
+                break;
+            case DrawOp::Line:
+                canvas.line(r.x, r.y, r.x + r.w, r.y + r.h, op.paint, op.width);
+                break;
+            case DrawOp::FillEllipse:
+                canvas.fill_ellipse(r.x + r.w / 2, r.y + r.h / 2, r.w / 2, r.h / 2, op.paint);
+                break;
+            case DrawOp::StrokeEllipse:
+                canvas.stroke_ellipse(r.x + r.w / 2, r.y + r.h / 2, r.w / 2, r.h / 2, op.paint,
+                                      op.width);
+                break;
+            case DrawOp::Text:
+                canvas.text(op.text, r, op.style, op.paint, op.horizontal, op.vertical);
+                break;
+            case DrawOp::Icon:
+                canvas.icon(r, op.paint.opacity);
+                break;
+            case DrawOp::PushClip:
+                canvas.push_clip(r);
+                break;
+            case DrawOp::PopClip:
+                canvas.pop_clip();
+                break;
+        }
+    }
+}
+
 float RecordingCanvas::snap(float dip) const {
     float scale = static_cast<float>(dpi_) / 96.0f;
     return std::ceil(dip * scale - 0.001f) / scale;

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ui/canvas.h"
@@ -14,31 +15,10 @@
 
 namespace sw {
 
-struct DrawOp {
-    enum Kind {
-        FillRect,
-        FillRounded,
-        StrokeRounded,
-        Line,
-        FillEllipse,
-        StrokeEllipse,
-        Text,
-        Icon,
-        PushClip,
-        PopClip
-    };
-    Kind kind = FillRect;
-    Rect rect;  // lines: x0, y0 and the offsets to x1, y1; ellipses: the bounding box
-    Paint paint;
-    float radius = 0;
-    float width = 0;  // strokes and lines
-    std::string text;
-    TextStyle style;
-    Align horizontal = Align::Start;
-    Align vertical = Align::Start;
-};
-
 std::string_view op_name(DrawOp::Kind kind);
+
+// Draws the primitives again, in their order, on `canvas`.
+void replay(const std::vector<DrawOp>& ops, Canvas& canvas);
 
 class RecordingCanvas final : public Canvas {
   public:
@@ -59,6 +39,8 @@ class RecordingCanvas final : public Canvas {
 
     const std::vector<DrawOp>& ops() const { return ops_; }
     void clear() { ops_.clear(); }
+    // The primitives so far, leaving none.
+    std::vector<DrawOp> take() { return std::exchange(ops_, {}); }
 
   private:
     float width_of(std::string_view utf8, const TextStyle& style) const;

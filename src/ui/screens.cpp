@@ -6,7 +6,7 @@ namespace sw {
 
 namespace {
 
-constexpr std::array<std::string_view, 30> kNames = {
+constexpr std::array<std::string_view, 31> kNames = {
     "setup-empty",
     "setup-downloading",
     "setup-download-retry",
@@ -18,6 +18,7 @@ constexpr std::array<std::string_view, 30> kNames = {
     "setup-unsigned",
     "setup-update",
     "setup-many-drives",
+    "setup-many-drives-scrolled",
     "progress-preparing",
     "progress-writing",
     "progress-flushing",
@@ -187,13 +188,14 @@ std::optional<ScriptedScreen> scripted_screen(std::string_view name, uint8_t lan
         accept(s, in);
         set_drives(s, false);
         s.selected = identity_of(s.drives[1]);
-    } else if (name == "setup-many-drives") {
+    } else if (name == "setup-many-drives" || name == "setup-many-drives-scrolled") {
         s.phase = AppPhase::DeviceReady;
         accept(s, signed_image());
         set_drives(s, true);
         s.drives.push_back(
             usb_drive(7, "PNY", "Turbo Attache 4", 128 * GB, {'H', 'I'}, UsbSpeed::Super));
         s.selected = identity_of(s.drives[0]);
+        if (name == "setup-many-drives-scrolled") s.scroll = 10'000;  // to the end
     } else if (name == "progress-preparing") {
         writing(s, AppPhase::Preparing, WritePhase::Preparing, 0, 0);
     } else if (name == "progress-writing") {

@@ -8,6 +8,7 @@
 #include "i18n/format.h"
 #include "i18n/messages.h"
 #include "i18n/strings.h"
+#include "ui/recording_canvas.h"
 
 namespace sw {
 
@@ -43,6 +44,8 @@ struct Frame {
     const StringTable& t;
     float scroll = 0;  // applied to the screen's content
     bool regions_on = true;
+    // Where a region can be pressed: a region is cut to the part of it in sight.
+    Rect visible{0, 0, kClientWidth, kClientHeight};
 
     std::string_view tx(TextId id) const { return text(t, id); }
 
@@ -86,18 +89,20 @@ struct Frame {
 
     Rect moved(const Rect& r) const { return Rect{r.x, r.y - scroll, r.w, r.h}; }
 
-    void region(ElementId id, const Rect& r) {
+    // The region of an element of the (scrolled) content.
+    void region(ElementId id, const Rect& r) { record(id, moved(r)); }
+
+    // A region where it is drawn. Only the part in sight can be pressed; an
+    // element wholly out of sight keeps an empty region, so that the keys
+    // still reach it and scroll it into sight.
+    void record(ElementId id, const Rect& m) {
         if (!regions_on) return;
-        Rect m = moved(r);
-        if (scroll != 0) {
-            // Content scrolled under the header or footer cannot be pressed.
-            float top = std::max(m.y, kContentTop);
-            float bottom = std::min(m.bottom(), kContentBottom);
-            if (bottom <= top) return;
-            m.y = top;
-            m.h = bottom - top;
-        }
-        s.regions.push_back({id, m, action_enabled(s, id)});
+        float left = std::max(m.x, visible.x), top = std::max(m.y, visible.y);
+        float right = std::min(m.right(), visible.right());
+        float bottom = std::min(m.bottom(), visible.bottom());
+        Rect seen = right > left && bottom > top ? Rect{left, top, right - left, bottom - top}
+                                                 : Rect{m.x, m.y, 0, 0};
+        s.regions.push_back({id, seen, action_enabled(s, id), m});
     }
 
     float hover(ElementId id) const { return hover_value(s, id, now); }
@@ -198,6 +203,64 @@ struct Frame {
     }
 };
 
+// Draws on another canvas and keeps what it drew, so that a screen can be
+// drawn again as it was.
+class KeepingCanvas final : public Canvas {
+  public:
+    explicit KeepingCanvas(Canvas& inner) : inner_(inner) {}
+
+    void fill_rect(const Rect& r, Paint paint) override {
+        inner_.fill_rect(r, paint);
+        kept_.fill_rect(r, paint);
+    }
+    void fill_rounded(const Rect& r, float radius, Paint paint) override {
+        inner_.fill_rounded(r, radius, paint);
+        kept_.fill_rounded(r, radius, paint);
+    }
+    void stroke_rounded(const Rect& r, float radius, Paint paint, float width) override {
+        inner_.stroke_rounded(r, radius, paint, width);
+        kept_.stroke_rounded(r, radius, paint, width);
+    }
+    void line(float x0, float y0, float x1, float y1, Paint paint, float width) override {
+        inner_.line(x0, y0, x1, y1, paint, width);
+        kept_.line(x0, y0, x1, y1, paint, width);
+    }
+    void fill_ellipse(float cx, float cy, float rx, float ry, Paint paint) override {
+        inner_.fill_ellipse(cx, cy, rx, ry, paint);
+        kept_.fill_ellipse(cx, cy, rx, ry, paint);
+    }
+    void stroke_ellipse(float cx, float cy, float rx, float ry, Paint paint, float width) override {
+        inner_.stroke_ellipse(cx, cy, rx, ry, paint, width);
+        kept_.stroke_ellipse(cx, cy, rx, ry, paint, width);
+    }
+    void text(std::string_view utf8, const Rect& box, const TextStyle& style, Paint paint,
+              Align horizontal, Align vertical) override {
+        inner_.text(utf8, box, style, paint, horizontal, vertical);
+        kept_.text(utf8, box, style, paint, horizontal, vertical);
+    }
+    TextExtent measure(std::string_view utf8, const TextStyle& style, float max_width) override {
+        return inner_.measure(utf8, style, max_width);
+    }
+    void icon(const Rect& r, float opacity) override {
+        inner_.icon(r, opacity);
+        kept_.icon(r, opacity);
+    }
+    void push_clip(const Rect& r) override {
+        inner_.push_clip(r);
+        kept_.push_clip(r);
+    }
+    void pop_clip() override {
+        inner_.pop_clip();
+        kept_.pop_clip();
+    }
+
+    std::vector<DrawOp> take() { return kept_.take(); }
+
+  private:
+    Canvas& inner_;
+    RecordingCanvas kept_;
+};
+
 // --- Header and footer -------------------------------------------------------
 
 void header(Frame& f) {
@@ -222,7 +285,15 @@ void header(Frame& f) {
     if (f.focused(id))
         f.c.stroke_rounded(Rect{r.x - 3, r.y - 3, r.w + 6, r.h + 6}, kButtonRadius + 3,
                            {Slot::Focus, 1}, 2);
-    if (f.regions_on) f.s.regions.push_back({id, r, action_enabled(f.s, id)});
+    f.record(id, r);
+}
+
+// The update notice belongs to the setup screen: it fades with it.
+float update_notice_opacity(const Frame& f) {
+    const WindowState& s = f.s;
+    float fade = s.screen_fade.duration > 0 ? s.screen_fade.value(f.now) : 1.0f;
+    if (s.screen == ScreenKind::Setup) return fade < 1 && s.previous_screen != s.screen ? fade : 1;
+    return s.previous_screen == ScreenKind::Setup ? 1 - fade : 0;
 }
 
 void footer(Frame& f) {
@@ -230,25 +301,25 @@ void footer(Frame& f) {
                   {Slot::Background, 1});
     f.c.line(kLeft, kContentBottom, kRight, kContentBottom, {Slot::Line, 1}, 1);
     float y = kContentBottom + 4;
-    if (f.s.update) {
+    const float shown = f.s.update ? update_notice_opacity(f) : 0;
+    if (shown > 0) {
         ElementId id{UiAction::OpenUpdate};
         std::string notice = format_text(f.tx(TextId::UpdateAvailable), {f.s.update->version});
         std::string_view link = f.tx(TextId::Download);
         float link_w = std::ceil(f.c.measure(link, kCaption, 1000).w) + 16;
         std::string fitted = f.fit(notice, kSmall, kWidth - link_w - 8);
         float notice_w = std::ceil(f.c.measure(fitted, kSmall, 1000).w) + 1;
-        f.c.fill_ellipse(kLeft + 4, y + 10, 3, 3, {Slot::Accent, 1});
-        f.c.text(fitted, Rect{kLeft + 14, y, notice_w, 20}, kSmall, {Slot::Text, 1}, Align::Start,
-                 Align::Center);
+        f.c.fill_ellipse(kLeft + 4, y + 10, 3, 3, {Slot::Accent, shown});
+        f.c.text(fitted, Rect{kLeft + 14, y, notice_w, 20}, kSmall, {Slot::Text, shown},
+                 Align::Start, Align::Center);
         Rect r{kLeft + 14 + notice_w + 6, y, link_w, 20};
         float hv = f.hover(id);
-        if (hv > 0) f.c.fill_rounded(r, 4, {Slot::AccentTint, hv});
-        f.c.text(link, Rect{r.x + 8, r.y, r.w - 16, r.h}, kCaption, {Slot::Link, 1}, Align::Center,
-                 Align::Center);
+        if (hv > 0) f.c.fill_rounded(r, 4, {Slot::AccentTint, hv * shown});
+        f.c.text(link, Rect{r.x + 8, r.y, r.w - 16, r.h}, kCaption, {Slot::Link, shown},
+                 Align::Center, Align::Center);
         if (f.focused(id))
             f.c.stroke_rounded(Rect{r.x - 3, r.y - 3, r.w + 6, r.h + 6}, 7, {Slot::Focus, 1}, 2);
-        if (f.regions_on) f.s.regions.push_back({id, r, action_enabled(f.s, id)});
-        y += 22;
+        if (f.s.screen == ScreenKind::Setup) f.record(id, r);
     }
     TextStyle small{11, 1, FontFamily::Text};
     std::string version = fmt("v{}", kVersion);
@@ -284,23 +355,32 @@ float badge(Frame& f, std::string_view text_in, float right, float y, Slot fg, S
     return r.x;
 }
 
+constexpr float kImageCardTop = 158;
+
+// The warning under an accepted unsigned image, with its height; none for
+// any other image.
+std::pair<std::string, float> unsigned_warning(Frame& f) {
+    const WindowState& s = f.s;
+    const bool accepted = s.image && s.image->accepted && s.image->inspection;
+    if (!accepted || s.image->inspection->is_signed()) return {};
+    const float width = kWidth - 60;
+    std::string warning = str(f.tx(TextId::UnverifiedWarning));
+    return {warning, std::ceil(f.c.measure(f.fit(warning, kSmall, width, 2), kSmall, width).h)};
+}
+
+float image_card_height(Frame& f) {
+    float warning_h = unsigned_warning(f).second;
+    return 126 + (warning_h > 0 ? warning_h + 20 : 0);  // room below the buttons for a warning
+}
+
 float image_card(Frame& f) {
     const WindowState& s = f.s;
-    const float top = 158;
+    const float top = kImageCardTop;
     const float inner = kLeft + 20;
     const float inner_w = kWidth - 40;
-    float extra = 0;  // room below the buttons for a warning
     const bool accepted = s.image && s.image->accepted && s.image->inspection;
-    const bool unsigned_image = accepted && !s.image->inspection->is_signed();
-    std::string warning;
-    if (unsigned_image) warning = str(f.tx(TextId::UnverifiedWarning));
-    float warning_h = 0;
-    if (!warning.empty()) {
-        warning_h =
-            std::ceil(f.c.measure(f.fit(warning, kSmall, inner_w - 20, 2), kSmall, inner_w - 20).h);
-        extra = warning_h + 20;
-    }
-    const float height = 126 + extra;
+    auto [warning, warning_h] = unsigned_warning(f);
+    const float height = image_card_height(f);
     f.card(Rect{kLeft, top, kWidth, height});
     f.label(f.tx(TextId::ImageCardTitle), Rect{inner, top + 14, 250, 18}, kCaption,
             {Slot::Text2, 1});
@@ -408,15 +488,22 @@ float image_card(Frame& f) {
     return top + height;
 }
 
+constexpr float kDriveRowHeight = 56;
+
+float drive_card_height(const WindowState& s) {
+    size_t rows = listed_drives(s).size();
+    float body = rows == 0 ? 72 : static_cast<float>(rows) * (kDriveRowHeight + 4) + 4;
+    return 50 + body + 8;
+}
+
 float drive_card(Frame& f, float top) {
     const WindowState& s = f.s;
     const float inner = kLeft + 20;
     const float inner_w = kWidth - 40;
     auto rows = listed_drives(s);
     const DeviceInfo* chosen = selected_drive(s);
-    const float row_h = 56;
-    float body = rows.empty() ? 72 : static_cast<float>(rows.size()) * (row_h + 4) + 4;
-    float height = 50 + body + 8;
+    const float row_h = kDriveRowHeight;
+    float height = drive_card_height(s);
     f.card(Rect{kLeft, top, kWidth, height});
 
     // Title row: the card's name, its status word and "Check drive".
@@ -522,15 +609,45 @@ float verify_row(Frame& f, float top) {
     return top + 50;
 }
 
+// The setup screen scrolls above its main button, which keeps its place
+// whatever the content above it holds.
+constexpr float kSetupViewBottom = 608;
+constexpr Rect kMainButton{kLeft, 616, kWidth, 48};
+
+// A thin bar at the right of the scrolled area: its thumb tells how much of
+// the content is in sight and where.
+void scroll_indicator(Frame& f, const Rect& view, float limit) {
+    const float x = kRight + 12, w = 4;
+    const float top = view.y + 6, h = view.h - 12;
+    const float thumb = std::max(32.0f, h * view.h / (view.h + limit));
+    const float y = top + (h - thumb) * std::clamp(f.scroll / limit, 0.0f, 1.0f);
+    f.c.fill_rounded(Rect{x, top, w, h}, w / 2, {Slot::Surface3, 1});
+    f.c.fill_rounded(Rect{x, y, w, thumb}, w / 2, {Slot::Text3, 1});
+}
+
 void setup_screen(Frame& f) {
+    const Rect view{0, kContentTop, kClientWidth, kSetupViewBottom - kContentTop};
+    // Where the content ends: the verify row and a margin under it.
+    const float end =
+        kImageCardTop + image_card_height(f) + 14 + drive_card_height(f.s) + 10 + 50 + 8;
+    const float limit = std::max(0.0f, end - view.bottom());
+    f.s.viewport = view;
+    f.s.scroll_limit = limit;
+    f.scroll = std::clamp(f.s.scroll, 0.0f, limit);
+    const Rect outside = f.visible;
+    f.visible = view;
+    f.c.push_clip(view);
     f.label(f.tx(TextId::SetupTitle), Rect{kLeft, 80, kWidth, 34}, kTitle, {Slot::Text, 1});
     f.label(f.tx(TextId::SetupSubtitle), Rect{kLeft, 116, kWidth, 22}, kBody, {Slot::Text2, 1});
     float y = image_card(f);
     y = drive_card(f, y + 14);
-    y = verify_row(f, y + 10);
-    float main_y = std::max(616.0f, y + 16);
-    f.button({UiAction::Create}, f.tx(TextId::CreateBootableUsb), Rect{kLeft, main_y, kWidth, 48},
-             ButtonKind::Primary, TextStyle{15, 3, FontFamily::Text});
+    verify_row(f, y + 10);
+    f.c.pop_clip();
+    if (limit > 0) scroll_indicator(f, view, limit);
+    f.visible = outside;
+    f.scroll = 0;
+    f.button({UiAction::Create}, f.tx(TextId::CreateBootableUsb), kMainButton, ButtonKind::Primary,
+             TextStyle{15, 3, FontFamily::Text});
 }
 
 // --- Progress screen -----------------------------------------------------------
@@ -756,8 +873,7 @@ void cancelled_screen(Frame& f) {
 void failed_screen(Frame& f) {
     const WindowState& s = f.s;
     f.status_circle(280, 140, 30, Slot::Red, Slot::RedTint, "×");
-    FailureMessage msg;
-    if (s.failure) msg = job_failure_message(f.t, *s.failure);
+    FailureMessage msg = failure_message(s);
     float y = 200;
     y += f.paragraph(msg.title, kLeft, y, kWidth, TextStyle{20, 3, FontFamily::Display},
                      {Slot::Text, 1}, Align::Center, 2) +
@@ -1100,22 +1216,26 @@ void build_frame(WindowState& state, Canvas& canvas, double now) {
     canvas.fill_rect(Rect{0, 0, kClientWidth, kClientHeight}, {Slot::Background, 1});
     header(f);
     // Below an overlay nothing can be pressed: only the overlay's regions count.
-    f.regions_on = state.overlay == Overlay::None;
-    canvas.push_clip(Rect{0, kContentTop, kClientWidth, kContentBottom - kContentTop});
-    f.scroll = state.scroll;
+    const bool live = state.overlay == Overlay::None;
+    const Rect content{0, kContentTop, kClientWidth, kContentBottom - kContentTop};
+    canvas.push_clip(content);
     float fade = state.screen_fade.duration > 0 ? state.screen_fade.value(now) : 1.0f;
     if (fade < 1 && state.previous_screen != state.screen) {
-        // The old screen fades out under the new one; only the new one is live.
-        bool live = f.regions_on;
-        f.regions_on = false;
-        draw_screen(f, state.previous_screen);
-        canvas.fill_rect(Rect{0, kContentTop, kClientWidth, kContentBottom - kContentTop},
-                         {Slot::Background, fade});
-        f.regions_on = live;
+        // The old screen fades out under the new one, as it was last drawn.
+        replay(state.outgoing_picture, canvas);
+        canvas.fill_rect(content, {Slot::Background, fade});
     }
-    draw_screen(f, state.screen);
+    // Only the setup screen scrolls; it says so itself.
+    state.viewport = content;
+    state.scroll_limit = 0;
+    KeepingCanvas kept(canvas);
+    Frame screen{state, kept, now, f.t};
+    screen.regions_on = live;
+    screen.visible = content;
+    draw_screen(screen, state.screen);
+    state.screen_picture = kept.take();
     canvas.pop_clip();
-    f.scroll = 0;
+    f.regions_on = live;
     footer(f);
     f.regions_on = true;
     overlay(f);

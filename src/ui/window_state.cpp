@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "i18n/strings.h"
+
 namespace sw {
 
 std::optional<uint64_t> image_size(const WindowState& s) {
@@ -40,7 +42,7 @@ bool action_enabled(const WindowState& s, ElementId action) {
         case UiAction::DownloadLatest:
             return is_setup_idle(s.phase);
         case UiAction::Create:
-            return s.phase == AppPhase::DeviceReady;
+            return s.phase == AppPhase::DeviceReady && !s.awaited_scan;
         case UiAction::StopWrite:
             return s.phase == AppPhase::Preparing || s.phase == AppPhase::Writing ||
                    s.phase == AppPhase::Verifying;
@@ -62,6 +64,13 @@ bool action_enabled(const WindowState& s, ElementId action) {
         default:
             return true;
     }
+}
+
+FailureMessage failure_message(const WindowState& s) {
+    if (!s.failure) return {};
+    FailureMessage m = job_failure_message(string_table(language_from_value(s.lang)), *s.failure);
+    if (s.failure_details) m.details = *s.failure_details;
+    return m;
 }
 
 float hover_value(const WindowState& s, ElementId id, double now) {

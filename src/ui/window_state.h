@@ -18,6 +18,7 @@
 #include "disk/health.h"
 #include "http/download.h"
 #include "http/release_info.h"
+#include "i18n/messages.h"
 #include "image/validation.h"
 #include "ui/app_state.h"
 #include "ui/canvas.h"
@@ -54,8 +55,9 @@ struct HoverFade {
 
 struct HitRegion {
     ElementId id;
-    Rect rect;
+    Rect rect;  // the part of the element in sight: what a pointer can press
     bool enabled = false;
+    Rect whole;  // all of it where it lies now, in sight or not: what the keys scroll to
 };
 
 // The image the operator chose and what validation said of it so far.
@@ -78,7 +80,11 @@ struct WriteSummary {
 struct WindowState {
     // Geometry.
     uint32_t dpi = 96;
-    float scroll = 0;  // device-independent pixels, never below 0
+    float scroll = 0;  // device-independent pixels, from 0 to scroll_limit
+    // Where the last frame showed the scrolled content, and how far it could
+    // scroll: how much of it lay below that area.
+    Rect viewport;
+    float scroll_limit = 0;
     uint32_t client_width = 560;
     uint32_t client_height = 720;
 
@@ -105,6 +111,9 @@ struct WindowState {
     bool tracking_leave = false;
     bool first_frame_logged = false;
     bool animation_timer = false;
+    // The time the last frame was drawn at: an animation still moving then
+    // needs another frame, however late that frame comes.
+    double drawn_at = -1e9;
 
     // Animations.
     Animation screen_fade;
@@ -116,6 +125,10 @@ struct WindowState {
 
     // The last frame's interactive regions, in drawing order.
     std::vector<HitRegion> regions;
+    // The current screen as the last frame drew it, and the screen being
+    // faded out as it was last drawn.
+    std::vector<DrawOp> screen_picture;
+    std::vector<DrawOp> outgoing_picture;
 
     // Image.
     std::optional<SelectedImage> image;
@@ -133,6 +146,10 @@ struct WindowState {
     std::optional<DeviceIdentity> selected;
     bool scan_running = false;
     bool rescan_requested = false;
+    uint64_t scans_started = 0;
+    // After an image is accepted: the number of the first scan started
+    // since. Until it answers, whether a drive holds the image is not known.
+    std::optional<uint64_t> awaited_scan;
 
     // Download and updates.
     bool download_running = false;
@@ -152,6 +169,9 @@ struct WindowState {
     std::optional<DeviceInfo> write_drive;  // the record the job was given
     WritePhase highest_applied = WritePhase::Preparing;
     std::optional<JobError> failure;
+    // The details of a failure the window found itself, shown as they are
+    // instead of the error's own text.
+    std::optional<std::string> failure_details;
     std::optional<WriteSummary> summary;
     double write_started_at = 0;
     bool write_verify = true;  // the preference the running write was started with
@@ -182,6 +202,8 @@ const DeviceInfo* selected_drive(const WindowState& state);
 std::optional<uint64_t> image_size(const WindowState& state);
 // The guard of an action as the state stands.
 bool action_enabled(const WindowState& state, ElementId action);
+// The failed screen's title, advice and details.
+FailureMessage failure_message(const WindowState& state);
 // An element's hover fade value at `now` (0 without one).
 float hover_value(const WindowState& state, ElementId id, double now);
 

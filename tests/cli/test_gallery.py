@@ -10,6 +10,7 @@ import unittest
 import zlib
 
 from harness import BINARY_DIR, SOURCE_DIR, UNDER_WINE
+from window_driver import mean_rgb
 
 EXE = os.environ.get("SCREENS_EXE", "")
 XVFB = ["xvfb-run", "-a", "-s", "-screen 0 1280x1024x24 -noreset"]
@@ -36,6 +37,10 @@ def png_facts(path):
     # Whatever the first row's filter, its first pixel is stored as it is.
     first = tuple(row[1:1 + channels]) + ((255,) if channels == 3 else ())
     return width, height, first
+
+
+def close_to(a, b, tolerance=0.1):
+    return all(abs(p - q) <= tolerance for p, q in zip(a, b))
 
 
 def run_screens(*args, timeout=120):
@@ -107,6 +112,31 @@ class Gallery(unittest.TestCase):
         self.assertEqual(len(pngs), 9)
         w, h, _ = png_facts(os.path.join(out, "overlay-erase-es-dark-144.png"))
         self.assertEqual((w, h), (840, 1080))
+
+    @unittest.skipUnless(shutil.which("convert"), "ImageMagick reads the pixels")
+    def test_many_drives_keep_the_main_button_in_sight_and_show_that_they_scroll(self):
+        accent = (0x05 / 255, 0x66 / 255, 0xC1 / 255)  # the light theme's enabled main button
+        for out, dpi in ((self.out, 96), (os.path.join(BINARY_DIR, "gallery-many-144"), 144)):
+            if dpi != 96:
+                shutil.rmtree(out, ignore_errors=True)
+                proc = run_screens("render", "Z:" + out, "--dpi", "144", "--screens",
+                                   "setup-many-drives,setup-selected")
+                self.assertEqual(proc.returncode, 0, proc.stdout.decode("utf-8", "replace"))
+
+            def colour(png, x, y, w, h):
+                k = dpi / 96
+                return mean_rgb(png, (round(x * k), round(y * k), round(w * k), round(h * k)))
+
+            for lang in ("en", "es", "zh"):
+                many = os.path.join(out, f"setup-many-drives-{lang}-light-{dpi}.png")
+                few = os.path.join(out, f"setup-selected-{lang}-light-{dpi}.png")
+                # "Create bootable USB" at its place, drawn enabled, left of its label.
+                self.assertTrue(close_to(colour(many, 40, 622, 24, 36), accent), (lang, dpi))
+                # The scroll bar's thumb right of the content, where nothing
+                # is drawn while everything is in sight.
+                background = colour(few, 4, 300, 8, 8)
+                self.assertTrue(close_to(colour(few, 540, 76, 4, 40), background, 0.01), (lang, dpi))
+                self.assertFalse(close_to(colour(many, 540, 76, 4, 40), background), (lang, dpi))
 
     def test_bad_arguments(self):
         self.assertEqual(run_screens("render").returncode, 2)

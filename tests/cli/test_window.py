@@ -80,7 +80,11 @@ class DrivenWindow(harness.TempDirTestCase):
         w.xdotool("type", "--delay", "15", host_path(image(name)))
         w.xdotool("key", "--window", dialog, "Return")
         w.wait_for_log(r"--ImageAccepted--> ImageReady")
-        w.wait_for_log(r"--DeviceSelected--> DeviceReady")
+        ready = w.wait_for_log(r"--DeviceSelected--> DeviceReady")
+        # "Create bootable USB" waits for the scan that checks the drive
+        # against the accepted image.
+        w.log_offset = ready.end()
+        w.wait_for_log(r"INFO  scan: \d+ disks")
 
     def test_words_that_are_not_mode_flags_open_the_window_after_its_start_lines(self):
         w = self.open("not-mode-flags", args=["--HEALTH", "--write=1", "--bench-mib", "5"])
@@ -200,6 +204,32 @@ class DrivenWindow(harness.TempDirTestCase):
         self.assertGreater(mean_brightness(gone, box), card - 0.2, "Escape dismissed the notice")
         w.wait_for_log(r"--> Complete", timeout=180)
         w.screenshot("complete", settle=2)
+
+    def test_a_failed_write_ends_on_the_failure_screen_without_input(self):
+        # The drive is pulled out while it is written.
+        w = self.open("failed-write", settings=",mbps=1,remove-at=2097152")
+        self.pick(w)
+        w.mark()
+        w.click("setup-selected", "Create")
+        w.wait_for_log(r"--> Confirming")
+        w.click("overlay-erase", "AcceptErase")
+        w.wait_for_log(r"Confirming --\w+--> Preparing")
+        # The pointer leaves the window while the drive is written, so that
+        # nothing but the window itself repaints it from here on.
+        w.xdotool("mousemove", "0", "0")
+        w.wait_for_log(r"--Errored--> Failed", timeout=120)
+        # Where the failure screen has nothing, the progress screen had its
+        # title and its figures: once the fade is over no trace of them is left.
+        left, top = w.client_origin(1.0)
+        bands = [(left + 32, top + 82, 496, 16), (left + 40, top + 360, 480, 90)]
+
+        def settled(shot):
+            return all(window_driver.spread(shot, box) < 0.01 for box in bands)
+
+        shot = w.screenshot_when("failed", settled, timeout=60)
+        for box in bands:
+            self.assertLess(window_driver.spread(shot, box), 0.01,
+                            f"the progress screen still shows through at {box}")
 
     def test_closing_during_the_scan_and_the_validation_ends_cleanly(self):
         w = self.open("close-early")

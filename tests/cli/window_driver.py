@@ -250,6 +250,16 @@ def mean_brightness(png, box=None):
     return float(subprocess.run(args, stdout=subprocess.PIPE, check=True).stdout)
 
 
+def spread(png, box):
+    """The standard deviation of the grey levels (0 to 1) in box = x, y, w, h:
+    0 where the box is one plain colour."""
+    x, y, w, h = box
+    out = subprocess.run(["convert", png, "-crop", f"{w}x{h}+{x}+{y}", "+repage", "-colorspace",
+                          "Gray", "-format", "%[fx:standard_deviation]", "info:"],
+                         stdout=subprocess.PIPE, check=True).stdout
+    return float(out)
+
+
 def mean_rgb(png, box):
     """The mean red, green and blue (0 to 1) of box = x, y, w, h."""
     x, y, w, h = box

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -18,7 +19,10 @@ class FakeWindowHost final : public WindowHost {
   public:
     explicit FakeWindowHost(Clock& clock) : clock_(clock) {}
 
-    void invalidate() override { ++invalidations; }
+    void invalidate() override {
+        ++invalidations;
+        dirty = true;
+    }
     void set_timer(TimerId id, uint32_t period_ms) override {
         record("set_timer " + std::to_string(static_cast<int>(id)) + " " +
                std::to_string(period_ms));
@@ -45,6 +49,7 @@ class FakeWindowHost final : public WindowHost {
     void set_taskbar_state(TaskbarState state) override {
         taskbar_state = state;
         ++taskbar_calls;
+        if (inside) inside("taskbar");
     }
     void set_taskbar_value(uint32_t value) override { taskbar_value = value; }
     void block_shutdown(std::string_view reason) override {
@@ -86,6 +91,10 @@ class FakeWindowHost final : public WindowHost {
     std::map<TimerId, Timer> timers;
     std::vector<std::string> calls;
     int invalidations = 0;
+    bool dirty = false;  // invalidated since the last frame
+    // Runs inside a call, given its name, as the system may handle other
+    // messages (or destroy the window) before a call returns.
+    std::function<void(const std::string&)> inside;
     std::optional<CursorKind> cursor;
     std::string clipboard;
     TaskbarState taskbar_state = TaskbarState::None;
@@ -99,7 +108,10 @@ class FakeWindowHost final : public WindowHost {
     std::optional<std::filesystem::path> downloads;
 
   private:
-    void record(std::string call) { calls.push_back(std::move(call)); }
+    void record(std::string call) {
+        calls.push_back(call);
+        if (inside) inside(call);
+    }
     Clock& clock_;
 };
 

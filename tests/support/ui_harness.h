@@ -50,11 +50,14 @@ struct UiHarness {
     std::unique_ptr<UiWorkers> real;
     WindowController ui;
     RecordingCanvas canvas;
+    // Whether advance() paints an invalidated window.
+    bool paints = true;
 
     WindowState& s() { return ui.state(); }
 
     void frame() {
         canvas.clear();
+        host.dirty = false;
         ui.paint(canvas);
     }
     void send(UiMessage message) {
@@ -91,9 +94,12 @@ struct UiHarness {
         return true;
     }
     // Moves the fake clock and fires the timers that fall due, in time order.
+    // An invalidated window is painted before the next timer fires, as a
+    // real one is (unless `paints` is off).
     void advance(std::chrono::milliseconds d) {
         auto end = clock.now() + d;
         for (;;) {
+            if (paints && host.dirty) frame();
             std::optional<std::pair<TimerId, Clock::TimePoint>> next;
             for (auto& [id, t] : host.timers)
                 if (t.due <= end && (!next || t.due < next->second)) next = {{id, t.due}};

@@ -8,6 +8,7 @@
 #include "support/log_capture.h"
 #include "support/temp_dir.h"
 #include "support/ui_harness.h"
+#include "ui/view.h"
 
 namespace sw {
 namespace {
@@ -26,7 +27,22 @@ class UiController : public ::testing::Test {
     void to_device_ready() {
         h.scan({usb_stick(10)});
         h.pick_and_accept();
+        h.scan({usb_stick(10)});  // the drives checked against the accepted image
         ASSERT_EQ(s().phase, AppPhase::DeviceReady);
+    }
+    // Seven sticks, more than the setup screen shows at once; the image
+    // accepted and the first stick chosen.
+    void to_many_drives() {
+        std::vector<DeviceInfo> sticks;
+        for (uint32_t n = 10; n < 17; ++n)
+            sticks.push_back(usb_stick(n));
+        h.scan(sticks);
+        h.pick_and_accept();
+        h.scan(sticks);
+        ui().select_drive(10);
+        h.frame();
+        ASSERT_EQ(s().phase, AppPhase::DeviceReady);
+        ASSERT_GT(s().scroll_limit, 100);
     }
     void to_writing() {
         to_device_ready();
@@ -375,7 +391,8 @@ TEST_F(UiController, PressAndReleaseOnDifferentRegionsDoNothing) {
 TEST_F(UiController, HitTestingAt144Dpi) {
     h.frame();
     ui().dpi_changed(144);
-    s().regions = {{ElementId{UiAction::TogglePanel}, Rect{95, 195, 10, 10}, true}};
+    const Rect r{95, 195, 10, 10};
+    s().regions = {{ElementId{UiAction::TogglePanel}, r, true, r}};
     ui().button_down(150, 300);  // (100, 200) in device-independent pixels
     ui().button_up(150, 300);
     EXPECT_EQ(s().overlay, Overlay::Appearance);
@@ -458,17 +475,97 @@ TEST_F(UiController, ClosingWhenIdleStopsWorkersAndDestroys) {
     h.queue->send(WriteEjectStarted{});  // waking after the window is gone is harmless
 }
 
-TEST_F(UiController, Scrolling) {
+TEST_F(UiController, ScrollingStopsAtBothEndsOfTheContent) {
+    // All of it in sight: nothing scrolls.
+    h.frame();
+    ui().wheel(-120);
+    EXPECT_FLOAT_EQ(s().scroll, 0);
+
+    to_many_drives();
     ui().wheel(120);
     EXPECT_FLOAT_EQ(s().scroll, 0);  // up at 0 stays 0
     ui().wheel(-120);
     EXPECT_FLOAT_EQ(s().scroll, 40);
     h.frame();
-    // Everything on the screen moved up by 40; the header did not.
+    // The content moved up by 40; the header and the main button did not.
     EXPECT_FLOAT_EQ(test::find_region(s(), UiAction::SelectImage)->rect.y, 238 - 40);
     EXPECT_FLOAT_EQ(test::find_region(s(), UiAction::TogglePanel)->rect.y, 18);
+    EXPECT_EQ(test::find_region(s(), UiAction::Create)->rect, (Rect{32, 616, 496, 48}));
     ui().wheel(60);
     EXPECT_FLOAT_EQ(s().scroll, 20);
+    // Down to the end of the content and no further: the verify row in sight.
+    for (int i = 0; i < 20; ++i)
+        ui().wheel(-120);
+    EXPECT_FLOAT_EQ(s().scroll, s().scroll_limit);
+    h.frame();
+    const HitRegion* verify = test::find_region(s(), UiAction::ToggleVerify);
+    ASSERT_TRUE(verify);
+    EXPECT_EQ(verify->rect, verify->whole);
+    EXPECT_LE(verify->rect.bottom(), s().viewport.bottom());
+    EXPECT_EQ(test::find_region(s(), UiAction::Create)->rect, (Rect{32, 616, 496, 48}));
+}
+
+TEST_F(UiController, WithManyDrivesNothingOutOfSightCanBePressed) {
+    // Four sticks put the main button below the footer line unless it
+    // keeps its place; a click on the footer's text must start nothing.
+    h.scan({usb_stick(10), usb_stick(11), usb_stick(12), usb_stick(13)});
+    h.pick_and_accept();
+    h.scan({usb_stick(10), usb_stick(11), usb_stick(12), usb_stick(13)});
+    ui().select_drive(10);
+    ASSERT_EQ(s().phase, AppPhase::DeviceReady);
+    h.click_at(100, 700);
+    h.click_at(300, 690);
+    EXPECT_EQ(s().phase, AppPhase::DeviceReady);
+    EXPECT_EQ(s().overlay, Overlay::None);
+    // Each region lies where it can be seen: the scrolled ones in the
+    // scrolled area, none of them under the main button or the footer.
+    for (const auto& r : s().regions) {
+        if (r.rect.w == 0) continue;  // wholly out of sight
+        EXPECT_GE(r.rect.y, 0) << action_name(r.id.kind);
+        EXPECT_LE(r.rect.bottom(), kContentBottom) << action_name(r.id.kind);
+        if (r.id.kind != UiAction::Create && r.id.kind != UiAction::TogglePanel) {
+            EXPECT_LE(r.rect.bottom(), s().viewport.bottom()) << action_name(r.id.kind);
+        }
+    }
+    ASSERT_TRUE(h.click(UiAction::Create));
+    EXPECT_EQ(s().phase, AppPhase::Confirming);
+}
+
+TEST_F(UiController, TabAndArrowsScrollTheFocusedElementIntoSight) {
+    to_many_drives();
+    // The last sticks' rows lie below the scrolled area.
+    const HitRegion* last = test::find_region(s(), UiAction::SelectDrive, 16);
+    ASSERT_TRUE(last);
+    EXPECT_EQ(last->rect.h, 0);
+    EXPECT_GT(last->whole.y, s().viewport.bottom());
+    // Tab from "Check drive" through the rows: each one comes into sight.
+    s().focus = {UiAction::CheckDrive};
+    for (uint32_t n = 10; n < 17; ++n) {
+        ui().key_down(Key::Tab, false);
+        ASSERT_EQ(s().focus, (ElementId{UiAction::SelectDrive, n}));
+        h.frame();
+        const HitRegion* row = test::find_region(s(), UiAction::SelectDrive, n);
+        ASSERT_TRUE(row);
+        EXPECT_EQ(row->rect, row->whole) << "row of disk " << n;
+    }
+    EXPECT_GT(s().scroll, 0);
+    // Back at the top, the arrow key wraps to the last row and brings it up.
+    ui().wheel(1200);
+    h.frame();
+    ASSERT_EQ(test::find_region(s(), UiAction::SelectDrive, 16)->rect.h, 0);
+    ui().key_down(Key::Up, false);  // from 10, the chosen one
+    EXPECT_EQ(s().selected->number, 16u);
+    h.frame();
+    const HitRegion* last_row = test::find_region(s(), UiAction::SelectDrive, 16);
+    EXPECT_EQ(last_row->rect, last_row->whole);
+    // Shift+Tab back up to "Select ISO".
+    for (int i = 0; i < 9; ++i) {
+        ui().key_down(Key::Tab, true);
+        h.frame();
+    }
+    const HitRegion* select = test::find_region(s(), UiAction::SelectImage);
+    EXPECT_EQ(s().focus.kind, UiAction::SelectImage);
+    EXPECT_EQ(select->rect, select->whole);
 }
 
 TEST_F(UiController, TabOrderWrapsAndEnterActs) {
@@ -615,6 +712,114 @@ TEST(UiUnelevated, OpensOnTheFailedScreenThatAsksForAdministratorRights) {
     EXPECT_TRUE(
         test::has_text(h.canvas, "Run Ortivex Stickwright again and accept the Windows prompt."));
     EXPECT_NE(h.ui.failure_details_text().find("process token is not elevated"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace sw
+
+namespace sw {
+namespace {
+
+class UiCard : public ::testing::Test {
+  protected:
+    test::LogCapture log;
+    UiHarness h;
+    WindowState& s() { return h.s(); }
+};
+
+TEST_F(UiCard, TheImageCardTellsWhatHappenedLast) {
+    test::TempDir dir;
+    h.host.downloads = dir.path();
+    ASSERT_TRUE(h.click(UiAction::DownloadLatest));
+    h.send(DownloadFinishedMessage{unexpected(DownloadError{DownloadError::Kind::Failed, "x"})});
+    ASSERT_TRUE(test::has_text(h.canvas, "The download did not complete."));
+    // A pick after the failed download is refused: the refusal is what shows.
+    h.ui.picker_result("/tmp/a.iso");
+    h.send(ImageInspected{s().validation_request, "/tmp/a.iso",
+                          unexpected(ValidationError::of(ValidationError::Kind::NotIso))});
+    EXPECT_TRUE(test::has_text(h.canvas, "This file is not a disk image."));
+    EXPECT_FALSE(test::has_text(h.canvas, "The download did not complete."));
+    EXPECT_FALSE(test::has_text(h.canvas, "Check your internet connection and try again."));
+    // And a download failing after the refusal shows the download's failure.
+    ASSERT_TRUE(h.click(UiAction::DownloadLatest));
+    h.send(DownloadFinishedMessage{unexpected(DownloadError{DownloadError::Kind::Failed, "y"})});
+    EXPECT_TRUE(test::has_text(h.canvas, "The download did not complete."));
+    EXPECT_FALSE(test::has_text(h.canvas, "This file is not a disk image."));
+}
+
+TEST_F(UiCard, AnUnelevatedProcessShowsItsDetailTextAsItIs) {
+    h.ui.show_unelevated();
+    ASSERT_TRUE(h.click(UiAction::ToggleDetails));
+    EXPECT_TRUE(test::has_text(h.canvas, "Administrator permission is required."));
+    const DrawOp* details = test::find_text(h.canvas, "process token is not elevated");
+    ASSERT_TRUE(details);
+    EXPECT_EQ(details->text, "process token is not elevated");
+    ASSERT_TRUE(h.click(UiAction::CopyDetails));
+    auto file = Logger::current_file();
+    EXPECT_EQ(h.host.clipboard,
+              "Administrator permission is required.\nRun Ortivex Stickwright again and accept the "
+              "Windows prompt.\n\nprocess token is not elevated\n\nlog: " +
+                  (file ? file->string() : std::string()));
+}
+
+TEST_F(UiCard, TheTaskbarShowsAValueFromTheFirstTickOfAWrite) {
+    h.scan({usb_stick(10)});
+    h.pick_and_accept();
+    h.scan({usb_stick(10)});
+    ASSERT_TRUE(h.click(UiAction::Create));
+    ASSERT_TRUE(h.click(UiAction::AcceptErase));
+    ASSERT_EQ(s().phase, AppPhase::Preparing);
+    h.advance(20ms);
+    EXPECT_EQ(h.host.taskbar_state, TaskbarState::Normal);
+    EXPECT_EQ(h.host.taskbar_value, 0u);
+}
+
+TEST_F(UiCard, TheUpdateNoticeIsPartOfTheSetupScreenOnly) {
+    h.scan({usb_stick(10)});
+    h.send(UpdateNoticeMessage{"1.4.0", "https://localhost/x.exe"});
+    ASSERT_TRUE(test::has_text(h.canvas, "Stickwright 1.4.0 is available."));
+    ASSERT_TRUE(test::find_region(s(), UiAction::OpenUpdate));
+    h.pick_and_accept();
+    h.scan({usb_stick(10)});
+    ASSERT_TRUE(h.click(UiAction::Create));
+    ASSERT_TRUE(h.click(UiAction::AcceptErase));
+    // Fading out with the setup screen; once the progress screen is shown,
+    // gone, and nothing to press.
+    EXPECT_FALSE(test::find_region(s(), UiAction::OpenUpdate));
+    h.advance(400ms);
+    EXPECT_EQ(s().screen, ScreenKind::Progress);
+    EXPECT_FALSE(test::has_text(h.canvas, "Stickwright 1.4.0 is available."));
+    EXPECT_FALSE(test::has_text(h.canvas, "Download"));
+    EXPECT_FALSE(test::find_region(s(), UiAction::OpenUpdate));
+}
+
+TEST_F(UiCard, CreateWaitsForTheScanThatChecksTheDrivesAgainstTheAcceptedImage) {
+    SystemFacts holds;
+    holds.image = std::vector<uint32_t>{10};
+    // The stick holds the image: the scan after the acceptance refuses it.
+    h.scan({usb_stick(10)});
+    h.pick_and_accept();
+    ASSERT_EQ(s().phase, AppPhase::DeviceReady);
+    h.frame();
+    EXPECT_FALSE(test::find_region(s(), UiAction::Create)->enabled);
+    EXPECT_TRUE(h.click(UiAction::Create));
+    EXPECT_EQ(s().phase, AppPhase::DeviceReady);
+    EXPECT_EQ(s().overlay, Overlay::None);
+    h.scan({usb_stick(10)}, holds);
+    EXPECT_EQ(s().phase, AppPhase::ImageReady);
+    EXPECT_TRUE(test::has_text(h.canvas, "Protected · holds the selected image"));
+
+    // A scan that started before the acceptance does not count.
+    UiHarness g;
+    g.ui.request_scan();
+    g.ui.picker_result("/tmp/image.iso");
+    g.send(ImageInspected{g.s().validation_request, "/tmp/image.iso", test::unsigned_inspection()});
+    g.scan({usb_stick(10)});  // knew nothing of the image, but the stick is chosen
+    ASSERT_EQ(g.s().phase, AppPhase::DeviceReady);
+    ASSERT_EQ(g.workers.scans.size(), 2u);  // the one the acceptance asked for runs now
+    EXPECT_FALSE(test::find_region(g.s(), UiAction::Create)->enabled);
+    g.scan({usb_stick(10)});
+    EXPECT_TRUE(test::find_region(g.s(), UiAction::Create)->enabled);
 }
 
 }  // namespace

@@ -199,17 +199,86 @@ TEST(UiView, EveryTextFitsEveryScreenInEveryLanguage) {
     }
 }
 
-TEST(UiView, ScreenCrossFadeDrawsBothScreensButOnlyTheNewOneIsLive) {
+TEST(UiView, ScreenCrossFadeDrawsTheOldScreenAsItWasButOnlyTheNewOneIsLive) {
+    Drawn progress = draw("progress-writing");
     auto screen = scripted_screen("complete");
     WindowState& s = screen->state;
     s.previous_screen = ScreenKind::Progress;
+    s.outgoing_picture = progress.screen.state.screen_picture;
     s.screen_fade = Animation::run(screen->now - 0.1, 0.24, 0, 1);
     RecordingCanvas c;
     build_frame(s, c, screen->now);
     EXPECT_TRUE(test::has_text(c, "Creating Ortivex Installation Media"));
+    // As it was drawn, though the phase now says Complete.
+    EXPECT_TRUE(test::has_text(c, "Writing live/filesystem.squashfs"));
+    EXPECT_FALSE(test::has_text(c, "Ejecting"));
     EXPECT_TRUE(test::has_text(c, "Ortivex is ready."));
     EXPECT_FALSE(find_region(s, UiAction::StopWrite));
     EXPECT_TRUE(find_region(s, UiAction::Done));
+    // The fade over, only the new screen.
+    RecordingCanvas after;
+    build_frame(s, after, screen->now + 0.2);
+    EXPECT_FALSE(test::has_text(after, "Creating Ortivex Installation Media"));
+    EXPECT_TRUE(test::has_text(after, "Ortivex is ready."));
+}
+
+TEST(UiView, AScreenDrawnAgainFromItsPictureIsTheSame) {
+    Drawn d = draw("progress-verifying");
+    const auto& picture = d.screen.state.screen_picture;
+    ASSERT_FALSE(picture.empty());
+    RecordingCanvas again;
+    replay(picture, again);
+    ASSERT_EQ(again.ops().size(), picture.size());
+    for (size_t i = 0; i < picture.size(); ++i) {
+        EXPECT_EQ(again.ops()[i].kind, picture[i].kind) << i;
+        EXPECT_EQ(again.ops()[i].rect, picture[i].rect) << i;
+        EXPECT_EQ(again.ops()[i].text, picture[i].text) << i;
+        EXPECT_EQ(again.ops()[i].paint.slot, picture[i].paint.slot) << i;
+    }
+}
+
+// The scroll bar's two parts stand right of the content.
+int scroll_indicator_parts(const RecordingCanvas& canvas) {
+    int n = 0;
+    for (const auto& op : canvas.ops())
+        if (op.kind == DrawOp::FillRounded && op.rect.x >= 528 && op.rect.w <= 6) ++n;
+    return n;
+}
+
+TEST(UiView, ManyDrivesScrollAboveAMainButtonThatKeepsItsPlace) {
+    for (uint32_t dpi : {96u, 144u}) {
+        for (uint8_t lang = 0; lang < 3; ++lang) {
+            for (auto name : {"setup-many-drives", "setup-many-drives-scrolled"}) {
+                Drawn d = draw(name, lang, dpi);
+                const WindowState& s = d.screen.state;
+                const HitRegion* create = find_region(s, UiAction::Create);
+                ASSERT_TRUE(create) << name;
+                EXPECT_EQ(create->rect, (Rect{32, 616, 496, 48})) << name;
+                EXPECT_TRUE(create->enabled);
+                EXPECT_GT(s.scroll_limit, 0) << name;
+                EXPECT_EQ(scroll_indicator_parts(d.canvas), 2) << name;
+                EXPECT_LE(s.viewport.bottom(), create->rect.y);
+                // What scrolls can be pressed only inside the scrolled area.
+                for (const auto& r : s.regions) {
+                    if (r.id.kind == UiAction::Create || r.id.kind == UiAction::TogglePanel)
+                        continue;
+                    if (r.rect.h == 0) continue;
+                    EXPECT_GE(r.rect.y, s.viewport.y) << name << " " << action_name(r.id.kind);
+                    EXPECT_LE(r.rect.bottom(), s.viewport.bottom())
+                        << name << " " << action_name(r.id.kind);
+                }
+            }
+        }
+    }
+    // Scrolled to its end, the last row and the switch are in sight.
+    Drawn end = draw("setup-many-drives-scrolled");
+    const HitRegion* verify = find_region(end.screen.state, UiAction::ToggleVerify);
+    ASSERT_TRUE(verify);
+    EXPECT_EQ(verify->rect, verify->whole);
+    // With everything in sight, no bar.
+    Drawn few = draw("setup-selected");
+    EXPECT_EQ(few.screen.state.scroll_limit, 0);
+    EXPECT_EQ(scroll_indicator_parts(few.canvas), 0);
 }
 
 TEST(UiView, JsonOfAFrame) {

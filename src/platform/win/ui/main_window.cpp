@@ -109,6 +109,11 @@ MainWindow::~MainWindow() {
 }
 
 void MainWindow::paint() {
+    if (!controller_.ready_to_paint()) {
+        // Asked for from inside a handler's modal loop: drawn once it returns.
+        ValidateRect(window_, nullptr);
+        return;
+    }
     const WindowState& s = controller_.state();
     RECT client{};
     GetClientRect(window_, &client);
@@ -222,10 +227,13 @@ LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam, LPAR
     if (!state) return DefWindowProcW(window, message, wparam, lparam);
     if (message == WM_NCDESTROY) {
         SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-        delete state;
+        if (state->window_destroyed()) delete state;
         return DefWindowProcW(window, message, wparam, lparam);
     }
-    return state->handle(message, wparam, lparam);
+    state->enter();
+    LRESULT result = state->handle(message, wparam, lparam);
+    if (state->leave()) delete state;
+    return result;
 }
 
 }  // namespace sw::win

@@ -36,12 +36,26 @@ class MainWindow {
     WindowController& controller() { return controller_; }
     LRESULT handle(UINT message, WPARAM wparam, LPARAM lparam);
 
+    // The window procedure's hold on the record: a handler that destroys the
+    // window (closing it, or a modal loop in which it is closed) still runs
+    // on a live record, which is freed when the outermost handler returns.
+    void enter() { ++depth_; }
+    // True when the record is to be freed now.
+    bool leave() { return --depth_ == 0 && destroyed_; }
+    // The window is gone: true when the record is to be freed now.
+    bool window_destroyed() {
+        destroyed_ = true;
+        return depth_ == 0;
+    }
+
   private:
     void paint();
     void dpi_changed(UINT dpi, const RECT& suggested);
 
     HWND window_;
     bool reduced_ = false;  // laid out below its monitor's DPI, to fit
+    int depth_ = 0;         // handlers running on this record
+    bool destroyed_ = false;
     std::shared_ptr<MessageQueue> queue_;
     std::unique_ptr<UiWorkers> workers_;
     Win32Host host_;
