@@ -189,7 +189,7 @@ class Downloader {
     AttemptResult attempt(uint64_t n) {
         if (cancel_) return {Attempt::Cancelled};
         std::string header = n > 0 ? fmt("Range: bytes={}-\r\n", n) : std::string();
-        auto response = http_get(url_, header, services_.transport);
+        auto response = http_get(url_, header, services_.transport, cancel_);
         if (!response) return {Attempt::Error, response.error()};
         HttpResponse& r = **response;
 

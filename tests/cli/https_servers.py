@@ -172,7 +172,10 @@ class FaultServer:
     /slowtail/NAME       ranges honoured; the file's first MiB at full speed, then 64 KiB
                          every 20 ms (a stop after the first MiB lands in the slow part)
     /status/CODE         an empty answer with that status (and a Location)
-    Every request's path and headers are recorded in `requests`.
+    /hang/NAME           the request is read and never answered
+    /stall/NAME          ranges honoured; the first 64 KiB of the body, then nothing
+    Every request's path and headers are recorded in `requests`. Servers that
+    fall silent stay so until stop().
     """
 
     def __init__(self, cert, key):
@@ -180,6 +183,7 @@ class FaultServer:
         self.requests = []
         self.counts = {}
         self.lock = threading.Lock()
+        self.stopping = threading.Event()
         server = self
 
         class Handler(http.server.BaseHTTPRequestHandler):
@@ -201,6 +205,9 @@ class FaultServer:
 
             def dispatch(self, parts, count):
                 kind = parts[0]
+                if kind == "hang":
+                    server.stopping.wait()
+                    return
                 if kind == "status":
                     self.send_response(int(parts[1]))
                     self.send_header("Location", "https://localhost/elsewhere")
@@ -217,7 +224,7 @@ class FaultServer:
                     self.send_header("Content-Length", "0")
                     self.end_headers()
                     return
-                honour_range = kind in ("plain", "cut", "trickle", "slowtail")
+                honour_range = kind in ("plain", "cut", "trickle", "slowtail", "stall")
                 start = 0
                 header = self.headers.get("Range")
                 if honour_range and header and header.startswith("bytes=") and header.endswith("-"):
@@ -242,6 +249,11 @@ class FaultServer:
                     # Drop the connection without TLS close_notify, as a failing network does.
                     self.connection.shutdown(socket.SHUT_RDWR)
                     self.close_connection = True
+                    return
+                if kind == "stall":
+                    self.wfile.write(body[:CHUNK])
+                    self.wfile.flush()
+                    server.stopping.wait()
                     return
                 if kind == "trickle":
                     for i in range(0, len(body), 4096):
@@ -274,6 +286,7 @@ class FaultServer:
         return self
 
     def stop(self):
+        self.stopping.set()
         self.httpd.shutdown()
         self.httpd.server_close()
 
@@ -283,3 +296,42 @@ class FaultServer:
     def ranges(self, path):
         with self.lock:
             return [h.get("Range") for p, h in self.requests if p == path]
+
+
+class SilentServer:
+    """Accepts TCP connections on loopback and never sends a byte: a client
+    waits in its TLS handshake. `accepted` is set at the first connection."""
+
+    def __init__(self):
+        self.sock = socket.socket()
+        self.sock.bind(("127.0.0.1", 0))
+        self.sock.listen(16)
+        self.port = self.sock.getsockname()[1]
+        self.accepted = threading.Event()
+        self.connections = []
+        self.thread = threading.Thread(target=self._serve, daemon=True)
+
+    def _serve(self):
+        while True:
+            try:
+                conn, _ = self.sock.accept()
+            except OSError:
+                return
+            self.connections.append(conn)
+            self.accepted.set()
+
+    def start(self):
+        self.thread.start()
+        return self
+
+    def stop(self):
+        try:
+            self.sock.shutdown(socket.SHUT_RDWR)  # wakes the accepting thread
+        except OSError:
+            pass
+        self.sock.close()
+        for conn in self.connections:
+            conn.close()
+
+    def url(self, path):
+        return f"https://localhost:{self.port}/{path.lstrip('/')}"

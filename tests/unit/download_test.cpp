@@ -5,6 +5,7 @@
 #include <atomic>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "hex/hex.h"
@@ -399,6 +400,46 @@ TEST_F(DownloadFileTest, WriteFailureIsAFileErrorAndNotRetried) {
     EXPECT_EQ(out.kind, DownloadOutcomeKind::Failed);
     EXPECT_EQ(out.message, "file: No space left on device (os error 28)");
     EXPECT_EQ(transport.requests().size(), 1u);
+}
+
+// Waits for `done` to hold; false only when a minute passes (a hang).
+template <class Fn>
+bool eventually(Fn done) {
+    const auto ceiling = std::chrono::steady_clock::now() + 60s;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > ceiling) return false;
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+TEST_F(DownloadFileTest, CancelEndsTheWaitForASilentServerOrAStalledBodyAtOnce) {
+    struct Case {
+        const char* name;
+        FakeStep step;
+        uint64_t kept;  // bytes in the file when the server falls silent
+    };
+    FakeAnswer stalled = test::serve(release.image, RecordedRequest{});
+    stalled.stall_after = 100'000;
+    for (const Case& c : {Case{"no answer", FakeStep::never_answer(), 0},
+                          Case{"stalled body", FakeStep(stalled), 100'000}}) {
+        SCOPED_TRACE(c.name);
+        test::TempDir d;
+        test::FakeTransport t([&](const RecordedRequest&, size_t) { return c.step; });
+        DownloadServices s{t, clock, open_partial_file};
+        std::atomic<bool> stop{false};
+        DownloadProgress p;
+        DownloadOutcome out;
+        std::thread job([&] { out = download_file(kUrl, d / "x.part", &manifest, stop, p, s); });
+        // The window's Cancel, once the download waits on the server.
+        EXPECT_TRUE(eventually([&] { return t.requests().size() == 1 && p.done == c.kept; }));
+        stop = true;
+        job.join();
+        EXPECT_EQ(out.kind, DownloadOutcomeKind::Cancelled) << out.message;
+        EXPECT_EQ(t.requests().size(), 1u) << "a cancelled request is not retried";
+        EXPECT_EQ(std::filesystem::file_size(d / "x.part"), c.kept);
+    }
+    EXPECT_TRUE(log.matching("download interrupted").empty());
 }
 
 }  // namespace
