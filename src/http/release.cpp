@@ -101,6 +101,15 @@ void run_image_download(const std::filesystem::path& folder, const std::atomic<b
         case DownloadOutcomeKind::ResumeRefused:
             report(finished_with(DownloadError::Kind::Failed, "server does not support resume"));
             return;
+        // Neither file can become an image: it only takes the space.
+        case DownloadOutcomeKind::TooLarge:
+            remove_quietly(partial_path);
+            report(finished_with(DownloadError::Kind::TooLarge));
+            return;
+        case DownloadOutcomeKind::NoSpace:
+            remove_quietly(partial_path);
+            report(finished_with(DownloadError::Kind::NoSpace));
+            return;
         case DownloadOutcomeKind::Failed:
             report(finished_with(DownloadError::Kind::Failed, outcome.message));
             return;

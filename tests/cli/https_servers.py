@@ -174,6 +174,8 @@ class FaultServer:
     /status/CODE         an empty answer with that status (and a Location)
     /hang/NAME           the request is read and never answered
     /stall/NAME          ranges honoured; the first 64 KiB of the body, then nothing
+    /endless/NAME        200 without a length, and a body that never ends
+    /huge/NAME           200 announcing 20 GiB, and a body that never ends
     Every request's path and headers are recorded in `requests`. Servers that
     fall silent stay so until stop().
     """
@@ -203,10 +205,25 @@ class FaultServer:
                 except (BrokenPipeError, ConnectionResetError, ssl.SSLError, OSError):
                     pass
 
+            def endless(self, length=None):
+                self.send_response(200)
+                if length is None:
+                    self.send_header("Connection", "close")  # the body ends with the connection
+                else:
+                    self.send_header("Content-Length", str(length))
+                self.end_headers()
+                self.close_connection = True
+                block = b"\0" * CHUNK
+                while not server.stopping.is_set():
+                    self.wfile.write(block)
+
             def dispatch(self, parts, count):
                 kind = parts[0]
                 if kind == "hang":
                     server.stopping.wait()
+                    return
+                if kind in ("endless", "huge"):
+                    self.endless(None if kind == "endless" else 20 * 1024 ** 3)
                     return
                 if kind == "status":
                     self.send_response(int(parts[1]))

@@ -403,5 +403,26 @@ class DownloadJobTest(DownloadTestCase):
         self.assertEqual(read(os.path.join(dest, "OrtivexOS-Lastest.iso")), image)
 
 
+    def test_unsigned_image_announced_larger_than_any_image_is_refused(self):
+        out, lines, dest, logs = self.job(base=self.faults.url("huge/d/"))
+        self.assertEqual(out["release"], "none", lines)
+        self.assertEqual(out["error"], "TooLarge", lines)
+        self.assertEqual(os.listdir(dest), [], "no partial file may be left")
+        log = self.log_lines(logs)
+        self.assertIn("ERROR download stopped: more than 17179869184 bytes without a signed size",
+                      log)
+        self.assertIn("WARN  download failed: TooLarge", log)
+
+    def test_endless_unsigned_image_stops_at_the_free_space_of_its_folder(self):
+        reserve = 512 * 1024 * 1024
+        out, lines, dest, logs = self.job("--free-space", str(reserve + 4 * 1024 * 1024),
+                                          base=self.faults.url("endless/d/"))
+        self.assertEqual(out["error"], "NoSpace", lines)
+        self.assertLessEqual(int(out["done"]), 4 * 1024 * 1024)
+        self.assertEqual(os.listdir(dest), [], "no partial file may be left")
+        log = self.log_lines(logs)
+        self.assertTrue(any(l.startswith("ERROR not enough free space in ") for l in log), log)
+        self.assertIn("WARN  download failed: NoSpace", log)
+
 if __name__ == "__main__":
     unittest.main()

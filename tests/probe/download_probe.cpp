@@ -40,6 +40,7 @@ struct Options {
     std::optional<std::string> secret_key;
     std::optional<uint64_t> stop_after;
     std::optional<std::string> stop_file;
+    std::optional<uint64_t> free_space;
     bool instant_waits = false;
 };
 
@@ -102,6 +103,25 @@ class Stopper {
     std::thread thread_;
 };
 
+// The download's services: the transport, the clock, the system's files and,
+// when the test says so, a disk that had that much free space before the
+// files now in the download folder were written.
+DownloadServices services_for(const Options& o, Clock& instant) {
+    DownloadServices services{transport_for(o), o.instant_waits ? instant : real_clock(),
+                              open_partial_file};
+    if (o.free_space)
+        services.free_space =
+            [free =
+                 *o.free_space](const std::filesystem::path& folder) -> Result<uint64_t, OsError> {
+            uint64_t used = 0;
+            std::error_code ec;
+            for (const auto& entry : std::filesystem::directory_iterator(folder, ec))
+                if (entry.is_regular_file(ec)) used += entry.file_size(ec);
+            return free - std::min(free, used);
+        };
+    return services;
+}
+
 const char* outcome_name(DownloadOutcomeKind k) {
     switch (k) {
         case DownloadOutcomeKind::Success:
@@ -112,6 +132,10 @@ const char* outcome_name(DownloadOutcomeKind k) {
             return "Mismatch";
         case DownloadOutcomeKind::ResumeRefused:
             return "ResumeRefused";
+        case DownloadOutcomeKind::TooLarge:
+            return "TooLarge";
+        case DownloadOutcomeKind::NoSpace:
+            return "NoSpace";
         case DownloadOutcomeKind::Failed:
             break;
     }
@@ -173,8 +197,7 @@ int file_command(const Options& o) {
         manifest = *m;
     }
     InstantClock instant;
-    DownloadServices services{transport_for(o), o.instant_waits ? instant : real_clock(),
-                              open_partial_file};
+    DownloadServices services = services_for(o, instant);
     std::atomic<bool> cancel{false};
     DownloadProgress progress;
     DownloadOutcome outcome;
@@ -225,8 +248,7 @@ struct Printer {
 int job_command(const Options& o) {
     if (o.positional.size() != 2) return 2;
     InstantClock instant;
-    DownloadServices services{transport_for(o), o.instant_waits ? instant : real_clock(),
-                              open_partial_file};
+    DownloadServices services = services_for(o, instant);
     std::atomic<bool> cancel{false};
     DownloadProgress progress;
     auto start = std::chrono::steady_clock::now();
@@ -315,6 +337,8 @@ int run(int argc, char** argv) {
             o.stop_after = parse_u64_decimal(args[++i]);
         } else if (a == "--stop-on-file" && has_value) {
             o.stop_file = args[++i];
+        } else if (a == "--free-space" && has_value) {
+            o.free_space = parse_u64_decimal(args[++i]);
         } else if (a == "--instant-waits") {
             o.instant_waits = true;
         } else {

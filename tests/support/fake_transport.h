@@ -37,6 +37,7 @@ struct FakeAnswer {
     size_t chunk = 64 * 1024;               // at most this much per read
     std::optional<size_t> fail_after;       // the read after this many bytes fails
     std::optional<size_t> stall_after;      // the read after this many bytes waits for a cancel
+    bool endless = false;                   // reads never end (their bytes are left as they are)
     std::function<void(uint64_t)> on_read;  // called with the bytes delivered so far
 };
 
@@ -116,6 +117,12 @@ class FakeTransport final : public HttpTransport {
                 return unexpected(wait_for_cancel(cancel_).error());
             if (a_.fail_after && sent_ >= *a_.fail_after)
                 return unexpected(HttpError::network_text("connection reset by the test server"));
+            if (a_.endless) {
+                size_t n = std::min(buffer.size(), a_.chunk);
+                sent_ += n;
+                if (a_.on_read) a_.on_read(sent_);
+                return n;
+            }
             size_t limit = a_.body.size();
             if (a_.fail_after) limit = std::min(limit, *a_.fail_after);
             if (a_.stall_after) limit = std::min(limit, *a_.stall_after);
