@@ -132,9 +132,10 @@ class DownloadTestCase(unittest.TestCase):
         ceiling = time.monotonic() + 60
         while not reached() and thread.is_alive() and time.monotonic() < ceiling:
             time.sleep(0.01)
-        self.assertTrue(reached(), "the server never saw the download reach it")
+        seen = reached()
         write(stop, b"")
         thread.join()
+        self.assertTrue(seen, "the server never saw the download reach it")
         self.assertNotIn("error", done, "the download did not end on the stop")
         r = done["result"]
         self.assertNotEqual(r.returncode, 2, r.stderr.decode(errors="replace"))
