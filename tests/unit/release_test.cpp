@@ -409,39 +409,6 @@ TEST_F(DownloadJob, CorruptedImageIsReportedAndLeavesNoPartialFile) {
               (std::vector<std::string>{"WARN  download failed: Corrupted"}));
 }
 
-TEST_F(DownloadJob, TooLargeOrNoSpaceIsReportedAndLeavesNoFileBehind) {
-    // Without a descriptor, a body announced past the limit for any image.
-    service.override = [&](const RecordedRequest& r, size_t) -> std::optional<FakeStep> {
-        if (!r.path.ends_with(".iso")) return std::nullopt;
-        FakeAnswer a{200, kUnsignedDownloadLimit + 1};
-        a.endless = true;
-        return a;
-    };
-    run();
-    const auto& too_large = finished_message();
-    ASSERT_FALSE(too_large.result);
-    EXPECT_EQ(too_large.result.error().kind, DownloadError::Kind::TooLarge);
-    EXPECT_FALSE(std::filesystem::exists(file("OrtivexOS-Lastest.iso.part")));
-
-    // A signed release, resumed, on a disk that cannot hold the rest.
-    service.override = nullptr;
-    publish_signed();
-    test::write_file(file("OrtivexOS-24.10_beta_2.iso.part"), release.image.substr(0, 1000));
-    services.free_space = [](const std::filesystem::path&) -> Result<uint64_t, OsError> {
-        return kFreeSpaceReserve + 10;
-    };
-    run();
-    const auto& no_space = finished_message(3);
-    ASSERT_FALSE(no_space.result);
-    EXPECT_EQ(no_space.result.error().kind, DownloadError::Kind::NoSpace);
-    EXPECT_EQ(std::filesystem::directory_iterator(dir.path()),
-              std::filesystem::directory_iterator())
-        << "no file is left in the folder";
-    EXPECT_EQ(log.matching("download failed"),
-              (std::vector<std::string>{"WARN  download failed: TooLarge",
-                                        "WARN  download failed: NoSpace"}));
-}
-
 TEST_F(DownloadJob, StopWhileTheDescriptorIsAwaitedEndsCancelled) {
     publish_signed();
     service.override = [&](const RecordedRequest& r, size_t) -> std::optional<FakeStep> {
