@@ -7,17 +7,24 @@
 
 namespace sw {
 
+const std::atomic<bool>& never_cancelled() {
+    static const std::atomic<bool> never{false};
+    return never;
+}
+
 Result<std::unique_ptr<HttpResponse>, HttpError> http_get(std::string_view url,
                                                           std::string_view extra_headers,
-                                                          HttpTransport& transport) {
+                                                          HttpTransport& transport,
+                                                          const std::atomic<bool>& cancel) {
     auto target = request_target(url);
     if (!target) return unexpected(target.error());
-    return transport.get(*target, extra_headers);
+    return transport.get(*target, extra_headers, cancel);
 }
 
 Result<std::string, HttpError> http_get_text(std::string_view url, size_t max_bytes,
-                                             HttpTransport& transport) {
-    auto response = http_get(url, "", transport);
+                                             HttpTransport& transport,
+                                             const std::atomic<bool>& cancel) {
+    auto response = http_get(url, "", transport, cancel);
     if (!response) return unexpected(response.error());
     HttpResponse& r = **response;
     if (r.status() != 200) return unexpected(HttpError::http_status(r.status()));

@@ -14,6 +14,10 @@ std::string DownloadError::describe() const {
             return "Cancelled";
         case Kind::Corrupted:
             return "Corrupted";
+        case Kind::TooLarge:
+            return "TooLarge";
+        case Kind::NoSpace:
+            return "NoSpace";
         case Kind::Failed:
             break;
     }

@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/paths.h"
 #include "core/text.h"
 #include "runtime/thread.h"
 #include "hex/hex.h"
@@ -22,7 +23,7 @@ using std::chrono::milliseconds;
 constexpr milliseconds kWaitStep{100};
 
 // How one attempt ended.
-enum class Attempt { Complete, Cancelled, Mismatch, ResumeRefused, Error };
+enum class Attempt { Complete, Cancelled, Mismatch, ResumeRefused, TooLarge, NoSpace, Error };
 
 struct AttemptResult {
     Attempt kind;
@@ -34,19 +35,66 @@ void log_mismatch(uint64_t size, uint64_t expected) {
                   fmt("download hash/size mismatch: size={} expected={}", size, expected));
 }
 
+// Keeps the file within the free space of its disk less the reserve. The
+// system is asked again whenever its last answer does not cover what comes
+// next, so space that is freed meanwhile counts; an answer that cannot be
+// had leaves only the disk itself as the limit.
+class SpaceBudget {
+  public:
+    SpaceBudget(const FreeSpaceQuery& query, std::filesystem::path folder)
+        : query_(query), folder_(std::move(folder)) {}
+
+    // Whether `bytes` more may be written; logs why not.
+    bool fits(uint64_t bytes) {
+        if (bytes <= room_) return true;
+        ask();
+        if (bytes <= room_) return true;
+        Logger::write(LogLevel::Error, fmt("not enough free space in {}: {} bytes free, {} needed",
+                                           utf8_of(folder_), free_, bytes + kFreeSpaceReserve));
+        return false;
+    }
+    void use(uint64_t bytes) { room_ -= std::min(bytes, room_); }
+
+  private:
+    void ask() {
+        auto free = query_ ? query_(folder_) : Result<uint64_t, OsError>(UINT64_MAX);
+        if (!free) {
+            Logger::write(LogLevel::Warn,
+                          fmt("free space of {} unknown: {}", utf8_of(folder_), free.error().text));
+            room_ = UINT64_MAX;
+            return;
+        }
+        free_ = *free;
+        room_ = free_ > kFreeSpaceReserve ? free_ - kFreeSpaceReserve : 0;
+    }
+
+    const FreeSpaceQuery& query_;
+    std::filesystem::path folder_;
+    uint64_t free_ = 0;
+    uint64_t room_ = 0;  // bytes that may still be written before asking again
+};
+
+void log_too_large() {
+    Logger::write(LogLevel::Error, fmt("download stopped: more than {} bytes without a signed size",
+                                       kUnsignedDownloadLimit));
+}
+
 // The download's buffers and its hasher. Each piece is hashed on a helper
 // thread while the following ones are received and written: SHA-256 costs
 // about as much CPU as TLS and the file together, and done in line it would
 // hold up the transfer. A few buffers let the hasher fall behind for a moment
-// without stalling the connection; pieces are hashed once, in order.
+// without stalling the connection; pieces are hashed once, in order. Without
+// a manifest the digest has nothing to be compared with (validation hashes
+// the finished file), so nothing is hashed.
 class PipelinedHasher {
   public:
     static constexpr size_t kSlots = 4;
 
-    explicit PipelinedHasher(const MediaManifest* manifest) : hasher_(manifest) {
+    explicit PipelinedHasher(const MediaManifest* manifest)
+        : hasher_(manifest), hashing_(manifest != nullptr) {
         for (auto& slot : slots_)
             slot.resize(kDownloadBufferBytes);
-        thread_ = spawn_thread([this] { run(); });
+        if (hashing_) thread_ = spawn_thread([this] { run(); });
     }
     ~PipelinedHasher() {
         {
@@ -54,7 +102,7 @@ class PipelinedHasher {
             stop_ = true;
         }
         cv_.notify_all();
-        thread_.join();
+        if (thread_.joinable()) thread_.join();
     }
     PipelinedHasher(const PipelinedHasher&) = delete;
     PipelinedHasher& operator=(const PipelinedHasher&) = delete;
@@ -71,6 +119,7 @@ class PipelinedHasher {
             std::lock_guard<std::mutex> lock(mutex_);
             lengths_[submitted_ % kSlots] = length;
             ++submitted_;
+            if (!hashing_) hashed_ = submitted_;
         }
         cv_.notify_all();
     }
@@ -97,6 +146,7 @@ class PipelinedHasher {
     }
 
     DownloadHasher hasher_;
+    const bool hashing_;
     std::vector<uint8_t> slots_[kSlots];
     size_t lengths_[kSlots] = {};
     std::mutex mutex_;
@@ -110,13 +160,15 @@ class PipelinedHasher {
 class Downloader {
   public:
     Downloader(std::string_view url, const MediaManifest* manifest, const std::atomic<bool>& cancel,
-               DownloadProgress& progress, const DownloadServices& services, PartialFile& file)
+               DownloadProgress& progress, const DownloadServices& services, PartialFile& file,
+               std::filesystem::path folder)
         : url_(url),
           manifest_(manifest),
           cancel_(cancel),
           progress_(progress),
           services_(services),
           file_(file),
+          space_(services.free_space, std::move(folder)),
           hasher_(manifest) {}
 
     DownloadOutcome run() {
@@ -135,6 +187,10 @@ class Downloader {
                     return {DownloadOutcomeKind::Mismatch, std::nullopt, ""};
                 case Attempt::ResumeRefused:
                     return {DownloadOutcomeKind::ResumeRefused, std::nullopt, ""};
+                case Attempt::TooLarge:
+                    return {DownloadOutcomeKind::TooLarge, std::nullopt, ""};
+                case Attempt::NoSpace:
+                    return {DownloadOutcomeKind::NoSpace, std::nullopt, ""};
                 case Attempt::Error:
                     break;
             }
@@ -189,7 +245,7 @@ class Downloader {
     AttemptResult attempt(uint64_t n) {
         if (cancel_) return {Attempt::Cancelled};
         std::string header = n > 0 ? fmt("Range: bytes={}-\r\n", n) : std::string();
-        auto response = http_get(url_, header, services_.transport);
+        auto response = http_get(url_, header, services_.transport, cancel_);
         if (!response) return {Attempt::Error, response.error()};
         HttpResponse& r = **response;
 
@@ -218,7 +274,15 @@ class Downloader {
                 log_mismatch(*expected, manifest_->size);
                 return {Attempt::Mismatch};
             }
+            if (manifest_ == nullptr && *expected > kUnsignedDownloadLimit) {
+                log_too_large();
+                return {Attempt::TooLarge};
+            }
         }
+        // A length known in advance must fit before any of it is fetched.
+        std::optional<uint64_t> total = expected;
+        if (!total && manifest_ != nullptr) total = manifest_->size;
+        if (total && *total > n && !space_.fits(*total - n)) return {Attempt::NoSpace};
         return stream_body(r, n, expected);
     }
 
@@ -230,9 +294,15 @@ class Downloader {
             auto got = r.read(buffer);
             if (!got) return {Attempt::Error, got.error()};
             if (*got == 0) break;
+            if (manifest_ == nullptr && position + *got > kUnsignedDownloadLimit) {
+                log_too_large();
+                return {Attempt::TooLarge};
+            }
+            if (!space_.fits(*got)) return {Attempt::NoSpace};
             std::span<const uint8_t> piece(buffer.data(), *got);
             if (auto w = file_.write_at(position, piece); !w)
                 return {Attempt::Error, HttpError::file(w.error())};
+            space_.use(*got);
             hasher_.submit(*got);
             position += *got;
             progress_.done = position;
@@ -269,6 +339,7 @@ class Downloader {
     DownloadProgress& progress_;
     const DownloadServices& services_;
     PartialFile& file_;
+    SpaceBudget space_;
     PipelinedHasher hasher_;
 };
 
@@ -284,7 +355,9 @@ DownloadOutcome download_file(std::string_view url, const std::filesystem::path&
     auto file = services.open_file(partial_path);
     if (!file)
         return {DownloadOutcomeKind::Failed, std::nullopt, HttpError::file(file.error()).message()};
-    Downloader downloader(url, manifest, cancel, progress, services, **file);
+    std::filesystem::path folder = partial_path.parent_path();
+    if (folder.empty()) folder = ".";
+    Downloader downloader(url, manifest, cancel, progress, services, **file, std::move(folder));
     return downloader.run();
 }
 

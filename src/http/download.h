@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,6 +16,7 @@
 #include "http/media.h"
 #include "http/partial_file.h"
 #include "http/transport.h"
+#include "platform/system.h"
 
 namespace sw {
 
@@ -37,6 +39,8 @@ enum class DownloadOutcomeKind {
     Cancelled,      // the cancel flag was seen; the partial file is kept
     Mismatch,       // size or hash differs from the manifest
     ResumeRefused,  // the server ignored the range request; the partial file is now empty
+    TooLarge,       // without a manifest, the body went past kUnsignedDownloadLimit
+    NoSpace,        // the file would leave less than kFreeSpaceReserve free on its disk
     Failed,         // message: the HttpError's text
 };
 
@@ -52,18 +56,33 @@ inline constexpr uint32_t kDownloadRetries = 4;
 // on one while the next is received).
 inline constexpr size_t kDownloadBufferBytes = 1024 * 1024;
 
+// The most a download without a signed size may write. Installation images
+// run to a few gigabytes: this leaves them room to grow several times over,
+// while a server whose body never ends is stopped long before it fills an
+// ordinary disk.
+inline constexpr uint64_t kUnsignedDownloadLimit = 16ull << 30;
+// What a download leaves free on the disk it writes to, for the system and
+// the user's other programs.
+inline constexpr uint64_t kFreeSpaceReserve = 512ull << 20;
+
+// The bytes that may still be written in a folder.
+using FreeSpaceQuery = std::function<Result<uint64_t, OsError>(const std::filesystem::path&)>;
+
 // What the download runs on; tests replace each part.
 struct DownloadServices {
     HttpTransport& transport;
     Clock& clock;
     PartialFileOpener open_file;
+    FreeSpaceQuery free_space = platform::free_space;
 };
 
 DownloadServices system_download_services();
 
 // Downloads `url` into `partial_path`, resuming from its length. With a
 // manifest, the result must match its size and sha256 (the signature block
-// region hashed as zeros), and the digest is returned.
+// region hashed as zeros), and the digest is returned. The file never grows
+// into the last kFreeSpaceReserve bytes of its disk, nor, without a
+// manifest, past kUnsignedDownloadLimit.
 DownloadOutcome download_file(std::string_view url, const std::filesystem::path& partial_path,
                               const MediaManifest* manifest, const std::atomic<bool>& cancel,
                               DownloadProgress& progress,

@@ -16,12 +16,15 @@
 
 namespace sw {
 
-std::optional<ReleaseInfo> fetch_release_info(std::string_view base, HttpTransport& transport) {
-    auto text = http_get_text(fmt("{}{}", base, kDescriptorName), kDescriptorMaxBytes, transport);
+std::optional<ReleaseInfo> fetch_release_info(std::string_view base, HttpTransport& transport,
+                                              const std::atomic<bool>& cancel) {
+    auto text =
+        http_get_text(fmt("{}{}", base, kDescriptorName), kDescriptorMaxBytes, transport, cancel);
     if (!text) {
-        Logger::write(LogLevel::Info,
-                      fmt("release descriptor unavailable ({}); downloading without it",
-                          text.error().message()));
+        if (text.error().kind != HttpErrorKind::Cancelled)
+            Logger::write(LogLevel::Info,
+                          fmt("release descriptor unavailable ({}); downloading without it",
+                              text.error().message()));
         return std::nullopt;
     }
     auto release = check_release_descriptor(base, *text);
@@ -53,7 +56,12 @@ void run_image_download(const std::filesystem::path& folder, const std::atomic<b
                         const DownloadServices& services) {
     progress.reset();
     std::string base = download_base();
-    std::optional<ReleaseInfo> release = fetch_release_info(base, services.transport);
+    std::optional<ReleaseInfo> release = fetch_release_info(base, services.transport, cancel);
+    // Stopped while the descriptor was fetched: nothing was learned.
+    if (cancel) {
+        report(finished_with(DownloadError::Kind::Cancelled));
+        return;
+    }
     report(ReleaseInfoMessage{release});
 
     std::string url = fmt("{}{}", base, kDefaultImageName);
@@ -92,6 +100,15 @@ void run_image_download(const std::filesystem::path& folder, const std::atomic<b
             return;
         case DownloadOutcomeKind::ResumeRefused:
             report(finished_with(DownloadError::Kind::Failed, "server does not support resume"));
+            return;
+        // Neither file can become an image: it only takes the space.
+        case DownloadOutcomeKind::TooLarge:
+            remove_quietly(partial_path);
+            report(finished_with(DownloadError::Kind::TooLarge));
+            return;
+        case DownloadOutcomeKind::NoSpace:
+            remove_quietly(partial_path);
+            report(finished_with(DownloadError::Kind::NoSpace));
             return;
         case DownloadOutcomeKind::Failed:
             report(finished_with(DownloadError::Kind::Failed, outcome.message));

@@ -24,7 +24,8 @@ namespace sw {
 
 // Fetches and checks base + "OrtivexOS-Lastest.json"; logs why there is none.
 std::optional<ReleaseInfo> fetch_release_info(std::string_view base,
-                                              HttpTransport& transport = system_transport());
+                                              HttpTransport& transport = system_transport(),
+                                              const std::atomic<bool>& cancel = never_cancelled());
 
 using DownloadReport = std::variant<ReleaseInfoMessage, DownloadFinishedMessage>;
 // Called on the job's thread; whatever it reaches it must own a share of.

@@ -19,11 +19,17 @@ struct ReleaseInfo {
 
 // Why a download did not produce an image.
 struct DownloadError {
-    enum class Kind { Cancelled, Corrupted, Failed };
+    enum class Kind {
+        Cancelled,
+        Corrupted,  // size or hash differs from the signed manifest
+        TooLarge,   // unsigned, and larger than any installation image
+        NoSpace,    // its folder's disk had no room for it
+        Failed,
+    };
     Kind kind = Kind::Failed;
     std::string message;  // Failed only
 
-    // "Cancelled", "Corrupted" or "Failed(<message>)", as logged.
+    // "Cancelled", "Corrupted", "TooLarge", "NoSpace" or "Failed(<message>)", as logged.
     std::string describe() const;
 };
 

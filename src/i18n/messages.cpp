@@ -125,6 +125,22 @@ FailureTextIds job_failure_text_ids(const JobError& error) {
     return {TextId::NotCompletedTitle, TextId::NotCompletedAdvice};
 }
 
+FailureTextIds download_failure_text_ids(DownloadError::Kind kind) {
+    using K = DownloadError::Kind;
+    switch (kind) {
+        case K::Corrupted:
+            return {TextId::NoImageSelected, TextId::VerdictDamaged};
+        case K::TooLarge:
+            return {TextId::DownloadFailedTitle, TextId::DownloadTooLarge};
+        case K::NoSpace:
+            return {TextId::DownloadFailedTitle, TextId::DownloadNoSpace};
+        case K::Cancelled:
+        case K::Failed:
+            break;
+    }
+    return {TextId::DownloadFailedTitle, TextId::DownloadFailedAdvice};
+}
+
 FailureMessage job_failure_message(const StringTable& table, const JobError& error) {
     FailureTextIds ids = job_failure_text_ids(error);
     return {std::string(text(table, ids.title)), std::string(text(table, ids.advice)),

@@ -1,6 +1,6 @@
 // What the window says about other parts' outcomes: the verdict of a refused
-// image, the reason a drive row cannot be chosen, and the title, advice and
-// technical details of a failed write.
+// image, the reason a drive row cannot be chosen, the lines of a failed
+// download, and the title, advice and technical details of a failed write.
 #pragma once
 
 #include <optional>
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "disk/facts.h"
+#include "http/release_info.h"
 #include "i18n/strings.h"
 #include "image/verdict.h"
 #include "writer/job_types.h"
@@ -50,6 +51,10 @@ struct FailureTextIds {
 };
 FailureTextIds pipeline_failure_text_ids(PipelineError::Kind kind);
 FailureTextIds job_failure_text_ids(const JobError& error);
+
+// The image card's two lines after a failed download: its title and what it
+// tells the user. A download that arrived damaged reads like a refused image.
+FailureTextIds download_failure_text_ids(DownloadError::Kind kind);
 
 // A failed write as the failure screen shows it; `details` is the error's
 // own English text, the one the log has, for the details box and the

@@ -23,7 +23,7 @@ inline constexpr std::array<Language, kLanguageCount> kLanguages = {
 // that a bad byte can never index past the tables.
 Language language_from_value(uint8_t value);
 
-inline constexpr size_t kTextCount = 161;
+inline constexpr size_t kTextCount = 163;
 
 // The positions of the texts. The comment is the English text.
 enum class TextId : uint16_t {
@@ -193,10 +193,12 @@ enum class TextId : uint16_t {
     WriteRunningAdvice = 158,    // "Stop it first, or wait until it finishes."
     NeedsAdministrator =
         159,  // "Ortivex Stickwright needs administrator permission to write USB drives."
-    IsoFileFilter = 160,  // "Ortivex image (*.iso)"
+    IsoFileFilter = 160,     // "Ortivex image (*.iso)"
+    DownloadTooLarge = 161,  // "The file is larger than any Ortivex image."
+    DownloadNoSpace = 162,   // "Not enough free space in the Downloads folder."
 };
 
-// 161 UTF-8 texts, some with "{}" placeholders (filled by format_text).
+// 163 UTF-8 texts, some with "{}" placeholders (filled by format_text).
 using StringTable = std::array<std::string_view, kTextCount>;
 
 const StringTable& string_table(Language language);

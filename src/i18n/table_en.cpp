@@ -187,6 +187,8 @@ constexpr std::string_view kTexts[] = {
     "Ortivex Stickwright needs administrator permission to write USB drives.",
     // 160
     "Ortivex image (*.iso)",
+    "The file is larger than any Ortivex image.",
+    "Not enough free space in the Downloads folder.",
 };
 
 }  // namespace

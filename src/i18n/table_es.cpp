@@ -190,6 +190,8 @@ constexpr std::string_view kTexts[] = {
     "Ortivex Stickwright necesita permiso de administrador para escribir en unidades USB.",
     // 160
     "Imagen de Ortivex (*.iso)",
+    "El archivo es más grande que cualquier imagen de Ortivex.",
+    "No hay suficiente espacio libre en la carpeta Descargas.",
 };
 
 }  // namespace

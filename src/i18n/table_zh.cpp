@@ -186,6 +186,8 @@ constexpr std::string_view kTexts[] = {
     "Ortivex Stickwright 需要管理员权限才能写入 USB 驱动器。",
     // 160
     "Ortivex 映像 (*.iso)",
+    "该文件比任何 Ortivex 映像都大。",
+    "“下载”文件夹中的可用空间不足。",
 };
 
 }  // namespace

@@ -2,11 +2,15 @@
 // Each platform directory implements them as thin adapters.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "core/os_error.h"
+#include "core/result.h"
 
 namespace sw::platform {
 
@@ -33,5 +37,8 @@ unsigned long process_id();
 
 // The full path of the running program's file.
 std::optional<std::filesystem::path> current_executable();
+
+// The bytes this process may still write on the volume that holds `folder`.
+Result<uint64_t, OsError> free_space(const std::filesystem::path& folder);
 
 }  // namespace sw::platform

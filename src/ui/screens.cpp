@@ -6,11 +6,13 @@ namespace sw {
 
 namespace {
 
-constexpr std::array<std::string_view, 31> kNames = {
+constexpr std::array<std::string_view, 33> kNames = {
     "setup-empty",
     "setup-downloading",
     "setup-download-retry",
     "setup-download-failed",
+    "setup-download-too-large",
+    "setup-download-no-space",
     "setup-validating",
     "setup-refused-image",
     "setup-ready",
@@ -156,6 +158,12 @@ std::optional<ScriptedScreen> scripted_screen(std::string_view name, uint8_t lan
         set_drives(s, false);
     } else if (name == "setup-download-failed") {
         s.download_error = DownloadError{DownloadError::Kind::Failed, "connection reset"};
+        set_drives(s, false);
+    } else if (name == "setup-download-too-large") {
+        s.download_error = DownloadError{DownloadError::Kind::TooLarge, ""};
+        set_drives(s, false);
+    } else if (name == "setup-download-no-space") {
+        s.download_error = DownloadError{DownloadError::Kind::NoSpace, ""};
         set_drives(s, false);
     } else if (name == "setup-validating") {
         s.phase = AppPhase::ValidatingImage;

@@ -473,8 +473,9 @@ float image_card(Frame& f) {
         std::string hint = str(f.tx(TextId::NoImageHint));
         Slot hint_slot = Slot::Text2;
         if (s.download_error) {
-            head = f.tx(TextId::DownloadFailedTitle);
-            hint = str(f.tx(TextId::DownloadFailedAdvice));
+            FailureTextIds ids = download_failure_text_ids(s.download_error->kind);
+            head = f.tx(ids.title);
+            hint = str(f.tx(ids.advice));
             hint_slot = Slot::Red;
         } else if (s.refused_image) {
             hint = verdict_message(f.t, *s.refused_image).text;

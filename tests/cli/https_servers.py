@@ -178,7 +178,12 @@ class FaultServer:
     The slow ones leave a client that stops early seconds to notice its stop, even on a
     busy machine.
     /status/CODE         an empty answer with that status (and a Location)
-    Every request's path and headers are recorded in `requests`.
+    /hang/NAME           the request is read and never answered
+    /stall/NAME          ranges honoured; the first 64 KiB of the body, then nothing
+    /endless/NAME        200 without a length, and a body that never ends
+    /huge/NAME           200 announcing 20 GiB, and a body that never ends
+    Every request's path and headers are recorded in `requests`. Servers that
+    fall silent stay so until stop().
     """
 
     def __init__(self, cert, key):
@@ -186,6 +191,7 @@ class FaultServer:
         self.requests = []
         self.counts = {}
         self.lock = threading.Lock()
+        self.stopping = threading.Event()
         server = self
 
         class Handler(http.server.BaseHTTPRequestHandler):
@@ -205,8 +211,26 @@ class FaultServer:
                 except (BrokenPipeError, ConnectionResetError, ssl.SSLError, OSError):
                     pass
 
+            def endless(self, length=None):
+                self.send_response(200)
+                if length is None:
+                    self.send_header("Connection", "close")  # the body ends with the connection
+                else:
+                    self.send_header("Content-Length", str(length))
+                self.end_headers()
+                self.close_connection = True
+                block = b"\0" * CHUNK
+                while not server.stopping.is_set():
+                    self.wfile.write(block)
+
             def dispatch(self, parts, count):
                 kind = parts[0]
+                if kind == "hang":
+                    server.stopping.wait()
+                    return
+                if kind in ("endless", "huge"):
+                    self.endless(None if kind == "endless" else 20 * 1024 ** 3)
+                    return
                 if kind == "status":
                     self.send_response(int(parts[1]))
                     self.send_header("Location", "https://localhost/elsewhere")
@@ -223,7 +247,7 @@ class FaultServer:
                     self.send_header("Content-Length", "0")
                     self.end_headers()
                     return
-                honour_range = kind in ("plain", "cut", "trickle", "slowtail")
+                honour_range = kind in ("plain", "cut", "trickle", "slowtail", "stall")
                 start = 0
                 header = self.headers.get("Range")
                 if honour_range and header and header.startswith("bytes=") and header.endswith("-"):
@@ -248,6 +272,11 @@ class FaultServer:
                     # Drop the connection without TLS close_notify, as a failing network does.
                     self.connection.shutdown(socket.SHUT_RDWR)
                     self.close_connection = True
+                    return
+                if kind == "stall":
+                    self.wfile.write(body[:CHUNK])
+                    self.wfile.flush()
+                    server.stopping.wait()
                     return
                 if kind == "trickle":
                     for i in range(0, len(body), 4096):
@@ -280,6 +309,7 @@ class FaultServer:
         return self
 
     def stop(self):
+        self.stopping.set()
         self.httpd.shutdown()
         self.httpd.server_close()
 
@@ -289,3 +319,42 @@ class FaultServer:
     def ranges(self, path):
         with self.lock:
             return [h.get("Range") for p, h in self.requests if p == path]
+
+
+class SilentServer:
+    """Accepts TCP connections on loopback and never sends a byte: a client
+    waits in its TLS handshake. `accepted` is set at the first connection."""
+
+    def __init__(self):
+        self.sock = socket.socket()
+        self.sock.bind(("127.0.0.1", 0))
+        self.sock.listen(16)
+        self.port = self.sock.getsockname()[1]
+        self.accepted = threading.Event()
+        self.connections = []
+        self.thread = threading.Thread(target=self._serve, daemon=True)
+
+    def _serve(self):
+        while True:
+            try:
+                conn, _ = self.sock.accept()
+            except OSError:
+                return
+            self.connections.append(conn)
+            self.accepted.set()
+
+    def start(self):
+        self.thread.start()
+        return self
+
+    def stop(self):
+        try:
+            self.sock.shutdown(socket.SHUT_RDWR)  # wakes the accepting thread
+        except OSError:
+            pass
+        self.sock.close()
+        for conn in self.connections:
+            conn.close()
+
+    def url(self, path):
+        return f"https://localhost:{self.port}/{path.lstrip('/')}"

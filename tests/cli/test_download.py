@@ -11,10 +11,12 @@ import json
 import os
 import shutil
 import tempfile
+import threading
+import time
 import unittest
 
 import harness
-from https_servers import FaultServer, Nginx, TestCA, wine_trust
+from https_servers import CHUNK, FaultServer, Nginx, SilentServer, TestCA, wine_trust
 
 PROBE = os.environ.get("DOWNLOAD_PROBE_EXE", "")
 IMAGES = os.environ.get("TEST_IMAGES_DIR", "")
@@ -75,13 +77,16 @@ class DownloadTestCase(unittest.TestCase):
     def setUp(self):
         self.work = tempfile.mkdtemp(prefix="case-", dir=self.tmp)
 
-    def probe(self, *args, env=None, timeout=120):
+    def run_probe(self, *args, env=None, timeout=120):
         extra = [] if harness.UNDER_WINE else ["--ca-file", self.ca.ca_pem]
         # A proxy configured on the machine must not stand between the
         # client and the local servers.
         local = "localhost,.localhost,127.0.0.1"
         env = dict(env or {}, no_proxy=local, NO_PROXY=local)
-        r = harness.run(PROBE, list(args) + extra, env=env, timeout=timeout)
+        return harness.run(PROBE, list(args) + extra, env=env, timeout=timeout)
+
+    def probe(self, *args, env=None, timeout=120):
+        r = self.run_probe(*args, env=env, timeout=timeout)
         self.assertNotEqual(r.returncode, 2, r.stderr.decode(errors="replace"))
         return parse(r.stdout)
 
@@ -93,6 +98,48 @@ class DownloadTestCase(unittest.TestCase):
         self.assertTrue(files, "no log written")
         text = read(files[-1]).decode()
         return [l.split(" ", 1)[1] for l in text.splitlines()]
+
+    def job(self, *extra, base=None, until=None):
+        logs = os.path.join(self.work, "logs")
+        os.makedirs(logs, exist_ok=True)
+        dest = os.path.join(self.work, "Downloads")
+        os.makedirs(dest, exist_ok=True)
+        env = {"ORTIVEX_SW_DOWNLOAD_BASE": base or self.nginx.url("downloads/")}
+        args = ("job", harness.host_path(dest), "--log-dir", harness.host_path(logs)) + extra
+        if until is None:
+            out, lines = self.probe(*args, env=env)
+        else:
+            out, lines = self.stopped_once(until, *args, env=env)
+        return out, lines, dest, logs
+
+    def stopped_once(self, reached, *args, env=None):
+        """Runs the probe and, once reached() holds (the server has fallen
+        silent where the test wants the download to wait), raises its stop
+        flag, as the window's Cancel does. A download that does not end on
+        the stop runs into the probe's time limit."""
+        stop = os.path.join(self.work, "stop")
+        done = {}
+
+        def run():
+            try:
+                done["result"] = self.run_probe(*args, "--stop-on-file", self.host("stop"),
+                                                env=env)
+            except Exception as e:  # noqa: BLE001 - reported by the test's thread
+                done["error"] = e
+
+        thread = threading.Thread(target=run)
+        thread.start()
+        ceiling = time.monotonic() + 60
+        while not reached() and thread.is_alive() and time.monotonic() < ceiling:
+            time.sleep(0.01)
+        seen = reached()
+        write(stop, b"")
+        thread.join()
+        self.assertTrue(seen, "the server never saw the download reach it")
+        self.assertNotIn("error", done, "the download did not end on the stop")
+        r = done["result"]
+        self.assertNotEqual(r.returncode, 2, r.stderr.decode(errors="replace"))
+        return parse(r.stdout)
 
 
 class TransportTest(DownloadTestCase):
@@ -183,6 +230,47 @@ class DownloadFileTest(DownloadTestCase):
         self.assertEqual(read(os.path.join(self.work, "x.part")), self.small)
 
 
+class StopWhileWaitingTest(DownloadTestCase):
+    """The stop is honoured wherever the download waits on a server that has
+    fallen silent: the download ends cancelled, is not retried, and keeps
+    what it has for a later resume."""
+
+    def file_stopped(self, url, reached):
+        out, lines = self.stopped_once(reached, "file", url, self.host("x.part"))
+        self.assertEqual(out["outcome"], "Cancelled", lines)
+        self.assertEqual(out["retry"], "0", lines)
+        return out
+
+    def test_stop_in_the_handshake_with_a_server_that_never_answers(self):
+        silent = SilentServer().start()
+        try:
+            self.file_stopped(silent.url("x.iso"), silent.accepted.is_set)
+        finally:
+            silent.stop()
+
+    def test_stop_while_the_answer_to_the_request_is_awaited(self):
+        self.file_stopped(self.faults.url("hang/small.bin"),
+                          lambda: self.faults.counts.get("/hang/small.bin", 0) > 0)
+        self.assertEqual(self.faults.counts["/hang/small.bin"], 1)
+
+    def test_stop_while_the_body_stalls(self):
+        part = os.path.join(self.work, "x.part")
+        self.file_stopped(self.faults.url("stall/small.bin"),
+                          lambda: os.path.exists(part) and os.path.getsize(part) >= CHUNK)
+        self.assertEqual(read(part), self.small[:CHUNK])
+
+    def test_stop_while_the_release_descriptor_is_awaited(self):
+        silent = SilentServer().start()
+        try:
+            out, lines, dest, logs = self.job(base=silent.url("d/"), until=silent.accepted.is_set)
+        finally:
+            silent.stop()
+        self.assertEqual(out["error"], "Cancelled", lines)
+        self.assertNotIn("release", out, "nothing was learned about the release")
+        self.assertEqual(os.listdir(dest), [])
+        self.assertIn("WARN  download failed: Cancelled", self.log_lines(logs))
+
+
 class DownloadJobTest(DownloadTestCase):
     """The three promises of the download job, end to end."""
 
@@ -194,16 +282,6 @@ class DownloadJobTest(DownloadTestCase):
             args.append(url)
         out, _ = self.probe(*args)
         return out["sha256"], read(os.path.join(folder, "OrtivexOS-Lastest.iso"))
-
-    def job(self, *extra, base=None):
-        logs = os.path.join(self.work, "logs")
-        os.makedirs(logs, exist_ok=True)
-        dest = os.path.join(self.work, "Downloads")
-        os.makedirs(dest, exist_ok=True)
-        env = {"ORTIVEX_SW_DOWNLOAD_BASE": base or self.nginx.url("downloads/")}
-        out, lines = self.probe("job", harness.host_path(dest), "--log-dir",
-                                harness.host_path(logs), *extra, env=env)
-        return out, lines, dest, logs
 
     def test_signed_image_needs_no_second_hash_pass_after_download(self):
         # A real image, mastered by xorriso and signed by the media tool, and
@@ -324,6 +402,27 @@ class DownloadJobTest(DownloadTestCase):
                       self.log_lines(logs))
         self.assertEqual(read(os.path.join(dest, "OrtivexOS-Lastest.iso")), image)
 
+
+    def test_unsigned_image_announced_larger_than_any_image_is_refused(self):
+        out, lines, dest, logs = self.job(base=self.faults.url("huge/d/"))
+        self.assertEqual(out["release"], "none", lines)
+        self.assertEqual(out["error"], "TooLarge", lines)
+        self.assertEqual(os.listdir(dest), [], "no partial file may be left")
+        log = self.log_lines(logs)
+        self.assertIn("ERROR download stopped: more than 17179869184 bytes without a signed size",
+                      log)
+        self.assertIn("WARN  download failed: TooLarge", log)
+
+    def test_endless_unsigned_image_stops_at_the_free_space_of_its_folder(self):
+        reserve = 512 * 1024 * 1024
+        out, lines, dest, logs = self.job("--free-space", str(reserve + 4 * 1024 * 1024),
+                                          base=self.faults.url("endless/d/"))
+        self.assertEqual(out["error"], "NoSpace", lines)
+        self.assertLessEqual(int(out["done"]), 4 * 1024 * 1024)
+        self.assertEqual(os.listdir(dest), [], "no partial file may be left")
+        log = self.log_lines(logs)
+        self.assertTrue(any(l.startswith("ERROR not enough free space in ") for l in log), log)
+        self.assertIn("WARN  download failed: NoSpace", log)
 
 if __name__ == "__main__":
     unittest.main()

@@ -2,10 +2,12 @@
 // the benchmark: one request, one download_file, or one whole download job,
 // with the results printed as "key value" lines. Natively it uses libcurl
 // (optionally trusting a test CA file), under wine the product's WinHTTP.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <thread>
@@ -37,6 +39,8 @@ struct Options {
     std::optional<std::string> manifest_line;
     std::optional<std::string> secret_key;
     std::optional<uint64_t> stop_after;
+    std::optional<std::string> stop_file;
+    std::optional<uint64_t> free_space;
     bool instant_waits = false;
 };
 
@@ -70,14 +74,18 @@ HttpTransport& transport_for(const Options& o) {
 #endif
 }
 
-// Sets the stop flag once `limit` bytes are in the file.
+// Sets the stop flag once `limit` bytes are in the file, or once the file
+// `stop_file` exists (the tests make it when their server has seen the
+// request it waits in).
 class Stopper {
   public:
-    Stopper(std::optional<uint64_t> limit, DownloadProgress& progress, std::atomic<bool>& cancel) {
-        if (!limit) return;
-        thread_ = std::thread([=, this, &progress, &cancel] {
+    Stopper(const Options& o, DownloadProgress& progress, std::atomic<bool>& cancel) {
+        if (!o.stop_after && !o.stop_file) return;
+        thread_ = std::thread([limit = o.stop_after, file = o.stop_file, this, &progress, &cancel] {
             while (!finished_) {
-                if (progress.done >= *limit) {
+                std::error_code ec;
+                if ((limit && progress.done >= *limit) ||
+                    (file && std::filesystem::exists(path_from_utf8(*file), ec))) {
                     cancel = true;
                     return;
                 }
@@ -95,6 +103,25 @@ class Stopper {
     std::thread thread_;
 };
 
+// The download's services: the transport, the clock, the system's files and,
+// when the test says so, a disk that had that much free space before the
+// files now in the download folder were written.
+DownloadServices services_for(const Options& o, Clock& instant) {
+    DownloadServices services{transport_for(o), o.instant_waits ? instant : real_clock(),
+                              open_partial_file};
+    if (o.free_space)
+        services.free_space =
+            [free =
+                 *o.free_space](const std::filesystem::path& folder) -> Result<uint64_t, OsError> {
+            uint64_t used = 0;
+            std::error_code ec;
+            for (const auto& entry : std::filesystem::directory_iterator(folder, ec))
+                if (entry.is_regular_file(ec)) used += entry.file_size(ec);
+            return free - std::min(free, used);
+        };
+    return services;
+}
+
 const char* outcome_name(DownloadOutcomeKind k) {
     switch (k) {
         case DownloadOutcomeKind::Success:
@@ -105,6 +132,10 @@ const char* outcome_name(DownloadOutcomeKind k) {
             return "Mismatch";
         case DownloadOutcomeKind::ResumeRefused:
             return "ResumeRefused";
+        case DownloadOutcomeKind::TooLarge:
+            return "TooLarge";
+        case DownloadOutcomeKind::NoSpace:
+            return "NoSpace";
         case DownloadOutcomeKind::Failed:
             break;
     }
@@ -166,13 +197,12 @@ int file_command(const Options& o) {
         manifest = *m;
     }
     InstantClock instant;
-    DownloadServices services{transport_for(o), o.instant_waits ? instant : real_clock(),
-                              open_partial_file};
+    DownloadServices services = services_for(o, instant);
     std::atomic<bool> cancel{false};
     DownloadProgress progress;
     DownloadOutcome outcome;
     {
-        Stopper stopper(o.stop_after, progress, cancel);
+        Stopper stopper(o, progress, cancel);
         outcome = download_file(o.positional[1], path_from_utf8(o.positional[2]),
                                 manifest ? &*manifest : nullptr, cancel, progress, services);
     }
@@ -218,13 +248,12 @@ struct Printer {
 int job_command(const Options& o) {
     if (o.positional.size() != 2) return 2;
     InstantClock instant;
-    DownloadServices services{transport_for(o), o.instant_waits ? instant : real_clock(),
-                              open_partial_file};
+    DownloadServices services = services_for(o, instant);
     std::atomic<bool> cancel{false};
     DownloadProgress progress;
     auto start = std::chrono::steady_clock::now();
     {
-        Stopper stopper(o.stop_after, progress, cancel);
+        Stopper stopper(o, progress, cancel);
         run_image_download(
             path_from_utf8(o.positional[1]), cancel, progress,
             [](DownloadReport r) { Printer{}(r); }, services);
@@ -306,6 +335,10 @@ int run(int argc, char** argv) {
             o.manifest_line = args[++i];
         } else if (a == "--stop-after" && has_value) {
             o.stop_after = parse_u64_decimal(args[++i]);
+        } else if (a == "--stop-on-file" && has_value) {
+            o.stop_file = args[++i];
+        } else if (a == "--free-space" && has_value) {
+            o.free_space = parse_u64_decimal(args[++i]);
         } else if (a == "--instant-waits") {
             o.instant_waits = true;
         } else {

@@ -5,8 +5,10 @@
 #include <atomic>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "core/paths.h"
 #include "hex/hex.h"
 #include "support/fake_clock.h"
 #include "support/fake_transport.h"
@@ -401,5 +403,202 @@ TEST_F(DownloadFileTest, WriteFailureIsAFileErrorAndNotRetried) {
     EXPECT_EQ(transport.requests().size(), 1u);
 }
 
+// Waits for `done` to hold; false only when a minute passes (a hang).
+template <class Fn>
+bool eventually(Fn done) {
+    const auto ceiling = std::chrono::steady_clock::now() + 60s;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > ceiling) return false;
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+TEST_F(DownloadFileTest, CancelEndsTheWaitForASilentServerOrAStalledBodyAtOnce) {
+    struct Case {
+        const char* name;
+        FakeStep step;
+        uint64_t kept;  // bytes in the file when the server falls silent
+    };
+    FakeAnswer stalled = test::serve(release.image, RecordedRequest{});
+    stalled.stall_after = 100'000;
+    for (const Case& c : {Case{"no answer", FakeStep::never_answer(), 0},
+                          Case{"stalled body", FakeStep(stalled), 100'000}}) {
+        SCOPED_TRACE(c.name);
+        test::TempDir d;
+        test::FakeTransport t([&](const RecordedRequest&, size_t) { return c.step; });
+        DownloadServices s{t, clock, open_partial_file};
+        std::atomic<bool> stop{false};
+        DownloadProgress p;
+        DownloadOutcome out;
+        std::thread job([&] { out = download_file(kUrl, d / "x.part", &manifest, stop, p, s); });
+        // The window's Cancel, once the download waits on the server.
+        EXPECT_TRUE(eventually([&] { return t.requests().size() == 1 && p.done == c.kept; }));
+        stop = true;
+        job.join();
+        EXPECT_EQ(out.kind, DownloadOutcomeKind::Cancelled) << out.message;
+        EXPECT_EQ(t.requests().size(), 1u) << "a cancelled request is not retried";
+        EXPECT_EQ(std::filesystem::file_size(d / "x.part"), c.kept);
+    }
+    EXPECT_TRUE(log.matching("download interrupted").empty());
+}
+
+// A partial file that keeps only its length, for bodies too long to store.
+class LengthOnlyFile final : public PartialFile {
+  public:
+    explicit LengthOnlyFile(uint64_t& length) : length_(length) {}
+    Result<size_t, OsError> read_at(uint64_t, std::span<uint8_t>) override { return size_t{0}; }
+    Result<void, OsError> write_at(uint64_t o, std::span<const uint8_t> b) override {
+        length_ = std::max<uint64_t>(length_, o + b.size());
+        return {};
+    }
+    Result<uint64_t, OsError> length() override { return length_; }
+    Result<void, OsError> truncate() override {
+        length_ = 0;
+        return {};
+    }
+
+  private:
+    uint64_t& length_;
+};
+
+TEST_F(DownloadFileTest, UnsignedBodyIsStoppedAtTheImageLimit) {
+    uint64_t written = 0;
+    bool body_read = false;
+    DownloadServices s{
+        transport, clock,
+        [&](const std::filesystem::path&) -> Result<std::unique_ptr<PartialFile>, OsError> {
+            return std::make_unique<LengthOnlyFile>(written);
+        }};
+    s.free_space = [](const std::filesystem::path&) -> Result<uint64_t, OsError> {
+        return uint64_t{1} << 50;
+    };
+
+    // Announced: refused before the body.
+    transport.set_handler([&](const RecordedRequest&, size_t) {
+        FakeAnswer a{200, kUnsignedDownloadLimit + 1};
+        a.endless = true;
+        a.on_read = [&](uint64_t) { body_read = true; };
+        return FakeStep(a);
+    });
+    DownloadOutcome out = download_file(kUrl, partial, nullptr, cancel, progress, s);
+    EXPECT_EQ(out.kind, DownloadOutcomeKind::TooLarge);
+    EXPECT_FALSE(body_read);
+
+    // Unannounced and never ending: the file stops at the limit.
+    transport.set_handler([&](const RecordedRequest&, size_t) {
+        FakeAnswer a{200};
+        a.endless = true;
+        a.chunk = kDownloadBufferBytes;
+        return FakeStep(a);
+    });
+    out = download_file(kUrl, partial, nullptr, cancel, progress, s);
+    EXPECT_EQ(out.kind, DownloadOutcomeKind::TooLarge);
+    EXPECT_LE(written, kUnsignedDownloadLimit);
+    EXPECT_GT(written, kUnsignedDownloadLimit - kDownloadBufferBytes);
+    EXPECT_EQ(transport.requests().size(), 2u) << "not retried";
+    EXPECT_EQ(log.matching("download stopped"),
+              std::vector<std::string>(2,
+                                       "ERROR download stopped: more than 17179869184 bytes "
+                                       "without a signed size"));
+}
+
+std::function<uint64_t()> length_of(const std::filesystem::path& file) {
+    return [file] {
+        return std::filesystem::exists(file) ? std::filesystem::file_size(file) : uint64_t{0};
+    };
+}
+
+// A disk whose free space, apart from what the download adds to its file, is
+// told by the test answer by answer (the last one repeats).
+struct FakeDisk {
+    std::function<uint64_t()> file_length;
+    std::vector<Result<uint64_t, OsError>> answers;
+    size_t asked = 0;
+    uint64_t first_length = 0;  // the file's length at the first question
+
+    FreeSpaceQuery query() {
+        return [this](const std::filesystem::path&) -> Result<uint64_t, OsError> {
+            uint64_t length = file_length();
+            if (asked == 0) first_length = length;
+            auto answer = answers.at(std::min(asked++, answers.size() - 1));
+            if (!answer) return answer;
+            uint64_t grown = length - std::min(length, first_length);
+            return *answer - std::min(*answer, grown);
+        };
+    }
+};
+
+TEST_F(DownloadFileTest, KnownLengthMustLeaveTheReserveFreeBeforeAnythingIsFetched) {
+    bool body_read = false;
+    transport.set_handler([&](const RecordedRequest& r, size_t) {
+        FakeAnswer a = test::serve(release.image, r);
+        a.on_read = [&](uint64_t) { body_read = true; };
+        return FakeStep(a);
+    });
+    const uint64_t size = release.image.size();
+    FakeDisk disk{length_of(partial), {kFreeSpaceReserve + size - 1}};
+    services.free_space = disk.query();
+    EXPECT_EQ(download().kind, DownloadOutcomeKind::NoSpace);
+    EXPECT_FALSE(body_read);
+    EXPECT_EQ(std::filesystem::file_size(partial), 0u);
+    EXPECT_EQ(
+        log.matching("not enough free space"),
+        (std::vector<std::string>{"ERROR not enough free space in " + utf8_of(dir.path()) + ": " +
+                                  std::to_string(kFreeSpaceReserve + size - 1) + " bytes free, " +
+                                  std::to_string(kFreeSpaceReserve + size) + " needed"}));
+
+    // Only what is still missing counts, and exactly enough is enough.
+    test::write_file(partial, release.image.substr(0, 1000));
+    disk = FakeDisk{length_of(partial), {kFreeSpaceReserve + size - 1000}};
+    DownloadOutcome out = download();
+    ASSERT_EQ(out.kind, DownloadOutcomeKind::Success) << out.message;
+    EXPECT_TRUE(same_bytes(partial_content(), release.image));
+}
+
+TEST_F(DownloadFileTest, EndlessUnsignedBodyStopsWhereTheReserveBegins) {
+    transport.set_handler([&](const RecordedRequest&, size_t) {
+        FakeAnswer a{200};
+        a.endless = true;
+        return FakeStep(a);
+    });
+    uint64_t written = 0;
+    services.open_file =
+        [&](const std::filesystem::path&) -> Result<std::unique_ptr<PartialFile>, OsError> {
+        return std::make_unique<LengthOnlyFile>(written);
+    };
+    const uint64_t room = 3 * 1024 * 1024 + 5;
+    FakeDisk disk{[&] { return written; }, {kFreeSpaceReserve + room}};
+    services.free_space = disk.query();
+    DownloadOutcome out = download(nullptr);
+    EXPECT_EQ(out.kind, DownloadOutcomeKind::NoSpace);
+    EXPECT_LE(written, room);
+    EXPECT_GT(written, room - 64 * 1024);
+    // Asked again before giving up, not at every piece.
+    EXPECT_EQ(disk.asked, 2u);
+    EXPECT_EQ(transport.requests().size(), 1u);
+}
+
+TEST_F(DownloadFileTest, SpaceFreedMeanwhileOrAnUnknownFreeSpaceLetsTheDownloadGoOn) {
+    transport.set_handler([&](const RecordedRequest&, size_t) {
+        return FakeStep(FakeAnswer{200, std::nullopt, release.image});  // length unannounced
+    });
+    FakeDisk disk{length_of(partial),
+                  {kFreeSpaceReserve + 100'000, kFreeSpaceReserve + (uint64_t{1} << 40)}};
+    services.free_space = disk.query();
+    DownloadOutcome out = download(nullptr);
+    ASSERT_EQ(out.kind, DownloadOutcomeKind::Success) << out.message;
+    EXPECT_EQ(disk.asked, 2u);
+    EXPECT_TRUE(same_bytes(partial_content(), release.image));
+
+    std::filesystem::remove(partial);
+    disk =
+        FakeDisk{length_of(partial), {unexpected(message_error("Access is denied. (os error 5)"))}};
+    out = download(nullptr);
+    ASSERT_EQ(out.kind, DownloadOutcomeKind::Success) << out.message;
+    EXPECT_EQ(log.matching("free space of"),
+              (std::vector<std::string>{"WARN  free space of " + utf8_of(dir.path()) +
+                                        " unknown: Access is denied. (os error 5)"}));
+}
 }  // namespace
 }  // namespace sw

@@ -130,6 +130,21 @@ TEST(I18nMessages, EveryWriteFailureHasTitleAndAdvice) {
     }
 }
 
+TEST(I18nMessages, EveryDownloadFailureHasTitleAndHint) {
+    using K = DownloadError::Kind;
+    // Only a download that stopped on the way says "did not complete"; one
+    // that arrived damaged is a damaged image.
+    const std::map<K, std::pair<size_t, size_t>> expected = {
+        {K::Cancelled, {146, 147}}, {K::Failed, {146, 147}},  {K::Corrupted, {45, 141}},
+        {K::TooLarge, {146, 161}},  {K::NoSpace, {146, 162}},
+    };
+    for (const auto& [kind, texts] : expected) {
+        FailureTextIds ids = download_failure_text_ids(kind);
+        EXPECT_EQ(std::make_pair(pos(ids.title), pos(ids.advice)), texts)
+            << DownloadError{kind, ""}.describe();
+    }
+}
+
 TEST(I18nMessages, FailureMessageCarriesTheTechnicalText) {
     JobError protected_error = JobError::protected_by({{Refusal::SystemDrive, "", 0}});
     FailureMessage m = job_failure_message(string_table(Language::Spanish), protected_error);

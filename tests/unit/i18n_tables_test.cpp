@@ -19,7 +19,7 @@ std::string lang_name(Language language) {
 TEST(I18nTables, EveryTextIsPresentValidAndTidy) {
     for (Language language : kLanguages) {
         const StringTable& table = string_table(language);
-        ASSERT_EQ(table.size(), 161u);
+        ASSERT_EQ(table.size(), 163u);
         for (size_t i = 0; i < table.size(); ++i) {
             SCOPED_TRACE(lang_name(language) + " " + std::to_string(i));
             std::string_view t = table[i];
@@ -87,6 +87,8 @@ TEST(I18nTables, NamedPositionsHoldTheirTexts) {
         {TextId::RetryingConnection, 149, "Connection lost. Retrying ({} of {})…"},
         {TextId::FooterLine, 156, "VOSKET · Official installation media"},
         {TextId::IsoFileFilter, 160, "Ortivex image (*.iso)"},
+        {TextId::DownloadTooLarge, 161, "The file is larger than any Ortivex image."},
+        {TextId::DownloadNoSpace, 162, "Not enough free space in the Downloads folder."},
     };
     for (const Row& row : rows) {
         EXPECT_EQ(static_cast<size_t>(row.id), row.position);
@@ -123,7 +125,7 @@ TEST(I18nTables, GivenSpanishAndChineseRowsAreKeptExactly) {
 }
 
 TEST(I18nTables, LookupNeverFails) {
-    EXPECT_EQ(text(Language::English, size_t{161}), "");
+    EXPECT_EQ(text(Language::English, size_t{163}), "");
     EXPECT_EQ(text(Language::Chinese, size_t{100000}), "");
     // A language byte out of range reads the last table, never past the end.
     EXPECT_EQ(&string_table(static_cast<Language>(7)), &string_table(Language::Chinese));

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <chrono>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/version.h"
@@ -405,6 +407,28 @@ TEST_F(DownloadJob, CorruptedImageIsReportedAndLeavesNoPartialFile) {
     EXPECT_FALSE(std::filesystem::exists(file("OrtivexOS-24.10_beta_2.iso")));
     EXPECT_EQ(log.matching("download failed"),
               (std::vector<std::string>{"WARN  download failed: Corrupted"}));
+}
+
+TEST_F(DownloadJob, StopWhileTheDescriptorIsAwaitedEndsCancelled) {
+    publish_signed();
+    service.override = [&](const RecordedRequest& r, size_t) -> std::optional<FakeStep> {
+        if (r.path.ends_with(".json")) return FakeStep::never_answer();
+        return std::nullopt;
+    };
+    std::thread job([&] { run(); });
+    const auto ceiling = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (transport.requests().empty() && std::chrono::steady_clock::now() < ceiling)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    cancel = true;  // the window's Cancel while the server is silent
+    job.join();
+
+    auto all = messages();
+    ASSERT_EQ(all.size(), 1u) << "nothing was learned about the release";
+    const auto& done = std::get<DownloadFinishedMessage>(all[0]);
+    ASSERT_FALSE(done.result);
+    EXPECT_EQ(done.result.error().kind, DownloadError::Kind::Cancelled);
+    EXPECT_EQ(transport.requests().size(), 1u) << "no image is asked for";
+    EXPECT_TRUE(log.matching("release descriptor").empty());
 }
 
 TEST_F(DownloadJob, StoppedDownloadIsResumedByTheNextJob) {

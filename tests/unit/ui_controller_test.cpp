@@ -678,6 +678,43 @@ TEST_F(UiController, DownloadActionAndResults) {
     EXPECT_EQ(h.workers.validations[0].download_digest, digest);
 }
 
+TEST_F(UiController, FailedDownloadSaysWhatWentWrong) {
+    test::TempDir dir;
+    h.host.downloads = dir.path();
+    struct Case {
+        DownloadError error;
+        const char* title;
+        const char* hint;
+    };
+    for (const Case& c : {
+             Case{{DownloadError::Kind::Failed, "network: reset"},
+                  "The download did not complete.",
+                  "Check your internet connection and try again."},
+             // It arrived whole, but is not the signed image.
+             Case{{DownloadError::Kind::Corrupted, ""},
+                  "No image selected",
+                  "This image is damaged. Download it again."},
+             Case{{DownloadError::Kind::TooLarge, ""},
+                  "The download did not complete.",
+                  "The file is larger than any Ortivex image."},
+             Case{{DownloadError::Kind::NoSpace, ""},
+                  "The download did not complete.",
+                  "Not enough free space in the Downloads folder."},
+         }) {
+        SCOPED_TRACE(c.error.describe());
+        ASSERT_TRUE(h.click(UiAction::DownloadLatest));
+        h.send(DownloadFinishedMessage{unexpected(c.error)});
+        EXPECT_EQ(s().phase, AppPhase::Idle);
+        EXPECT_TRUE(test::has_text(h.canvas, c.title));
+        EXPECT_TRUE(test::has_text(h.canvas, c.hint));
+        for (const char* other :
+             {"The download did not complete.", "Check your internet connection and try again.",
+              "This image is damaged. Download it again."})
+            if (std::string_view(other) != c.title && std::string_view(other) != c.hint)
+                EXPECT_FALSE(test::has_text(h.canvas, other)) << other;
+    }
+}
+
 TEST_F(UiController, UpdateNoticeOpensOnlySecureAddresses) {
     h.send(UpdateNoticeMessage{"1.4.0", "https://localhost/x.exe"});
     EXPECT_TRUE(test::has_text(h.canvas, "Stickwright 1.4.0 is available."));

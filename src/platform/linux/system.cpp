@@ -1,5 +1,6 @@
 #include "platform/system.h"
 
+#include <sys/statvfs.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -67,6 +68,12 @@ std::optional<std::filesystem::path> current_executable() {
     auto p = std::filesystem::read_symlink("/proc/self/exe", ec);
     if (ec) return std::nullopt;
     return p;
+}
+
+Result<uint64_t, OsError> free_space(const std::filesystem::path& folder) {
+    struct statvfs st {};
+    if (::statvfs(folder.c_str(), &st) != 0) return unexpected(last_os_error());
+    return static_cast<uint64_t>(st.f_bavail) * static_cast<uint64_t>(st.f_frsize);
 }
 
 }  // namespace sw::platform

@@ -104,4 +104,11 @@ std::optional<std::filesystem::path> current_executable() {
     }
 }
 
+Result<uint64_t, OsError> free_space(const std::filesystem::path& folder) {
+    ULARGE_INTEGER available{};
+    if (!GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr))
+        return unexpected(last_os_error());
+    return static_cast<uint64_t>(available.QuadPart);
+}
+
 }  // namespace sw::platform

@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <mutex>
 
@@ -16,6 +17,8 @@ namespace {
 constexpr long kConnectTimeoutMs = 60'000;  // name resolution and connection, 30 s each on Windows
 constexpr long kStallSeconds = 60;          // no byte for this long ends the request
 constexpr long kReceiveBufferBytes = 512 * 1024;
+// The longest wait for the network between two looks at the cancel flag.
+constexpr int kCancelPollMs = 50;
 
 void global_init() {
     static std::once_flag once;
@@ -31,10 +34,11 @@ HttpError curl_error(CURLcode code, const char* detail) {
 
 // One request on its own multi handle, so that the body can be pulled piece
 // by piece: the write callback fills the reader's buffer and pauses the
-// transfer when the buffer is full.
+// transfer when the buffer is full. Every wait for the network is short and
+// followed by a look at the cancel flag.
 class CurlResponse final : public HttpResponse {
   public:
-    CurlResponse() = default;
+    explicit CurlResponse(const std::atomic<bool>& cancel) : cancel_(cancel) {}
     ~CurlResponse() override {
         if (multi_ != nullptr && easy_ != nullptr) curl_multi_remove_handle(multi_, easy_);
         if (easy_ != nullptr) curl_easy_cleanup(easy_);
@@ -65,6 +69,8 @@ class CurlResponse final : public HttpResponse {
         curl_easy_setopt(easy_, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
         curl_easy_setopt(easy_, CURLOPT_USERAGENT, agent.c_str());
         curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
+        // Cleaning up a cancelled request must not wait for a name lookup.
+        curl_easy_setopt(easy_, CURLOPT_QUICK_EXIT, 1L);
         curl_easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
         curl_easy_setopt(easy_, CURLOPT_LOW_SPEED_LIMIT, 1L);
         curl_easy_setopt(easy_, CURLOPT_LOW_SPEED_TIME, kStallSeconds);
@@ -92,7 +98,9 @@ class CurlResponse final : public HttpResponse {
 
         while (!headers_done_ && !finished_) {
             if (auto r = perform(); !r) return r;
-            if (!headers_done_ && !finished_) curl_multi_poll(multi_, nullptr, 0, 1000, nullptr);
+            if (headers_done_ || finished_) break;
+            if (cancel_.load()) return unexpected(HttpError::cancelled());
+            curl_multi_poll(multi_, nullptr, 0, kCancelPollMs, nullptr);
         }
         if (!headers_done_) {
             if (result_ != CURLE_OK) return unexpected(curl_error(result_, error_));
@@ -137,7 +145,11 @@ class CurlResponse final : public HttpResponse {
             if (!failure) break;
             if (filled_ > before) continue;  // keep going while data flows
             if (filled_ > 0) break;          // hand over what there is rather than wait
-            curl_multi_poll(multi_, nullptr, 0, 1000, nullptr);
+            if (cancel_.load()) {
+                failure = unexpected(HttpError::cancelled());
+                break;
+            }
+            curl_multi_poll(multi_, nullptr, 0, kCancelPollMs, nullptr);
         }
         target_ = nullptr;
         if (filled_ > 0) return filled_;
@@ -200,6 +212,7 @@ class CurlResponse final : public HttpResponse {
         return n;
     }
 
+    const std::atomic<bool>& cancel_;
     CURL* easy_ = nullptr;
     CURLM* multi_ = nullptr;
     curl_slist* headers_ = nullptr;
@@ -225,8 +238,8 @@ CurlTransport::CurlTransport(CurlOptions options) : options_(std::move(options))
 }
 
 Result<std::unique_ptr<HttpResponse>, HttpError> CurlTransport::get(
-    const HttpsUrl& target, std::string_view extra_headers) {
-    auto response = std::make_unique<CurlResponse>();
+    const HttpsUrl& target, std::string_view extra_headers, const std::atomic<bool>& cancel) {
+    auto response = std::make_unique<CurlResponse>(cancel);
     if (auto r = response->start(target, extra_headers, options_); !r) return unexpected(r.error());
     return std::unique_ptr<HttpResponse>(std::move(response));
 }

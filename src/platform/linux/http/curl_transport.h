@@ -23,7 +23,8 @@ class CurlTransport final : public HttpTransport {
   public:
     explicit CurlTransport(CurlOptions options = {});
     Result<std::unique_ptr<HttpResponse>, HttpError> get(const HttpsUrl& target,
-                                                         std::string_view extra_headers) override;
+                                                         std::string_view extra_headers,
+                                                         const std::atomic<bool>& cancel) override;
 
   private:
     CurlOptions options_;
