@@ -39,10 +39,7 @@ def remove_downloads():
         os.unlink(path)
 
 
-def same_picture(a, b):
-    out = subprocess.run(["compare", "-metric", "AE", a, b, "null:"], stdout=subprocess.PIPE,
-                         stderr=subprocess.STDOUT).stdout.decode().strip()
-    return out.split()[0] == "0"
+same_picture = window_driver.same_picture
 
 
 @unittest.skipUnless(UNDER_WINE and IMAGES and window_driver.SCREENS and window_driver.tools_present(),
@@ -147,10 +144,17 @@ class DrivenWindow(harness.TempDirTestCase):
             if r["enabled"] and (r["action"], r["param"]) not in kinds:
                 if r["action"] != "SelectDrive" or "SelectDrive" not in [k[0] for k in kinds]:
                     kinds.append((r["action"], r["param"]))
-        shots = []
+        # Each Tab moves the drawn focus: each picture is awaited until it
+        # differs from the one before (the last, until it is the first again).
+        shots = [w.screenshot_when("before-tab")]
         for i in range(len(kinds) + 1):
             w.key("Tab")
-            shots.append(w.screenshot(f"tab-{i + 1}"))
+            if i < len(kinds):
+                moved = lambda shot, before=shots[-1]: not same_picture(shot, before)
+            else:
+                moved = lambda shot: same_picture(shot, shots[1])
+            shots.append(w.screenshot_when(f"tab-{i + 1}", moved))
+        shots = shots[1:]
         for i in range(len(kinds)):
             for j in range(i):
                 self.assertFalse(same_picture(shots[i], shots[j]),
@@ -166,18 +170,19 @@ class DrivenWindow(harness.TempDirTestCase):
 
     def test_theme_and_language_switches(self):
         w = self.open("appearance")
-        light = w.screenshot("light")
+        light = w.screenshot_when("light")
         w.click("setup-empty", "TogglePanel")
         w.click("overlay-appearance", "SetTheme", 2)
         w.key("Escape")
-        dark = w.screenshot("dark")
+        dark = w.screenshot_when(
+            "dark", lambda shot: mean_brightness(shot) < mean_brightness(light) - 0.2)
         self.assertIn("theme=dark", w.settings())
         self.assertLess(mean_brightness(dark), mean_brightness(light) - 0.2)
 
         w.click("setup-empty", "TogglePanel")
         w.click("overlay-appearance", "SetLanguage", 1)
         w.key("Escape")
-        spanish = w.screenshot("spanish")
+        spanish = w.screenshot_when("spanish", lambda shot: not same_picture(shot, dark))
         self.assertIn("lang=es", w.settings())
         self.assertFalse(same_picture(dark, spanish))
 
@@ -193,7 +198,7 @@ class DrivenWindow(harness.TempDirTestCase):
         button = window_driver.region("overlay-close-refused", "ClosePanel")
         box = (int(button["x"]) + 4, int(button["y"]) + 4, int(button["w"]) - 8,
                int(button["h"]) - 8)
-        before = w.screenshot("writing")
+        before = w.screenshot_when("writing")
         card = mean_brightness(before, box)
         w.key("alt+F4")
         notice = w.screenshot_when("close-refused", lambda p: mean_brightness(p, box) < card - 0.2)
@@ -329,9 +334,13 @@ class DrivenWindow(harness.TempDirTestCase):
         w = self.open("unelevated", extra_env={"ORTIVEX_SIMULATED_UNELEVATED": "1"})
         self.assertIn("INFO  elevated=false", w.log_text())
         self.assertIn("INFO  state Idle -> Failed", w.log_text())
-        shot = w.screenshot("failed")
         # The failed screen's red mark stands where the setup screen has its
         # title.
+        def red_mark(shot):
+            red, green, blue = window_driver.mean_rgb(shot, (262, 124, 36, 36))
+            return red > green + 0.3 and red > blue + 0.3
+
+        shot = w.screenshot_when("failed", red_mark)
         red, green, blue = window_driver.mean_rgb(shot, (262, 124, 36, 36))
         self.assertGreater(red, green + 0.3, "the failed screen's red mark")
         self.assertGreater(red, blue + 0.3, "the failed screen's red mark")

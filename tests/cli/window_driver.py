@@ -73,8 +73,13 @@ _regions = {}
 def regions(screen):
     """The hit regions of a scripted screen, by action name (in drawing order)."""
     if screen not in _regions:
-        out = harness.run(SCREENS, ["screen", screen]).stdout
-        _regions[screen] = json.loads(out.decode())["regions"]
+        # Now and then wine fails to start a process at all (no output, no
+        # error of ours); the tool is asked again before the test gives up.
+        for attempt in range(3):
+            done = harness.run(SCREENS, ["screen", screen])
+            if done.returncode == 0 and done.stdout.strip():
+                break
+        _regions[screen] = json.loads(done.stdout.decode())["regions"]
     return _regions[screen]
 
 
@@ -217,15 +222,24 @@ class Window:
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         return target
 
-    def screenshot_when(self, name, shows, timeout=15):
-        """Screenshots until `shows(path)` holds; the last one is kept as name."""
+    def screenshot_when(self, name, shows=lambda shot: True, timeout=60):
+        """Screenshots until the picture holds still (two shots alike) and
+        `shows(path)` holds; the last one is kept as name. What a test checks
+        is then the window at rest, however slowly a busy machine draws it;
+        the timeout only guards against a hang (the caller's assertion then
+        fails on the last shot)."""
         until = time.monotonic() + timeout
+        previous = None
         while True:
-            shot = self.screenshot(name, settle=0.3)
-            if shows(shot) or time.monotonic() > until:
+            shot = self.screenshot(name, settle=0.2)
+            steady = previous is not None and same_picture(previous, shot)
+            if previous is not None:
+                os.unlink(previous)
+            if (steady and shows(shot)) or time.monotonic() > until:
                 return shot
-            os.unlink(shot)
-            self.shot_number -= 1
+            previous = shot + ".previous.png"
+            os.replace(shot, previous)
+            self.shot_number -= 1  # the next shot takes this one's name
 
     def alive(self):
         return self.proc.poll() is None
@@ -238,6 +252,13 @@ class Window:
             except subprocess.TimeoutExpired:
                 self.proc.kill()
                 self.proc.wait()
+
+
+def same_picture(a, b):
+    """Whether two screenshots are the same to the pixel."""
+    out = subprocess.run(["compare", "-metric", "AE", a, b, "null:"], stdout=subprocess.PIPE,
+                         stderr=subprocess.STDOUT).stdout.decode().strip()
+    return out.split()[0] == "0"
 
 
 def mean_brightness(png, box=None):
