@@ -13,6 +13,8 @@ PACKAGES=(
     xorriso dosfstools mtools isolinux syslinux-common util-linux nginx-light openssl time
     # Loop device tests make file systems on them
     e2fsprogs btrfs-progs
+    # The drive formatter's judges: fsck, labels, partition tables, FUSE
+    exfatprogs exfat-fuse fdisk
     # The window seen and driven under wine: a virtual X display, clicks and
     # keys, screenshots, and the fonts DirectWrite needs there
     xvfb xauth xdotool imagemagick fonts-wine fonts-noto-cjk

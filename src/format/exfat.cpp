@@ -1,0 +1,147 @@
+// exFAT: a main and a backup boot region (12 sectors each), the FAT, and the
+// cluster heap, whose first clusters hold the allocation bitmap, the up-case
+// table and the root directory, in that order.
+#include <cstring>
+
+#include "format/pages.h"
+
+namespace format::detail {
+
+namespace {
+
+constexpr uint32_t kBootRegionSectors = 12;
+
+// The checksum of a boot region: every byte of its first 11 sectors except
+// the volume flags and the percentage in use, which change while mounted.
+uint32_t boot_checksum(const std::vector<uint8_t>& region, uint32_t ss) {
+    uint32_t sum = 0;
+    for (size_t i = 0; i < size_t{11} * ss; ++i) {
+        if (i == 106 || i == 107 || i == 112) continue;
+        sum = ((sum & 1) ? 0x80000000u : 0u) + (sum >> 1) + region[i];
+    }
+    return sum;
+}
+
+uint32_t table_checksum(const std::vector<uint8_t>& table) {
+    uint32_t sum = 0;
+    for (uint8_t byte : table)
+        sum = ((sum & 1) ? 0x80000000u : 0u) + (sum >> 1) + byte;
+    return sum;
+}
+
+int log2(uint64_t v) {
+    int n = 0;
+    while ((uint64_t{1} << n) < v)
+        ++n;
+    return n;
+}
+
+}  // namespace
+
+sw::Result<void, FormatError> lay_out_exfat(Layout& layout, Pages& pages) {
+    const uint32_t ss = layout.sector_bytes;
+    const uint64_t sectors = layout.partition_bytes / ss;
+    const uint32_t cluster = choose_cluster_bytes(FileSystem::ExFat, layout.partition_bytes, ss);
+    const uint64_t spc = cluster / ss;
+
+    // The FAT and the cluster heap each start on a 1 MiB boundary, which
+    // suits flash erase blocks; the partition starts on one too.
+    const uint64_t align = kMiB / ss;
+    const uint64_t fat_offset = align;
+    if (sectors <= fat_offset) return sw::unexpected(FormatError::TooSmall);
+    uint64_t fat_sectors = ceil_div(((sectors - fat_offset) / spc + 2) * 4, ss);
+    const uint64_t heap_offset = round_up(fat_offset + fat_sectors, align);
+    if (sectors <= heap_offset) return sw::unexpected(FormatError::TooSmall);
+    const uint64_t clusters = (sectors - heap_offset) / spc;
+    fat_sectors = ceil_div((clusters + 2) * 4, ss);
+    if (clusters > 0xFFFFFFF5u) return sw::unexpected(FormatError::TooLarge);
+
+    const std::vector<uint8_t>& upcase = exfat_upcase_table();
+    const uint64_t bitmap_bytes = ceil_div(clusters, 8);
+    const uint64_t bitmap_clusters = ceil_div(bitmap_bytes, cluster);
+    const uint64_t upcase_clusters = ceil_div(upcase.size(), cluster);
+    const uint64_t used = bitmap_clusters + upcase_clusters + 1;
+    if (clusters < used + 16) return sw::unexpected(FormatError::TooSmall);
+    const uint32_t bitmap_first = 2;
+    const auto upcase_first = static_cast<uint32_t>(bitmap_first + bitmap_clusters);
+    const auto root_first = static_cast<uint32_t>(upcase_first + upcase_clusters);
+
+    layout.cluster_bytes = cluster;
+    layout.cluster_count = clusters;
+
+    // The boot region: boot sector, eight extended boot sectors, OEM
+    // parameters and a reserved sector (left empty), then the checksum.
+    std::vector<uint8_t> region(size_t{kBootRegionSectors} * ss, 0);
+    uint8_t* b = region.data();
+    b[0] = 0xEB;
+    b[1] = 0x76;
+    b[2] = 0x90;
+    std::memcpy(b + 3, "EXFAT   ", 8);
+    put64(b + 64, layout.partition_offset / ss);
+    put64(b + 72, sectors);
+    put32(b + 80, static_cast<uint32_t>(fat_offset));
+    put32(b + 84, static_cast<uint32_t>(fat_sectors));
+    put32(b + 88, static_cast<uint32_t>(heap_offset));
+    put32(b + 92, static_cast<uint32_t>(clusters));
+    put32(b + 96, root_first);
+    put32(b + 100, layout.serial);
+    put16(b + 104, 0x0100);  // revision 1.00
+    b[108] = static_cast<uint8_t>(log2(ss));
+    b[109] = static_cast<uint8_t>(log2(spc));
+    b[110] = 1;  // one FAT
+    b[111] = 0x80;
+    b[112] = static_cast<uint8_t>(used * 100 / clusters);
+    std::memset(b + 120, 0xF4, 390);  // not a boot disk: halt
+    b[510] = 0x55;
+    b[511] = 0xAA;
+    for (uint32_t s = 1; s <= 8; ++s)
+        put32(b + (s + 1) * ss - 4, 0xAA550000);
+    uint32_t sum = boot_checksum(region, ss);
+    for (uint32_t i = 0; i < ss; i += 4)
+        put32(b + 11 * ss + i, sum);
+
+    const uint64_t base = layout.partition_offset;
+    pages.zero(base, round_up(2 * kBootRegionSectors * ss, kPage));
+    pages.put(base, region);
+    pages.put(base + kBootRegionSectors * ss, region);
+
+    // The FAT: the two reserved entries, then a chain for each of the three
+    // structures. Entries of free clusters mean nothing, so the rest of the
+    // FAT is left as it is.
+    std::vector<uint8_t> fat((2 + used) * 4, 0);
+    put32(&fat[0], 0xFFFFFFF8);
+    put32(&fat[4], 0xFFFFFFFF);
+    auto chain = [&](uint32_t first, uint64_t count) {
+        for (uint64_t i = 0; i < count; ++i)
+            put32(&fat[(first + i) * 4], i + 1 == count ? 0xFFFFFFFF : first + i + 1);
+    };
+    chain(bitmap_first, bitmap_clusters);
+    chain(upcase_first, upcase_clusters);
+    chain(root_first, 1);
+    pages.put(base + fat_offset * ss, fat);
+
+    const uint64_t heap = base + heap_offset * ss;
+    pages.zero(heap, used * cluster);
+    std::vector<uint8_t> bitmap(ceil_div(used, 8), 0);
+    for (uint64_t i = 0; i < used; ++i)
+        bitmap[i / 8] |= static_cast<uint8_t>(1u << (i % 8));
+    pages.put(heap, bitmap);
+    pages.put(heap + (upcase_first - 2) * uint64_t{cluster}, upcase);
+
+    std::vector<uint8_t> root(96, 0);
+    root[0] = 0x83;  // volume label
+    root[1] = static_cast<uint8_t>(kLabel.size());
+    for (size_t i = 0; i < kLabel.size(); ++i)
+        put16(&root[2 + 2 * i], static_cast<uint8_t>(kLabel[i]));
+    root[32] = 0x81;  // allocation bitmap
+    put32(&root[32 + 20], bitmap_first);
+    put64(&root[32 + 24], bitmap_bytes);
+    root[64] = 0x82;  // up-case table
+    put32(&root[64 + 4], table_checksum(upcase));
+    put32(&root[64 + 20], upcase_first);
+    put64(&root[64 + 24], upcase.size());
+    pages.put(heap + (root_first - 2) * uint64_t{cluster}, root);
+    return {};
+}
+
+}  // namespace format::detail
