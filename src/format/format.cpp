@@ -131,9 +131,12 @@ std::string_view describe(FormatError error) {
         case FormatError::BadSectorSize:
             return "the drive's sector size is neither 512 nor 4096 bytes";
         case FormatError::TooSmall:
-            return "the drive is too small to hold a FAT32 file system";
+            // The smallest FAT32 volumes: 65525 clusters of 512 or 4096 bytes.
+            return "the drive is too small to format: FAT32 needs at least 34 MB, or 258 MB on "
+                   "drives with 4096-byte sectors";
         case FormatError::TooLarge:
-            return "the drive is too large for one MBR partition";
+            return "the drive is too large for one MBR partition (at most 2 TiB with 512-byte "
+                   "sectors, 16 TiB with 4096-byte sectors)";
     }
     return "unknown formatting error";
 }
