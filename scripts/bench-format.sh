@@ -23,20 +23,19 @@ fi
 WORK=$(mktemp -d "$DIR/stickwright-bench-format.XXXXXX")
 LOOPS=()
 cleanup() {
-    for l in "${LOOPS[@]}"; do losetup -d "$l"; done
+    for l in "${LOOPS[@]}"; do losetup -d "$l" || true; done
     rm -rf "$WORK"
 }
 trap cleanup EXIT
 
-# A target for one formatter: the loop device over a fresh sparse file, or
-# the file itself without root.
+# A target for one formatter, in TARGET: the loop device over a fresh sparse
+# file, or the file itself without root.
 target() {
     truncate -s "$SIZE" "$1"
+    TARGET=$1
     if [[ $(id -u) -eq 0 ]] && l=$(losetup -f --show "$1" 2>/dev/null); then
         LOOPS+=("$l")
-        echo "$l"
-    else
-        echo "$1"
+        TARGET=$l
     fi
 }
 
@@ -55,7 +54,9 @@ measure() {  # name backing-file command...
 }
 
 echo "formatting $SIZE bytes ($(echo "scale=1; $SIZE / 1000000000" | bc) GB)"
-OURS=$(target "$WORK/ours.img")
-THEIRS=$(target "$WORK/mkfs.img")
+target "$WORK/ours.img"
+OURS=$TARGET
+target "$WORK/mkfs.img"
+THEIRS=$TARGET
 measure stickwright "$WORK/ours.img" "$PROBE" "$OURS"
 measure mkfs.exfat "$WORK/mkfs.img" mkfs.exfat "$THEIRS"
