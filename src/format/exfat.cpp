@@ -106,8 +106,10 @@ sw::Result<void, FormatError> lay_out_exfat(Layout& layout, Pages& pages) {
     pages.put(base + kBootRegionSectors * ss, region);
 
     // The FAT: the two reserved entries, then a chain for each of the three
-    // structures. Entries of free clusters mean nothing, so the rest of the
-    // FAT is left as it is.
+    // structures. Entries of free clusters are ignored by readers that follow
+    // the bitmap, but the whole FAT is zeroed all the same, so that no reader
+    // finds an old chain there (a few MiB at most on drives up to 256 GB).
+    pages.zero(base + fat_offset * ss, round_up(fat_sectors * ss, kPage));
     std::vector<uint8_t> fat((2 + used) * 4, 0);
     put32(&fat[0], 0xFFFFFFF8);
     put32(&fat[4], 0xFFFFFFFF);
