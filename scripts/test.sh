@@ -29,6 +29,7 @@ check() {
 }
 
 check "format" scripts/check-format.sh
+check "layers" python3 scripts/check-layers.py
 
 # A throw-away wine prefix, reporting Windows 10, with one wineserver kept
 # alive for the whole run (starting one per test costs seconds each).

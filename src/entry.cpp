@@ -4,8 +4,6 @@
 #include <array>
 #include <string_view>
 
-#include "cli/headless.h"
-
 namespace sw {
 
 Face choose_face(const std::vector<std::string>& args) {
@@ -16,11 +14,6 @@ Face choose_face(const std::vector<std::string>& args) {
             return Face::Headless;
     }
     return Face::Window;
-}
-
-int run_program(const std::vector<std::string>& args, std::shared_ptr<Machine> machine) {
-    if (choose_face(args) == Face::Headless) return run_headless(args, std::move(machine));
-    return run_window_face(std::move(machine));
 }
 
 }  // namespace sw

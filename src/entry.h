@@ -15,10 +15,6 @@ enum class Face { Window, Headless };
 // comparison is exact and case-sensitive.
 Face choose_face(const std::vector<std::string>& args);
 
-// The whole program after the arguments are read, on `machine`; returns the
-// exit code.
-int run_program(const std::vector<std::string>& args, std::shared_ptr<Machine> machine);
-
 // The window face of this platform (the Linux build has none and prints usage).
 int run_window_face(std::shared_ptr<Machine> machine);
 

@@ -1,15 +1,16 @@
 // The composition root: the one place that decides which machine the
 // program runs on. Development builds see simulated USB drives beside the
 // real ones; a release build has no code for them at all.
+#include "cli/headless.h"
 #include "core/clock.h"
 #include "disk/disk_system.h"
 #include "entry.h"
 #include "machine/machine.h"
-#include "platform/system.h"
+#include "core/system.h"
 
 #ifdef ORTIVEX_SIMULATED_DRIVES
 #include "disk/simulated/simulated_disks.h"
-#include "disk/simulated/simulated_token.h"
+#include "machine/simulated/simulated_token.h"
 #endif
 
 int main(int argc, char** argv) {
@@ -21,5 +22,9 @@ int main(int argc, char** argv) {
 #ifdef ORTIVEX_SIMULATED_DRIVES
     machine = sw::with_simulated_token(std::move(machine));
 #endif
-    return sw::run_program(sw::platform::command_line_args(argc, argv), std::move(machine));
+    // The faces: the headless modes when a mode flag is given, else the window.
+    std::vector<std::string> args = sw::platform::command_line_args(argc, argv);
+    if (sw::choose_face(args) == sw::Face::Headless)
+        return sw::run_headless(args, std::move(machine));
+    return sw::run_window_face(std::move(machine));
 }

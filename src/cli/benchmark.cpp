@@ -7,7 +7,7 @@
 #include "cli/modes.h"
 #include "core/text.h"
 #include "image/hashing.h"
-#include "platform/process.h"
+#include "core/process.h"
 #include "writer/buffer.h"
 
 namespace sw {
@@ -58,6 +58,59 @@ void fill_bench_data(std::span<std::byte> out) {
             out[i + k] = static_cast<std::byte>((state >> (8 * k)) & 0xFF);
     }
 }
+
+namespace {
+
+// The verify path's read rate over the first `run_size` bytes.
+void report_read_rate(const DeviceInfo& drive, uint64_t run_size, WriteSystem& system,
+                      const BenchmarkHooks& hooks) {
+    Clock& clock = system.clock();
+    if (auto device = system.open_raw(
+            drive.number, drive.logical_sector, drive.size,
+            IoConfig{.no_buffering = true, .write_through = false, .depth = 1, .io_size = MiB})) {
+        AlignedBuffer buffer(kBenchReadBytes);
+        uint64_t read = 0;
+        const auto started = clock.now();
+        while (read < run_size) {
+            const size_t piece =
+                static_cast<size_t>(std::min<uint64_t>(kBenchReadBytes, run_size - read));
+            if (!device->read_at(read, buffer.bytes_mut(0, piece))) break;
+            read += piece;
+        }
+        const double t = std::max(elapsed_seconds(started, clock.now()), 0.001);
+        hooks.out(fmt("Read (verify path) 8 MiB d4        {}",
+                      pad_left(fixed(static_cast<double>(read) / 1e6 / t, 1), 9)));
+    }
+}
+
+// The in-process SHA-256 and, where asked, the system's, over the test data.
+void report_hash_rates(const AlignedBuffer& data, Clock& clock, const BenchmarkHooks& hooks) {
+    constexpr int kHashRounds = 16;
+    constexpr double kHashedBytes = 536870912.0;
+    {
+        ImageHasher hasher = ImageHasher::in_process();
+        const auto started = clock.now();
+        for (int i = 0; i < kHashRounds; ++i)
+            hasher.update(data.octets(0, kBenchDataBytes));
+        (void)std::move(hasher).finish();
+        const double t = std::max(elapsed_seconds(started, clock.now()), 0.001);
+        hooks.out(fmt("SHA-256 sha2 crate (one core)       {}",
+                      pad_left(fixed(kHashedBytes / 1e6 / t, 1), 9)));
+    }
+    if (hooks.system_sha256) {
+        if (auto engine = make_system_sha256()) {
+            const auto started = clock.now();
+            for (int i = 0; i < kHashRounds; ++i)
+                engine->update(data.octets(0, kBenchDataBytes));
+            (void)engine->finish();
+            const double t = std::max(elapsed_seconds(started, clock.now()), 0.001);
+            hooks.out(fmt("SHA-256 Windows CNG (one core)      {}",
+                          pad_left(fixed(kHashedBytes / 1e6 / t, 1), 9)));
+        }
+    }
+}
+
+}  // namespace
 
 int run_benchmark_with(const DeviceInfo& drive, uint64_t requested_mib, WriteSystem& system,
                        const BenchmarkHooks& hooks) {
@@ -117,46 +170,8 @@ int run_benchmark_with(const DeviceInfo& drive, uint64_t requested_mib, WriteSys
         }  // the device is closed here
     }
 
-    if (auto device = system.open_raw(
-            drive.number, drive.logical_sector, drive.size,
-            IoConfig{.no_buffering = true, .write_through = false, .depth = 1, .io_size = MiB})) {
-        AlignedBuffer buffer(kBenchReadBytes);
-        uint64_t read = 0;
-        const auto started = clock.now();
-        while (read < run_size) {
-            const size_t piece =
-                static_cast<size_t>(std::min<uint64_t>(kBenchReadBytes, run_size - read));
-            if (!device->read_at(read, buffer.bytes_mut(0, piece))) break;
-            read += piece;
-        }
-        const double t = std::max(elapsed_seconds(started, clock.now()), 0.001);
-        hooks.out(fmt("Read (verify path) 8 MiB d4        {}",
-                      pad_left(fixed(static_cast<double>(read) / 1e6 / t, 1), 9)));
-    }
-
-    constexpr int kHashRounds = 16;
-    constexpr double kHashedBytes = 536870912.0;
-    {
-        ImageHasher hasher = ImageHasher::in_process();
-        const auto started = clock.now();
-        for (int i = 0; i < kHashRounds; ++i)
-            hasher.update(data.octets(0, kBenchDataBytes));
-        (void)std::move(hasher).finish();
-        const double t = std::max(elapsed_seconds(started, clock.now()), 0.001);
-        hooks.out(fmt("SHA-256 sha2 crate (one core)       {}",
-                      pad_left(fixed(kHashedBytes / 1e6 / t, 1), 9)));
-    }
-    if (hooks.system_sha256) {
-        if (auto engine = make_system_sha256()) {
-            const auto started = clock.now();
-            for (int i = 0; i < kHashRounds; ++i)
-                engine->update(data.octets(0, kBenchDataBytes));
-            (void)engine->finish();
-            const double t = std::max(elapsed_seconds(started, clock.now()), 0.001);
-            hooks.out(fmt("SHA-256 Windows CNG (one core)      {}",
-                          pad_left(fixed(kHashedBytes / 1e6 / t, 1), 9)));
-        }
-    }
+    report_read_rate(drive, run_size, system, hooks);
+    report_hash_rates(data, clock, hooks);
 
     hooks.out(fmt("best write: {} at {} MB/s", best ? best->first : std::string(),
                   fixed(best ? best->second : 0.0, 1)));

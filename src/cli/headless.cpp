@@ -5,11 +5,11 @@
 #include <fstream>
 #include <mutex>
 
-#include "app/version.h"
+#include "core/version.h"
 #include "cli/modes.h"
 #include "core/text.h"
 #include "logging/logger.h"
-#include "platform/system.h"
+#include "core/system.h"
 
 namespace sw {
 

@@ -3,7 +3,7 @@
 #include "core/clock.h"
 #include "core/text.h"
 #include "disk/health.h"
-#include "platform/system.h"
+#include "core/system.h"
 
 namespace sw {
 

@@ -12,8 +12,8 @@
 #include "hex/hex.h"
 #include "image/hashing.h"
 #include "image/validation.h"
-#include "platform/interrupt.h"
-#include "platform/process.h"
+#include "core/interrupt.h"
+#include "core/process.h"
 
 namespace sw {
 

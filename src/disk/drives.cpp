@@ -1,7 +1,6 @@
 #include "disk/drives.h"
 
 #include "runtime/thread.h"
-#include "disk/identify.h"
 
 namespace sw {
 
@@ -13,11 +12,6 @@ Result<std::vector<DeviceInfo>, OsError> list_drives(const Disks& disks) {
     for (auto& d : *drives)
         if (d.bus.kind == BusKind::Usb) d.usb_speed = disks->usb_speed_of(d);
     return drives;
-}
-
-Result<DeviceInfo, std::string> identify_drive(const Disks& disks, const DeviceIdentity& expected) {
-    return identify_drive_with(
-        expected, [disks] { return disks->enumerate_disks(); }, disks->clock());
 }
 
 SystemFacts gather_system_facts(const Disks& disks, const std::optional<std::string>& image_path) {

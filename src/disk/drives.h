@@ -35,7 +35,10 @@ using Disks = std::shared_ptr<DiskSystem>;
 Result<std::vector<DeviceInfo>, OsError> list_drives(const Disks& disks);
 
 // The disk that now carries the expected number, if it is still the same
-// drive (see identify_drive_with for the texts). Waits at most 30 s.
+// drive. Asks `disks` for the disk list on a thread named "drive
+// identification" and waits at most 30 s on its clock; a late answer is
+// dropped. Otherwise one of the texts "disk enumeration failed: {}", "disk {}
+// is no longer present", "expected {}, found {}" or the time-limit text.
 Result<DeviceInfo, std::string> identify_drive(const Disks& disks, const DeviceIdentity& expected);
 
 // Where the running system lives, with the selected image if any. Never

@@ -36,8 +36,8 @@ std::string debug_string(const SystemFacts& f) {
     return fmt(
         "SystemFacts { windows: {}, system_drive: {}, boot_partition: {}, pagefile: {}, "
         "executable: {}, image: {}{} }",
-        debug_string(f.windows), debug_string(f.system_drive), debug_string(f.boot_partition),
-        debug_string(f.pagefile), debug_string(f.executable), debug_string(f.image),
+        debug_string(f.system_volume), debug_string(f.boot_volume), debug_string(f.boot_partition),
+        debug_string(f.swap), debug_string(f.executable), debug_string(f.image),
         held.empty() ? "" : fmt(", held: [{}]", held));
 }
 
@@ -80,14 +80,17 @@ std::vector<Refusal> refusals_for(const DeviceInfo& drive, const SystemFacts& fa
                                   std::optional<uint64_t> image_size) {
     std::vector<Refusal> out;
     if (drive.bus.kind != BusKind::Usb) out.push_back(Refusal{Refusal::NotUsb, "", 0});
+    // The refusals keep the names of the Windows product.
+    // clang-format off
     const std::pair<const DiskFact*, Refusal::Kind> checks[] = {
-        {&facts.windows, Refusal::Windows},
-        {&facts.system_drive, Refusal::SystemDrive},
+        {&facts.system_volume, Refusal::Windows},
+        {&facts.boot_volume, Refusal::SystemDrive},
         {&facts.boot_partition, Refusal::BootPartition},
-        {&facts.pagefile, Refusal::Pagefile},
+        {&facts.swap, Refusal::Pagefile},
         {&facts.executable, Refusal::Executable},
         {&facts.image, Refusal::ContainsImage},
     };
+    // clang-format on
     for (const auto& [fact, kind] : checks) {
         if (!*fact) {
             out.push_back(Refusal{Refusal::Undetermined, fact->error(), 0});
@@ -151,12 +154,12 @@ SystemFacts gather_windows_facts(WindowsFactsSource& source,
     SystemFacts facts;
     auto root = source.env("SystemRoot");
     if (!root) root = source.env("windir");
-    facts.windows =
+    facts.system_volume =
         root ? locate(*root) : DiskFact(unexpected(std::string("SystemRoot is not set")));
 
     auto drive = source.env("SystemDrive");
-    facts.system_drive = drive ? locate(fmt("{}\\", *drive))
-                               : DiskFact(unexpected(std::string("SystemDrive is not set")));
+    facts.boot_volume = drive ? locate(fmt("{}\\", *drive))
+                              : DiskFact(unexpected(std::string("SystemDrive is not set")));
 
     auto partition = source.system_partition();
     if (!partition) {
@@ -174,9 +177,9 @@ SystemFacts gather_windows_facts(WindowsFactsSource& source,
     auto page_files = source.existing_page_files();
     if (!page_files) {
         if (page_files.error().is(kNotFound)) {
-            facts.pagefile = std::vector<uint32_t>{};
+            facts.swap = std::vector<uint32_t>{};
         } else {
-            facts.pagefile = unexpected(fmt("ExistingPageFiles: {}", page_files.error().text));
+            facts.swap = unexpected(fmt("ExistingPageFiles: {}", page_files.error().text));
         }
     } else {
         std::vector<uint32_t> all;
@@ -193,7 +196,7 @@ SystemFacts gather_windows_facts(WindowsFactsSource& source,
                 last_reason = fact.error();
             }
         }
-        facts.pagefile = last_reason ? DiskFact(unexpected(*last_reason)) : DiskFact(all);
+        facts.swap = last_reason ? DiskFact(unexpected(*last_reason)) : DiskFact(all);
     }
 
     auto exe = source.current_exe();

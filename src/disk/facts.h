@@ -23,19 +23,22 @@ using DiskFact = Result<std::vector<uint32_t>, std::string>;
 // Ok([1, 2]) or Err("...").
 std::string debug_string(const DiskFact& fact);
 
-// The six things that must never be overwritten. The field names are those
-// of the Windows product; on Linux they stand for:
-//   windows         the root file system (and /usr)
-//   system_drive    /boot, where the kernel lives (the root when there is none)
+// The six things that must never be overwritten:
+//   system_volume   Windows: the Windows folder's volume; Linux: the root
+//                   file system (and /usr)
+//   boot_volume     Windows: the system drive; Linux: /boot, where the kernel
+//                   lives (the root when there is none)
 //   boot_partition  the EFI system partition
-//   pagefile        every swap area in /proc/swaps
+//   swap            Windows: every page file; Linux: every swap area in /proc/swaps
 //   executable      the running program's file
 //   image           the selected image (an empty list when none is selected)
+// Their text (debug_string) keeps the names the run log has always shown:
+// windows, system_drive, boot_partition, pagefile, executable, image.
 struct SystemFacts {
-    DiskFact windows;
-    DiskFact system_drive;
+    DiskFact system_volume;
+    DiskFact boot_volume;
     DiskFact boot_partition;
-    DiskFact pagefile;
+    DiskFact swap;
     DiskFact executable;
     DiskFact image;
     // Disks the system holds for something none of the above accounts for

@@ -434,8 +434,8 @@ std::vector<std::pair<uint32_t, std::string>> held_disks(LinuxFactsSource& sourc
         return held;
     }
     for (const auto& c : *claims) {
-        const DiskFact* known[] = {&facts.windows,  &facts.system_drive, &facts.boot_partition,
-                                   &facts.pagefile, &facts.executable,   &facts.image};
+        const DiskFact* known[] = {&facts.system_volume, &facts.boot_volume, &facts.boot_partition,
+                                   &facts.swap,          &facts.executable,  &facts.image};
         if (std::any_of(std::begin(known), std::end(known),
                         [&](const DiskFact* f) { return listed_in(*f, c.disk); }))
             continue;  // refused already
@@ -455,6 +455,37 @@ std::vector<std::pair<uint32_t, std::string>> held_disks(LinuxFactsSource& sourc
                          c.name, c.exclusive_open->text));
     }
     return held;
+}
+
+// The disks of every swap area in /proc/swaps, found with `locate`.
+template <class Locate>
+DiskFact swap_disks(LinuxFactsSource& source, const Locate& locate) {
+    auto swaps = source.swaps();
+    if (!swaps) return unexpected(fmt("/proc/swaps: {}", swaps.error().text));
+    std::vector<uint32_t> all;
+    std::optional<std::string> last_reason;
+    for (const auto& area : parse_swap_areas(*swaps)) {
+        auto fact = locate(area.path);
+        if (fact && area.type == "file") {
+            // The table names a swap file by the path it had when it was
+            // switched on; a file system mounted over that path since
+            // shows another file there. What is found must at least be
+            // a file on a disk that can hold the whole area.
+            auto st = source.stat(area.path);
+            if (!st || !st->regular || st->size / 1024 < area.size_kib || fact->empty())
+                fact =
+                    unexpected(fmt("swap file {}: the file at that path is not the swap "
+                                   "area (mounted over?)",
+                                   area.path));
+        }
+        if (fact) {
+            all.insert(all.end(), fact->begin(), fact->end());
+        } else {
+            last_reason = fact.error();
+        }
+    }
+    if (last_reason) return unexpected(*last_reason);
+    return all;
 }
 
 }  // namespace
@@ -481,18 +512,18 @@ SystemFacts gather_linux_facts(LinuxFactsSource& source,
     };
 
     SystemFacts facts;
-    facts.windows = locate("/");
-    if (facts.windows && exists("/usr")) {
+    facts.system_volume = locate("/");
+    if (facts.system_volume && exists("/usr")) {
         auto usr = locate("/usr");
         if (usr) {
             for (uint32_t d : *usr)
-                add_unique(*facts.windows, d);
+                add_unique(*facts.system_volume, d);
         } else {
-            facts.windows = usr;
+            facts.system_volume = usr;
         }
     }
 
-    facts.system_drive = locate(exists("/boot") ? "/boot" : "/");
+    facts.boot_volume = locate(exists("/boot") ? "/boot" : "/");
 
     facts.boot_partition = std::vector<uint32_t>{};
     bool found = false;
@@ -509,38 +540,7 @@ SystemFacts gather_linux_facts(LinuxFactsSource& source,
         facts.boot_partition =
             unexpected(std::string("boot partition EFI system partition not found among volumes"));
 
-    auto swaps = source.swaps();
-    if (!swaps) {
-        facts.pagefile = unexpected(fmt("/proc/swaps: {}", swaps.error().text));
-    } else {
-        std::vector<uint32_t> all;
-        std::optional<std::string> last_reason;
-        for (const auto& area : parse_swap_areas(*swaps)) {
-            auto fact = locate(area.path);
-            if (fact && area.type == "file") {
-                // The table names a swap file by the path it had when it was
-                // switched on; a file system mounted over that path since
-                // shows another file there. What is found must at least be
-                // a file on a disk that can hold the whole area.
-                auto st = source.stat(area.path);
-                if (!st || !st->regular || st->size / 1024 < area.size_kib || fact->empty())
-                    fact =
-                        unexpected(fmt("swap file {}: the file at that path is not the swap "
-                                       "area (mounted over?)",
-                                       area.path));
-            }
-            if (fact) {
-                all.insert(all.end(), fact->begin(), fact->end());
-            } else {
-                last_reason = fact.error();
-            }
-        }
-        if (last_reason) {
-            facts.pagefile = unexpected(*last_reason);
-        } else {
-            facts.pagefile = std::move(all);
-        }
-    }
+    facts.swap = swap_disks(source, locate);
 
     auto exe = source.current_exe();
     facts.executable =

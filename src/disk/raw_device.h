@@ -140,7 +140,7 @@ LogSink run_log();
 class RawDevice {
   public:
     RawDevice(std::unique_ptr<AsyncDisk> disk, uint32_t number, uint32_t sector, uint64_t size,
-              const IoConfig& config, Clock& clock = real_clock(), LogSink log = run_log());
+              const IoConfig& config, Clock& clock, LogSink log = run_log());
 
     RawDevice(RawDevice&&) noexcept = default;
     RawDevice& operator=(RawDevice&&) noexcept = default;
@@ -328,7 +328,7 @@ inline constexpr uint32_t kClaimPauseMs = 250;
 // times 250 ms apart; held by another job it fails with "another write or
 // drive check holds disk {}" and the in-use trait.
 Result<std::unique_ptr<VolumeLock>, OsError> claim_disk(uint32_t number, VolumeLocker& locker,
-                                                        Clock& clock = real_clock());
+                                                        Clock& clock);
 
 // First claims disk `number` (claim_disk), so that a second job on the disk
 // fails before it touches anything. Then locks and dismounts every volume
@@ -341,7 +341,6 @@ Result<std::unique_ptr<VolumeLock>, OsError> claim_disk(uint32_t number, VolumeL
 Result<LockedVolumes, OsError> lock_and_dismount_with(uint32_t number,
                                                       const std::vector<VolumeInfo>& volumes,
                                                       const LockProgress& progress,
-                                                      VolumeLocker& locker,
-                                                      Clock& clock = real_clock());
+                                                      VolumeLocker& locker, Clock& clock);
 
 }  // namespace sw

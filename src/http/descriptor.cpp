@@ -4,7 +4,7 @@
 #include "hex/hex.h"
 #include "http/url.h"
 #include "json/json.h"
-#include "platform/system.h"
+#include "core/system.h"
 
 namespace sw {
 
@@ -65,7 +65,7 @@ Result<ReleaseInfo, DescriptorRefusal> check_release_descriptor(std::string_view
     Ed25519Signature signature{};
     std::copy(signature_bytes->begin(), signature_bytes->end(), signature.begin());
 
-    if (!verify_manifest_signature(*manifest_text, signature))
+    if (!verify_manifest_signature(media_public_key(), *manifest_text, signature))
         return unexpected(DescriptorRefusal::BadSignature);
     auto manifest = parse_media_manifest(*manifest_text);
     if (!manifest) return unexpected(DescriptorRefusal::Malformed);

@@ -16,7 +16,7 @@
 #include "http/media.h"
 #include "http/partial_file.h"
 #include "http/transport.h"
-#include "platform/system.h"
+#include "core/system.h"
 
 namespace sw {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <system_error>
 
-#include "app/version.h"
+#include "core/version.h"
 #include "core/paths.h"
 #include "core/text.h"
 #include "runtime/thread.h"
@@ -12,7 +12,7 @@
 #include "http/url.h"
 #include "json/json.h"
 #include "logging/logger.h"
-#include "platform/system.h"
+#include "core/system.h"
 
 namespace sw {
 

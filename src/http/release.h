@@ -23,8 +23,7 @@
 namespace sw {
 
 // Fetches and checks base + "OrtivexOS-Lastest.json"; logs why there is none.
-std::optional<ReleaseInfo> fetch_release_info(std::string_view base,
-                                              HttpTransport& transport = system_transport(),
+std::optional<ReleaseInfo> fetch_release_info(std::string_view base, HttpTransport& transport,
                                               const std::atomic<bool>& cancel = never_cancelled());
 
 using DownloadReport = std::variant<ReleaseInfoMessage, DownloadFinishedMessage>;
@@ -44,10 +43,10 @@ std::thread start_image_download(std::filesystem::path folder, DownloadReporter 
                                  DownloadServices services = system_download_services());
 
 // The update check: a notice when a newer release of this tool exists.
-std::optional<UpdateNoticeMessage> run_update_check(HttpTransport& transport = system_transport());
+std::optional<UpdateNoticeMessage> run_update_check(HttpTransport& transport);
 // The update check on a thread of its own, calling `notify` only when there
 // is a notice; the caller owns the thread. `transport` must outlive it.
 std::thread start_update_check(std::function<void(UpdateNoticeMessage)> notify,
-                               HttpTransport& transport = system_transport());
+                               HttpTransport& transport);
 
 }  // namespace sw

@@ -134,6 +134,48 @@ Result<std::vector<DirectoryEntry>, std::string> read_directory(const ImageReade
     return entries;
 }
 
+namespace {
+
+// The files of the tree under the root, sorted by their offset in the image.
+// Depth-first walk with an explicit stack. Directory paths are kept once each
+// and files copy their parent's path, so memory stays proportional to what
+// was read.
+void collect_files(const ImageReader& image, ImageLayout& layout) {
+    struct Pending {
+        uint64_t offset;
+        uint32_t size;
+        unsigned depth;
+        std::string path;
+    };
+    std::vector<Pending> stack;
+    stack.push_back({layout.root_offset, layout.root_size, 0, {}});
+    size_t directories_queued = 1;
+    uint64_t directory_bytes = 0;
+    while (!stack.empty() && layout.files.size() < kMaxImageFiles) {
+        Pending dir = std::move(stack.back());
+        stack.pop_back();
+        if (dir.size > kMaxWalkDirectoryBytes - directory_bytes) continue;
+        auto entries = read_directory(image, dir.offset, dir.size, layout.susp_skip);
+        if (!entries) continue;
+        directory_bytes += dir.size;
+        for (auto& e : *entries) {
+            if (layout.files.size() >= kMaxImageFiles) break;
+            std::string path = dir.path.empty() ? std::move(e.name) : dir.path + "/" + e.name;
+            if (!e.is_directory) {
+                if (e.size != 0) layout.files.push_back({std::move(path), e.offset, e.size});
+            } else if (dir.depth < kMaxDirectoryDepth && e.offset != dir.offset &&
+                       directories_queued < kMaxWalkDirectories) {
+                ++directories_queued;
+                stack.push_back({e.offset, e.size, dir.depth + 1, std::move(path)});
+            }
+        }
+    }
+    std::stable_sort(layout.files.begin(), layout.files.end(),
+                     [](const ImageFile& a, const ImageFile& b) { return a.offset < b.offset; });
+}
+
+}  // namespace
+
 Result<ImageLayout, ValidationError> read_image_layout(const ImageReader& image) {
     const auto not_iso = unexpected(ValidationError::of(ValidationError::Kind::NotIso));
     if (image.size() < kMinImageBytes) return not_iso;
@@ -183,40 +225,7 @@ Result<ImageLayout, ValidationError> read_image_layout(const ImageReader& image)
     }
     layout.boot_flags = read_boot_flags(area);
 
-    // Depth-first walk with an explicit stack. Directory paths are kept once
-    // each and files copy their parent's path, so memory stays proportional
-    // to what was read.
-    struct Pending {
-        uint64_t offset;
-        uint32_t size;
-        unsigned depth;
-        std::string path;
-    };
-    std::vector<Pending> stack;
-    stack.push_back({layout.root_offset, layout.root_size, 0, {}});
-    size_t directories_queued = 1;
-    uint64_t directory_bytes = 0;
-    while (!stack.empty() && layout.files.size() < kMaxImageFiles) {
-        Pending dir = std::move(stack.back());
-        stack.pop_back();
-        if (dir.size > kMaxWalkDirectoryBytes - directory_bytes) continue;
-        auto entries = read_directory(image, dir.offset, dir.size, layout.susp_skip);
-        if (!entries) continue;
-        directory_bytes += dir.size;
-        for (auto& e : *entries) {
-            if (layout.files.size() >= kMaxImageFiles) break;
-            std::string path = dir.path.empty() ? std::move(e.name) : dir.path + "/" + e.name;
-            if (!e.is_directory) {
-                if (e.size != 0) layout.files.push_back({std::move(path), e.offset, e.size});
-            } else if (dir.depth < kMaxDirectoryDepth && e.offset != dir.offset &&
-                       directories_queued < kMaxWalkDirectories) {
-                ++directories_queued;
-                stack.push_back({e.offset, e.size, dir.depth + 1, std::move(path)});
-            }
-        }
-    }
-    std::stable_sort(layout.files.begin(), layout.files.end(),
-                     [](const ImageFile& a, const ImageFile& b) { return a.offset < b.offset; });
+    collect_files(image, layout);
     return layout;
 }
 

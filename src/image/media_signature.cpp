@@ -108,16 +108,12 @@ std::string signed_message(std::string_view manifest_line) {
     return message;
 }
 
-bool verify_manifest_signature_with(const Ed25519PublicKey& key, std::string_view manifest_line,
-                                    const Ed25519Signature& signature) {
+bool verify_manifest_signature(const Ed25519PublicKey& key, std::string_view manifest_line,
+                               const Ed25519Signature& signature) {
     std::string message = signed_message(manifest_line);
     return ed25519_verify(
         key, std::span(reinterpret_cast<const uint8_t*>(message.data()), message.size()),
         signature);
-}
-
-bool verify_manifest_signature(std::string_view manifest_line, const Ed25519Signature& signature) {
-    return verify_manifest_signature_with(media_public_key(), manifest_line, signature);
 }
 
 Result<MediaManifest, std::string> parse_media_manifest(std::string_view text) {

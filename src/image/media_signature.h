@@ -65,11 +65,10 @@ Result<std::optional<ParsedSignatureBlock>, std::string> parse_signature_block(
 // The signed message: the magic, one line feed, the manifest line.
 std::string signed_message(std::string_view manifest_line);
 
-// Ed25519 verification of the signed message against the built-in key.
-bool verify_manifest_signature(std::string_view manifest_line, const Ed25519Signature& signature);
-// The same against any key (the built-in one is kMediaPublicKey).
-bool verify_manifest_signature_with(const Ed25519PublicKey& key, std::string_view manifest_line,
-                                    const Ed25519Signature& signature);
+// Ed25519 verification of the signed message against `key` (the product's
+// own is media_public_key()).
+bool verify_manifest_signature(const Ed25519PublicKey& key, std::string_view manifest_line,
+                               const Ed25519Signature& signature);
 
 // The manifest rules; an error is the Malformed reason text.
 Result<MediaManifest, std::string> parse_media_manifest(std::string_view text);

@@ -56,7 +56,8 @@ Result<ImageInspection, ValidationError> inspect_image(const ImageReader& image)
         parsed = std::move(*p);
     }
     if (parsed) {
-        if (!verify_manifest_signature(parsed->manifest_line, parsed->signature)) {
+        if (!verify_manifest_signature(media_public_key(), parsed->manifest_line,
+                                       parsed->signature)) {
             return unexpected(ValidationError::of(ValidationError::Kind::BadSignature));
         }
         auto manifest = parse_media_manifest(parsed->manifest_line);

@@ -9,7 +9,7 @@
 
 #include "core/paths.h"
 #include "core/text.h"
-#include "platform/system.h"
+#include "core/system.h"
 
 namespace sw {
 namespace {

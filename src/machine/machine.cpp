@@ -1,6 +1,6 @@
 #include "machine/machine.h"
 
-#include "platform/system.h"
+#include "core/system.h"
 
 namespace sw {
 

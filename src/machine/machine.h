@@ -32,4 +32,25 @@ class Machine {
 // and their clock as its clock.
 std::shared_ptr<Machine> platform_machine(std::shared_ptr<DiskSystem> disks);
 
+// Delegates everything to another machine; a decorator or a test double
+// overrides only what it replaces.
+class MachineWrapper : public Machine {
+  public:
+    explicit MachineWrapper(std::shared_ptr<Machine> base) : base_(std::move(base)) {}
+
+    const std::shared_ptr<DiskSystem>& disks() override { return base_->disks(); }
+    Clock& clock() override { return base_->clock(); }
+    Result<std::unique_ptr<ImageReader>, std::string> open_image(const std::string& path) override {
+        return base_->open_image(path);
+    }
+    HttpTransport& http() override { return base_->http(); }
+    bool elevated() override { return base_->elevated(); }
+
+  protected:
+    Machine& base() { return *base_; }
+
+  private:
+    std::shared_ptr<Machine> base_;
+};
+
 }  // namespace sw

@@ -86,8 +86,8 @@ auto answer_within(std::chrono::milliseconds limit, Fn fn, Clock& clock)
 // When the time runs out the thread is abandoned (it finishes on its own and
 // its late answer is dropped) and the error is the time-limit text.
 template <class Fn>
-auto run_with_time_limit(std::string_view thread_name, unsigned seconds, Fn fn,
-                         Clock& clock = real_clock()) -> Result<decltype(fn()), std::string> {
+auto run_with_time_limit(std::string_view thread_name, unsigned seconds, Fn fn, Clock& clock)
+    -> Result<decltype(fn()), std::string> {
     auto answer = detail::answer_within(std::chrono::seconds(seconds), std::move(fn), clock);
     if (!answer) return unexpected(time_limit_text(thread_name, seconds));
     return std::move(*answer);
@@ -97,8 +97,8 @@ auto run_with_time_limit(std::string_view thread_name, unsigned seconds, Fn fn,
 // `fn` returns a Result, and when `limit` runs out the error is `timed_out()`
 // (which says, and logs if it must, what ran out of time).
 template <class Fn, class TimedOut>
-auto run_with_time_limit(std::chrono::milliseconds limit, Fn fn, TimedOut timed_out,
-                         Clock& clock = real_clock()) -> decltype(fn()) {
+auto run_with_time_limit(std::chrono::milliseconds limit, Fn fn, TimedOut timed_out, Clock& clock)
+    -> decltype(fn()) {
     auto answer = detail::answer_within(limit, std::move(fn), clock);
     if (!answer) return unexpected(timed_out());
     return std::move(*answer);

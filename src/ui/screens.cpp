@@ -90,7 +90,7 @@ void set_drives(WindowState& s, bool with_refused) {
         s.drives.push_back(usb_drive(5, "Lexar", "JumpDrive", 4 * GB, {'G'}, UsbSpeed::Full));
         s.drives.push_back(
             usb_drive(6, "Samsung", "BAR Plus", 64 * GB, {'C'}, UsbSpeed::SuperPlus));
-        s.facts.system_drive = std::vector<uint32_t>{0, 6};
+        s.facts.boot_volume = std::vector<uint32_t>{0, 6};
     }
 }
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/version.h"
+#include "core/version.h"
 #include "core/text.h"
 #include "i18n/format.h"
 #include "i18n/messages.h"

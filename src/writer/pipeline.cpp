@@ -123,6 +123,102 @@ class Joiner {
     std::thread& t_;
 };
 
+// Where the pass puts whole sectors, and how much of the image's start it
+// keeps back.
+struct PassShape {
+    uint32_t sector;
+    uint64_t head_length;
+};
+
+// The write pass: the reader fills buffers on a thread of its own, this
+// thread writes them in order, the head zeroed and kept in `head`. Returns
+// the first failure of a write or a stop; the reader's own end is in `outcome`.
+std::optional<PipelineError> write_pass(const ImageReader& image, RawDevice& device,
+                                        const PipelineConfig& config, const std::atomic<bool>& stop,
+                                        WriteProgress& progress, PassShape shape,
+                                        std::optional<AlignedBuffer>& head,
+                                        ReaderOutcome& reader_outcome) {
+    const uint32_t sector = shape.sector;
+    const uint64_t head_length = shape.head_length;
+    std::optional<PipelineError> write_error;
+    BufferPool pool(config.buffer_count, config.chunk_size);
+    std::thread reader = spawn_thread([&] {
+        try {
+            read_image(image, config, stop, pool, reader_outcome);
+            reader_outcome.finished = true;
+        } catch (...) {
+            // Reported as the reader's abnormal end once it is joined.
+        }
+    });
+    Joiner joiner(reader);
+    ConsumerEnd end(pool);
+    while (auto buffer = pool.take_filled()) {
+        if (stop.load(std::memory_order_relaxed)) {
+            write_error = PipelineError::of(Kind::Cancelled);
+            break;
+        }
+        const uint64_t offset = buffer->payload_offset;
+        const uint64_t length = buffer->payload_length;
+        const size_t padded = static_cast<size_t>(round_up(length, sector));
+        // Whole sectors go to the drive; what lies past the image is zero.
+        auto tail =
+            buffer->bytes_mut(static_cast<size_t>(length), padded - static_cast<size_t>(length));
+        std::fill(tail.begin(), tail.end(), std::byte{0});
+        if (offset == 0 && head_length > 0) {
+            head.emplace(static_cast<size_t>(head_length));
+            auto first = buffer->bytes_mut(0, static_cast<size_t>(head_length));
+            std::copy(first.begin(), first.end(), head->bytes_mut().begin());
+            std::fill(first.begin(), first.end(), std::byte{0});
+        }
+        if (auto written = device.write_at(offset, buffer->bytes_mut(0, padded)); !written) {
+            write_error = device_error(written.error(), Kind::DeviceWrite);
+            break;
+        }
+        progress.done.store(offset + length, std::memory_order_relaxed);
+        pool.give_back(std::move(*buffer));
+    }
+    return write_error;  // the queue ends are dropped and the reader joined here
+}
+
+// Why the pass failed, if it did: the reader's end comes first, then the
+// writes, a stop, and the image's bytes against what they must hash to.
+std::optional<PipelineError> pass_error(const ReaderOutcome& reader_outcome,
+                                        const std::optional<PipelineError>& write_error,
+                                        const std::atomic<bool>& stop,
+                                        const PipelineConfig& config) {
+    if (!reader_outcome.finished) return PipelineError::of(Kind::ImageRead, "reader panicked");
+    if (write_error) return *write_error;
+    if (stop.load(std::memory_order_relaxed)) return PipelineError::of(Kind::Cancelled);
+    if (reader_outcome.error) return PipelineError::of(Kind::ImageRead, *reader_outcome.error);
+    if (reader_outcome.hashed != config.image_size)
+        return PipelineError::of(Kind::ImageRead, "short image");
+    if (config.expected_digest && *config.expected_digest != reader_outcome.hash.digest)
+        return PipelineError::of(Kind::HashMismatch);
+    if (config.expected_capture && *config.expected_capture != reader_outcome.hash.captured)
+        return PipelineError::of(Kind::HashMismatch);
+    return std::nullopt;
+}
+
+// The kept head, written last, flushed and read back from the medium.
+std::optional<PipelineError> write_head(RawDevice& device, AlignedBuffer& head) {
+    if (auto written = device.write_at(0, head.bytes_mut()); !written)
+        return device_error(written.error(), Kind::DeviceWrite);
+    if (auto flushed = device.flush(); !flushed)
+        return device_error(flushed.error(), Kind::DeviceFlush);
+    AlignedBuffer check_head(head.usable_size());
+    {
+        auto medium = device.read_from_medium();
+        if (!medium) return device_error(medium.error(), Kind::ReadBack);
+        if (auto read = device.read_at(0, check_head.bytes_mut()); !read)
+            return device_error(read.error(), Kind::ReadBack);
+    }
+    auto want = head.bytes();
+    auto got = check_head.bytes();
+    if (!std::equal(want.begin(), want.end(), got.begin(), got.end()))
+        return PipelineError::of(Kind::ContentMismatch);
+    return std::nullopt;
+}
+
 }  // namespace
 
 Result<PipelineReport, PipelineError> run_pipeline(const ImageReader& image, RawDevice& device,
@@ -156,59 +252,12 @@ Result<PipelineReport, PipelineError> run_pipeline(const ImageReader& image, Raw
 
     // The saved head, kept apart until it is written last.
     std::optional<AlignedBuffer> head;
-    std::optional<PipelineError> write_error;
     ReaderOutcome reader_outcome;
-    {
-        BufferPool pool(config.buffer_count, config.chunk_size);
-        std::thread reader = spawn_thread([&] {
-            try {
-                read_image(image, config, stop, pool, reader_outcome);
-                reader_outcome.finished = true;
-            } catch (...) {
-                // Reported as the reader's abnormal end once it is joined.
-            }
-        });
-        Joiner joiner(reader);
-        ConsumerEnd end(pool);
-        while (auto buffer = pool.take_filled()) {
-            if (stop.load(std::memory_order_relaxed)) {
-                write_error = PipelineError::of(Kind::Cancelled);
-                break;
-            }
-            const uint64_t offset = buffer->payload_offset;
-            const uint64_t length = buffer->payload_length;
-            const size_t padded = static_cast<size_t>(round_up(length, sector));
-            // Whole sectors go to the drive; what lies past the image is zero.
-            auto tail = buffer->bytes_mut(static_cast<size_t>(length),
-                                          padded - static_cast<size_t>(length));
-            std::fill(tail.begin(), tail.end(), std::byte{0});
-            if (offset == 0 && head_length > 0) {
-                head.emplace(static_cast<size_t>(head_length));
-                auto first = buffer->bytes_mut(0, static_cast<size_t>(head_length));
-                std::copy(first.begin(), first.end(), head->bytes_mut().begin());
-                std::fill(first.begin(), first.end(), std::byte{0});
-            }
-            if (auto written = device.write_at(offset, buffer->bytes_mut(0, padded)); !written) {
-                write_error = device_error(written.error(), Kind::DeviceWrite);
-                break;
-            }
-            progress.done.store(offset + length, std::memory_order_relaxed);
-            pool.give_back(std::move(*buffer));
-        }
-    }  // the queue ends are dropped and the reader joined here
+    std::optional<PipelineError> write_error = write_pass(
+        image, device, config, stop, progress, {sector, head_length}, head, reader_outcome);
 
-    if (!reader_outcome.finished)
-        return unexpected(PipelineError::of(Kind::ImageRead, "reader panicked"));
-    if (write_error) return unexpected(*write_error);
-    if (stop.load(std::memory_order_relaxed)) return unexpected(PipelineError::of(Kind::Cancelled));
-    if (reader_outcome.error)
-        return unexpected(PipelineError::of(Kind::ImageRead, *reader_outcome.error));
-    if (reader_outcome.hashed != config.image_size)
-        return unexpected(PipelineError::of(Kind::ImageRead, "short image"));
-    if (config.expected_digest && *config.expected_digest != reader_outcome.hash.digest)
-        return unexpected(PipelineError::of(Kind::HashMismatch));
-    if (config.expected_capture && *config.expected_capture != reader_outcome.hash.captured)
-        return unexpected(PipelineError::of(Kind::HashMismatch));
+    if (auto failed = pass_error(reader_outcome, write_error, stop, config))
+        return unexpected(*failed);
 
     PipelineReport report;
     report.digest = reader_outcome.hash.digest;
@@ -250,21 +299,7 @@ Result<PipelineReport, PipelineError> run_pipeline(const ImageReader& image, Raw
     watching.reset();
 
     if (head) {
-        if (auto written = device.write_at(0, head->bytes_mut()); !written)
-            return unexpected(device_error(written.error(), Kind::DeviceWrite));
-        if (auto flushed = device.flush(); !flushed)
-            return unexpected(device_error(flushed.error(), Kind::DeviceFlush));
-        AlignedBuffer check_head(head->usable_size());
-        {
-            auto medium = device.read_from_medium();
-            if (!medium) return unexpected(device_error(medium.error(), Kind::ReadBack));
-            if (auto read = device.read_at(0, check_head.bytes_mut()); !read)
-                return unexpected(device_error(read.error(), Kind::ReadBack));
-        }
-        auto want = head->bytes();
-        auto got = check_head.bytes();
-        if (!std::equal(want.begin(), want.end(), got.begin(), got.end()))
-            return unexpected(PipelineError::of(Kind::ContentMismatch));
+        if (auto failed = write_head(device, *head)) return unexpected(*failed);
     }
     if (config.verify) report.verify_seconds = elapsed_seconds(verify_started, clock.now());
 

@@ -102,8 +102,7 @@ Result<PipelineReport, PipelineError> run_pipeline(const ImageReader& image, Raw
                                                    const PipelineConfig& config,
                                                    const std::atomic<bool>& stop,
                                                    WriteProgress& progress,
-                                                   const ReidentifyCheck& reidentify,
-                                                   Clock& clock = real_clock());
+                                                   const ReidentifyCheck& reidentify, Clock& clock);
 
 inline uint64_t round_up(uint64_t value, uint64_t unit) {
     return (value + unit - 1) / unit * unit;

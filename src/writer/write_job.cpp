@@ -5,7 +5,7 @@
 #include "core/text.h"
 #include "runtime/thread.h"
 #include "image/validation.h"
-#include "platform/process.h"
+#include "core/process.h"
 
 namespace sw {
 
@@ -86,7 +86,11 @@ class Job {
     }
     bool stopped() const { return request_.stop->load(std::memory_order_relaxed); }
     std::optional<std::string> reidentify(WritePhase phase);
-    Result<void, JobError> check_refusals();
+    Result<DeviceInfo, JobError> checked_drive();
+    Result<LockedVolumes, JobError> locked_volumes();
+    Result<RawDevice, JobError> opened_device(size_t locked_count);
+    Result<void, JobError> probe(RawDevice& device);
+    PipelineConfig pipeline_config() const;
 
     const WriteRequest& request_;
     std::shared_ptr<WriteSystem> system_;
@@ -118,46 +122,37 @@ JobError disconnected(const OsError& error) {
     return JobError::of_pipeline(PipelineError::of(PKind::DeviceDisconnected, error.text));
 }
 
-WriteResult Job::run() {
-    WriteSystem& sys = *system_;
-    Clock& clock = sys.clock();
-    const DeviceInfo& chosen = request_.drive;
-
-    sys.log(LogLevel::Info, write_start_line(request_));
-    progress_.set(0, 0, WritePhase::Preparing);
-    progress_.set_step(PrepareStep::Checking);
-    started_ = clock.now();
-
+// The drive as it is now, if it is still the chosen one and holds nothing
+// of the running system.
+Result<DeviceInfo, JobError> Job::checked_drive() {
     prepare("re-identifying the drive…");
-    auto drive = sys.identify_drive(identity_of(chosen));
+    auto drive = system_->identify_drive(identity_of(request_.drive));
     if (!drive) return unexpected(JobError::of(JobError::Kind::IdentityChanged, drive.error()));
 
     prepare("drive re-identified; gathering system facts…");
     std::optional<std::string> image_path = request_.image_path;
     auto facts = run_with_time_limit(
         "system disk check", kFactsLimitSeconds,
-        [system = system_, image_path] { return system->gather_system_facts(image_path); }, clock);
+        [system = system_, image_path] { return system->gather_system_facts(image_path); },
+        system_->clock());
     if (!facts) return unexpected(JobError::of(JobError::Kind::Message, facts.error()));
 
     prepare("system facts gathered");
     auto refusals = refusals_for(*drive, *facts, request_.image.size);
     if (!refusals.empty()) return unexpected(JobError::protected_by(std::move(refusals)));
+    return std::move(*drive);
+}
 
-    if (stopped()) return unexpected(JobError::of_pipeline(PipelineError::of(PKind::Cancelled)));
-
+// Every volume of the drive locked and dismounted.
+Result<LockedVolumes, JobError> Job::locked_volumes() {
     prepare("enumerating the drive's volumes…");
     auto volumes = run_with_time_limit(
         "volume enumeration", kVolumesLimitSeconds,
-        [system = system_] { return system->enumerate_volumes(); }, clock);
+        [system = system_] { return system->enumerate_volumes(); }, system_->clock());
     if (!volumes) return unexpected(JobError::of(JobError::Kind::Message, volumes.error()));
     if (!*volumes)
         return unexpected(JobError::of(JobError::Kind::Message,
                                        fmt("volume enumeration: {}", volumes->error().text)));
-
-    // Held from here until the job returns; released after the device (the
-    // members of a scope end in reverse order).
-    std::optional<LockedVolumes> locked;
-    std::optional<RawDevice> device;
 
     auto lock_progress = [&](LockStep step, std::string_view label) {
         if (step == LockStep::Locking) {
@@ -168,7 +163,7 @@ WriteResult Job::run() {
             prepare(fmt("dismounting volume {}", label));
         }
     };
-    auto lock = sys.lock_and_dismount(chosen.number, **volumes, lock_progress);
+    auto lock = system_->lock_and_dismount(request_.drive.number, **volumes, lock_progress);
     if (!lock) {
         const OsError& e = lock.error();
         if (e.is(kInUse)) return unexpected(JobError::of(JobError::Kind::InUse, e.text));
@@ -177,11 +172,15 @@ WriteResult Job::run() {
         if (e.is(kDisconnected)) return unexpected(disconnected(e));
         return unexpected(JobError::of(JobError::Kind::Message, fmt("lock volumes: {}", e.text)));
     }
-    locked.emplace(std::move(*lock));
+    return std::move(*lock);
+}
 
-    prepare(fmt("locked and dismounted {} volume(s); re-identifying the drive…", locked->size()));
+// The drive, identified once more now that nothing else can reach it, opened
+// for raw transfers.
+Result<RawDevice, JobError> Job::opened_device(size_t locked_count) {
+    prepare(fmt("locked and dismounted {} volume(s); re-identifying the drive…", locked_count));
     progress_.set_step(PrepareStep::Checking);
-    auto again = sys.identify_drive(identity_of(chosen));
+    auto again = system_->identify_drive(identity_of(request_.drive));
     if (!again) return unexpected(JobError::of(JobError::Kind::IdentityChanged, again.error()));
 
     prepare("drive re-identified after locking; opening the raw device…");
@@ -195,7 +194,7 @@ WriteResult Job::run() {
         [system = system_, number, sector, size, io] {
             return system->open_raw(number, sector, size, io);
         },
-        clock);
+        system_->clock());
     if (!opened) return unexpected(JobError::of(JobError::Kind::Message, opened.error()));
     if (!*opened) {
         const OsError& e = opened->error();
@@ -204,37 +203,37 @@ WriteResult Job::run() {
         if (e.is(kDisconnected)) return unexpected(disconnected(e));
         return unexpected(JobError::of(JobError::Kind::Message, fmt("open disk: {}", e.text)));
     }
-    device.emplace(std::move(**opened));
+    return std::move(**opened);
+}
 
+// Whether the drive takes a write at all, before anything on it is erased.
+Result<void, JobError> Job::probe(RawDevice& device) {
     prepare("testing that the drive accepts writes (nothing is changed)…");
     auto probe = [&] {
         // A stop while a probe request hangs cancels it.
-        auto watching = device->stop_on(*request_.stop);
-        return sys.probe_writable(*device);
+        auto watching = device.stop_on(*request_.stop);
+        return system_->probe_writable(device);
     }();
     if (!probe && probe.error().error.is(kStopped))
         return unexpected(JobError::of_pipeline(PipelineError::of(PKind::Cancelled)));
     if (probe) {
         prepare(fmt("write test passed (read {} ms, write-back {} ms)", probe->read_ms,
                     probe->write_ms));
-    } else {
-        const WriteProbeFailure& f = probe.error();
-        prepare(fmt("write test FAILED at {}: {}", f.step, f.error.text));
-        if (f.error.is(kDisconnected)) return unexpected(disconnected(f.error));
-        std::optional<char> letter;
-        if (!chosen.letters.empty()) letter = chosen.letters.front();
-        std::string diagnosis = sys.filesystem_diagnosis(letter);
-        prepare(fmt("filesystem write test: {}", diagnosis));
-        return unexpected(JobError::of(
-            JobError::Kind::NotWritable,
-            fmt("{}: {}; filesystem write test: {}", f.step, f.error.text, diagnosis)));
+        return {};
     }
+    const WriteProbeFailure& f = probe.error();
+    prepare(fmt("write test FAILED at {}: {}", f.step, f.error.text));
+    if (f.error.is(kDisconnected)) return unexpected(disconnected(f.error));
+    std::optional<char> letter;
+    if (!request_.drive.letters.empty()) letter = request_.drive.letters.front();
+    std::string diagnosis = system_->filesystem_diagnosis(letter);
+    prepare(fmt("filesystem write test: {}", diagnosis));
+    return unexpected(
+        JobError::of(JobError::Kind::NotWritable,
+                     fmt("{}: {}; filesystem write test: {}", f.step, f.error.text, diagnosis)));
+}
 
-    auto image = sys.open_image(request_.image_path);
-    if (!image)
-        return unexpected(
-            JobError::of_pipeline(PipelineError::of(PKind::ImageRead, image.error())));
-
+PipelineConfig Job::pipeline_config() const {
     PipelineConfig config;
     config.capture = request_.image.capture;
     config.image_size = request_.image.size;
@@ -244,11 +243,40 @@ WriteResult Job::run() {
     config.expected_digest = request_.image.expected_digest;
     if (request_.image.capture) config.expected_capture = request_.image.signature_block;
     config.verify = request_.verify;
+    return config;
+}
+
+WriteResult Job::run() {
+    WriteSystem& sys = *system_;
+    system_->log(LogLevel::Info, write_start_line(request_));
+    progress_.set(0, 0, WritePhase::Preparing);
+    progress_.set_step(PrepareStep::Checking);
+    started_ = sys.clock().now();
+
+    if (auto drive = checked_drive(); !drive) return unexpected(drive.error());
+    if (stopped()) return unexpected(JobError::of_pipeline(PipelineError::of(PKind::Cancelled)));
+
+    // Held from here until the job returns; released after the device (the
+    // members of a scope end in reverse order).
+    std::optional<LockedVolumes> locked;
+    std::optional<RawDevice> device;
+    auto lock = locked_volumes();
+    if (!lock) return unexpected(lock.error());
+    locked.emplace(std::move(*lock));
+    auto opened = opened_device(locked->size());
+    if (!opened) return unexpected(opened.error());
+    device.emplace(std::move(*opened));
+    if (auto accepted = probe(*device); !accepted) return unexpected(accepted.error());
+
+    auto image = sys.open_image(request_.image_path);
+    if (!image)
+        return unexpected(
+            JobError::of_pipeline(PipelineError::of(PKind::ImageRead, image.error())));
 
     prepare("raw device and image opened; starting the pipeline…");
     auto pass = run_pipeline(
-        **image, *device, config, *request_.stop, progress_,
-        [this](WritePhase phase) { return reidentify(phase); }, clock);
+        **image, *device, pipeline_config(), *request_.stop, progress_,
+        [this](WritePhase phase) { return reidentify(phase); }, sys.clock());
     if (!pass) {
         // Nothing the device may still be doing outlives the job.
         device->cancel_all();
@@ -266,7 +294,7 @@ WriteResult Job::run() {
         device.reset();
         locked.reset();
         if (request_.eject_started) request_.eject_started();
-        report.eject = sys.eject_drive(chosen);
+        report.eject = sys.eject_drive(request_.drive);
     }
     return report;
 }

@@ -22,7 +22,7 @@
 #include "http/release.h"
 #include "image/validation.h"
 #include "logging/logger.h"
-#include "platform/system.h"
+#include "core/system.h"
 #include "support/temp_dir.h"
 #include "support/test_release.h"
 #ifndef _WIN32

@@ -11,12 +11,20 @@
 
 namespace sw::test {
 
-inline std::shared_ptr<DiskSystem> dev_disks(Clock& clock = real_clock()) {
+inline std::shared_ptr<DiskSystem> dev_disks(Clock& clock) {
     return with_simulated_drives(platform_disk_system(clock));
 }
 
-inline std::shared_ptr<Machine> dev_machine(Clock& clock = real_clock()) {
+inline std::shared_ptr<Machine> dev_machine(Clock& clock) {
     return platform_machine(dev_disks(clock));
+}
+
+// The same, waiting on the real clock.
+inline std::shared_ptr<DiskSystem> dev_disks() {
+    return dev_disks(real_clock());
+}
+inline std::shared_ptr<Machine> dev_machine() {
+    return dev_machine(real_clock());
 }
 
 }  // namespace sw::test

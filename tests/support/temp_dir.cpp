@@ -5,7 +5,15 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/system.h"
+#include "core/system.h"
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include "platform/win/wide.h"
+#else
+#include <stdlib.h>
+#endif
 
 namespace sw::test {
 
@@ -53,13 +61,29 @@ std::string as_text(std::span<const std::byte> bytes) {
     return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }
 
+namespace {
+
+void set_env_var(const std::string& name, const std::optional<std::string>& value) {
+#ifdef _WIN32
+    SetEnvironmentVariableW(win::widen(name).c_str(), value ? win::widen(*value).c_str() : nullptr);
+#else
+    if (value) {
+        setenv(name.c_str(), value->c_str(), 1);
+    } else {
+        unsetenv(name.c_str());
+    }
+#endif
+}
+
+}  // namespace
+
 ScopedEnv::ScopedEnv(std::string name, const std::optional<std::string>& value)
     : name_(std::move(name)), old_(platform::env_var(name_)) {
-    platform::set_env_var(name_, value);
+    set_env_var(name_, value);
 }
 
 ScopedEnv::~ScopedEnv() {
-    platform::set_env_var(name_, old_);
+    set_env_var(name_, old_);
 }
 
 }  // namespace sw::test

@@ -5,7 +5,7 @@
 #include "core/paths.h"
 #include "hex/hex.h"
 #include "json/json.h"
-#include "platform/system.h"
+#include "core/system.h"
 #include "support/temp_dir.h"
 
 namespace sw::test {

@@ -178,11 +178,11 @@ TEST(WindowsFacts, WindirStandsInForSystemRoot) {
     RecordedWindows w;
     w.env_vars = {{"windir", "D:\\Windows"}};
     auto f = gather_windows_facts(w, std::nullopt);
-    EXPECT_EQ(f.windows, (Disks{0, 1}));
-    EXPECT_EQ(f.system_drive.error(), "SystemDrive is not set");
+    EXPECT_EQ(f.system_volume, (Disks{0, 1}));
+    EXPECT_EQ(f.boot_volume.error(), "SystemDrive is not set");
     w.env_vars.clear();
     f = gather_windows_facts(w, std::nullopt);
-    EXPECT_EQ(f.windows.error(), "SystemRoot is not set");
+    EXPECT_EQ(f.system_volume.error(), "SystemRoot is not set");
     EXPECT_EQ(
         debug_string(refusals_for(usb(5), f, std::nullopt)),
         "[Undetermined(\"SystemRoot is not set\"), Undetermined(\"SystemDrive is not set\")]");
@@ -207,19 +207,18 @@ TEST(WindowsFacts, PageFiles) {
     RecordedWindows w;
     w.page_files = unexpected(message_error(
         "The system cannot find the file specified. (os error 2)", kNotFound | kDisconnected));
-    EXPECT_EQ(gather_windows_facts(w, std::nullopt).pagefile, Disks{});
+    EXPECT_EQ(gather_windows_facts(w, std::nullopt).swap, Disks{});
 
     w.page_files = unexpected(message_error("Access is denied. (os error 5)", kAccessDenied));
-    EXPECT_EQ(gather_windows_facts(w, std::nullopt).pagefile.error(),
+    EXPECT_EQ(gather_windows_facts(w, std::nullopt).swap.error(),
               "ExistingPageFiles: Access is denied. (os error 5)");
 
     // Repeats kept; one unreachable page file makes the whole fact a reason.
     w.page_files = std::vector<std::string>{"\\??\\C:\\pagefile.sys", "", "D:\\pagefile.sys"};
-    EXPECT_EQ(gather_windows_facts(w, std::nullopt).pagefile, (Disks{0, 0, 1}));
+    EXPECT_EQ(gather_windows_facts(w, std::nullopt).swap, (Disks{0, 0, 1}));
     w.page_files = std::vector<std::string>{"\\??\\C:\\pagefile.sys", "\\??\\Q:\\pagefile.sys"};
     auto f = gather_windows_facts(w, std::nullopt);
-    EXPECT_EQ(f.pagefile.error(),
-              "volume of Q:\\pagefile.sys: The device is not ready. (os error 21)");
+    EXPECT_EQ(f.swap.error(), "volume of Q:\\pagefile.sys: The device is not ready. (os error 21)");
     EXPECT_EQ(debug_string(refusals_for(usb(2), f, std::nullopt)),
               "[Undetermined(\"volume of Q:\\\\pagefile.sys: The device is not ready. "
               "(os error 21)\"), Executable]");

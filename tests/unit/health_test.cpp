@@ -835,8 +835,8 @@ TEST(HealthCheck, FileTestOutcomes) {
 
 TEST(HealthCheck, DriveHoldingTheSystemStopsWithItsRefusals) {
     CheckRig rig;
-    rig.system->facts_answer.system_drive = std::vector<uint32_t>{7};
-    rig.system->facts_answer.pagefile = std::vector<uint32_t>{0, 7};
+    rig.system->facts_answer.boot_volume = std::vector<uint32_t>{7};
+    rig.system->facts_answer.swap = std::vector<uint32_t>{0, 7};
     auto report = rig.run();
     EXPECT_EQ(report.error, "drive protected: [SystemDrive, Pagefile]");
     EXPECT_TRUE(all_skipped(report));

@@ -3,7 +3,8 @@
 
 #include <memory>
 
-#include "disk/identify.h"
+#include "disk/disk_system.h"
+#include "disk/drives.h"
 #include "support/fake_clock.h"
 #include "support/gate.h"
 
@@ -22,8 +23,22 @@ DeviceInfo stick(uint32_t number, std::string serial) {
     return d;
 }
 
-DiskEnumerator answering(std::vector<DeviceInfo> disks) {
-    return [disks] { return Result<std::vector<DeviceInfo>, OsError>(disks); };
+using Listing = std::function<Result<std::vector<DeviceInfo>, OsError>()>;
+
+// This machine's system with its disk list replaced.
+class ListingDisks final : public DiskSystemWrapper {
+  public:
+    ListingDisks(Clock& clock, Listing listing)
+        : DiskSystemWrapper(platform_disk_system(clock)), listing_(std::move(listing)) {}
+    Result<std::vector<DeviceInfo>, OsError> enumerate_disks() override { return listing_(); }
+
+  private:
+    Listing listing_;
+};
+
+Disks answering(std::vector<DeviceInfo> disks) {
+    return std::make_shared<ListingDisks>(
+        real_clock(), [disks] { return Result<std::vector<DeviceInfo>, OsError>(disks); });
 }
 
 TEST(IdentifyDrive, SameDriveUnderItsNumberIsReturnedFresh) {
@@ -31,7 +46,7 @@ TEST(IdentifyDrive, SameDriveUnderItsNumberIsReturnedFresh) {
     DeviceInfo now = chosen;
     now.letters = {'E'};  // letters and speed do not belong to the identity
     now.removable = true;
-    auto r = identify_drive_with(identity_of(chosen), answering({stick(1, "X"), now}));
+    auto r = identify_drive(answering({stick(1, "X"), now}), identity_of(chosen));
     ASSERT_TRUE(r) << r.error();
     EXPECT_TRUE(r->removable);
 }
@@ -39,32 +54,31 @@ TEST(IdentifyDrive, SameDriveUnderItsNumberIsReturnedFresh) {
 TEST(IdentifyDrive, AnotherStickUnderTheSameNumberIsNamedWithBothIdentities) {
     DeviceInfo chosen = stick(2, "AAA");
     DeviceInfo other = stick(2, "BBB");
-    auto r = identify_drive_with(identity_of(chosen), answering({other}));
+    auto r = identify_drive(answering({other}), identity_of(chosen));
     ASSERT_FALSE(r);
     EXPECT_EQ(r.error(), "expected " + debug_string(identity_of(chosen)) + ", found " +
                              debug_string(identity_of(other)));
 }
 
 TEST(IdentifyDrive, UnpluggedDriveAndEnumerationFailure) {
-    auto gone = identify_drive_with(identity_of(stick(5, "AAA")), answering({stick(1, "X")}));
+    auto gone = identify_drive(answering({stick(1, "X")}), identity_of(stick(5, "AAA")));
     EXPECT_EQ(gone.error(), "disk 5 is no longer present");
-    auto failed = identify_drive_with(identity_of(stick(5, "AAA")), [] {
+    auto denied = std::make_shared<ListingDisks>(real_clock(), [] {
         return Result<std::vector<DeviceInfo>, OsError>(
             unexpected(message_error("Access is denied. (os error 5)")));
     });
+    auto failed = identify_drive(denied, identity_of(stick(5, "AAA")));
     EXPECT_EQ(failed.error(), "disk enumeration failed: Access is denied. (os error 5)");
 }
 
 TEST(IdentifyDrive, GivesUpAfterThirtySecondsAndDropsTheLateAnswer) {
     test::FakeClock clock;
     auto gate = std::make_shared<test::Gate>(clock, std::chrono::seconds(30));
-    auto r = identify_drive_with(
-        identity_of(stick(2, "AAA")),
-        [gate] {
-            gate->wait();
-            return Result<std::vector<DeviceInfo>, OsError>(std::vector<DeviceInfo>{});
-        },
-        clock);
+    auto hanging = std::make_shared<ListingDisks>(clock, [gate] {
+        gate->wait();
+        return Result<std::vector<DeviceInfo>, OsError>(std::vector<DeviceInfo>{});
+    });
+    auto r = identify_drive(hanging, identity_of(stick(2, "AAA")));
     ASSERT_FALSE(r);
     EXPECT_EQ(r.error(), "drive identification did not finish within 30 s");
     EXPECT_EQ(clock.elapsed(), std::chrono::seconds(30));

@@ -304,7 +304,7 @@ TEST(LinuxFacts, BootAndEfiFallbacks) {
     m.files.erase("/boot");
     m.mounts = m.mounts.substr(0, m.mounts.find("22 21"));  // only the root mount
     auto f = gather_linux_facts(m, std::nullopt);
-    EXPECT_EQ(f.system_drive, Disks{1});  // no /boot: the kernel lives with the root
+    EXPECT_EQ(f.boot_volume, Disks{1});  // no /boot: the kernel lives with the root
     EXPECT_EQ(f.boot_partition.error(),
               "boot partition EFI system partition not found among volumes");
     m.uefi = false;  // a BIOS machine has no EFI system partition
@@ -314,12 +314,12 @@ TEST(LinuxFacts, BootAndEfiFallbacks) {
 TEST(LinuxFacts, SwapAreas) {
     RecordedLinux m;
     m.swaps_text = std::string("Filename Type\n/dev/zram0 partition\n/dev/sda partition\n");
-    EXPECT_EQ(gather_linux_facts(m, std::nullopt).pagefile, Disks{2});
+    EXPECT_EQ(gather_linux_facts(m, std::nullopt).swap, Disks{2});
     m.swaps_text = std::string("Filename Type\n/dev/sda partition\n/swapfile\\040(deleted) file\n");
-    EXPECT_EQ(gather_linux_facts(m, std::nullopt).pagefile.error(),
+    EXPECT_EQ(gather_linux_facts(m, std::nullopt).swap.error(),
               "volume of /swapfile (deleted): No such file or directory (os error 2)");
     m.swaps_text = unexpected(m.denied);
-    EXPECT_EQ(gather_linux_facts(m, std::nullopt).pagefile.error(),
+    EXPECT_EQ(gather_linux_facts(m, std::nullopt).swap.error(),
               "/proc/swaps: Permission denied (os error 13)");
 }
 
@@ -407,7 +407,7 @@ TEST(LinuxVolumes, AStackDeeperThanTheLimitIsUndeterminedNotEmpty) {
     ASSERT_TRUE(root.unresolved);
     EXPECT_EQ(*root.unresolved, "/dev/dm-s9 is stacked more than 8 devices deep");
     auto f = gather_linux_facts(m, std::nullopt);
-    EXPECT_EQ(f.windows.error(),
+    EXPECT_EQ(f.system_volume.error(),
               "volume /dev/dm-0 of /: /dev/dm-s9 is stacked more than 8 devices deep");
     // Within the limit the stack is followed to the stick.
     nodes = RecordedLinux::nodes();
@@ -428,16 +428,16 @@ TEST(LinuxFacts, ASwapFileMountedOverIsUndetermined) {
     RecordedLinux m;
     m.swaps_text = std::string("Filename Type Size Used Priority\n/swap.img file 1048572 0 -2\n");
     m.files["/swap.img"] = PathStat{false, 253, 0, true, 1u << 30};
-    EXPECT_EQ(gather_linux_facts(m, std::nullopt).pagefile, Disks{1});
+    EXPECT_EQ(gather_linux_facts(m, std::nullopt).swap, Disks{1});
     // Another file is at that path now: on a RAM file system, or too small.
     const std::string hidden =
         "swap file /swap.img: the file at that path is not the swap area (mounted over?)";
     m.files["/swap.img"] = PathStat{false, 0, 5, true, 1u << 30};
-    EXPECT_EQ(gather_linux_facts(m, std::nullopt).pagefile.error(), hidden);
+    EXPECT_EQ(gather_linux_facts(m, std::nullopt).swap.error(), hidden);
     m.files["/swap.img"] = PathStat{false, 253, 0, true, 4096};
-    EXPECT_EQ(gather_linux_facts(m, std::nullopt).pagefile.error(), hidden);
+    EXPECT_EQ(gather_linux_facts(m, std::nullopt).swap.error(), hidden);
     m.files["/swap.img"] = PathStat{false, 253, 0, false, 0};
-    EXPECT_EQ(gather_linux_facts(m, std::nullopt).pagefile.error(), hidden);
+    EXPECT_EQ(gather_linux_facts(m, std::nullopt).swap.error(), hidden);
 }
 
 TEST(LinuxPaths, OnlyAFuseSshfsThatNamesAHostIsOnNoDisk) {

@@ -189,19 +189,19 @@ TEST(ManifestSignature, SignedMessageAndBuiltInKey) {
     const std::string line = manifest();
     std::string message = signed_message(line);
     Ed25519Signature sig = ed25519_sign(seed, bytes_of(message));
-    EXPECT_TRUE(verify_manifest_signature_with(ed25519_public_key(seed), line, sig));
-    EXPECT_FALSE(verify_manifest_signature_with(ed25519_public_key(seed), line + " ", sig));
+    EXPECT_TRUE(verify_manifest_signature(ed25519_public_key(seed), line, sig));
+    EXPECT_FALSE(verify_manifest_signature(ed25519_public_key(seed), line + " ", sig));
     // A signature over the message with a final line feed is a different one.
-    EXPECT_FALSE(verify_manifest_signature_with(ed25519_public_key(seed), line,
-                                                ed25519_sign(seed, bytes_of(message + "\n"))));
+    EXPECT_FALSE(verify_manifest_signature(ed25519_public_key(seed), line,
+                                           ed25519_sign(seed, bytes_of(message + "\n"))));
     if (!media_key_is_development()) {
         GTEST_SKIP() << "built with a vendor key: the development key cannot sign for it";
     }
     EXPECT_EQ(media_public_key(), ed25519_public_key(seed));
-    EXPECT_TRUE(verify_manifest_signature(line, sig));
+    EXPECT_TRUE(verify_manifest_signature(media_public_key(), line, sig));
     std::string changed = line;
     changed[10] ^= 1;  // even a change that breaks the JSON is a signature failure first
-    EXPECT_FALSE(verify_manifest_signature(changed, sig));
+    EXPECT_FALSE(verify_manifest_signature(media_public_key(), changed, sig));
 }
 
 TEST(InformationalManifest, VersionOnlyFromAReadableJsonFile) {

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/version.h"
+#include "core/version.h"
 #include "core/paths.h"
 #include "hex/hex.h"
 #include "http/url.h"

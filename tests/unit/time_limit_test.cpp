@@ -18,7 +18,8 @@ using std::chrono::milliseconds;
 using test::eventually;
 
 TEST(TimeLimit, AnswerInTimeIsPassedOn) {
-    auto r = run_with_time_limit("quick job", 30, [] { return std::string("done"); });
+    auto r = run_with_time_limit(
+        "quick job", 30, [] { return std::string("done"); }, real_clock());
     ASSERT_TRUE(r);
     EXPECT_EQ(*r, "done");
 }

@@ -598,7 +598,7 @@ TEST_F(UiController, TabOrderWrapsAndEnterActs) {
 
 TEST_F(UiController, ArrowKeysSkipRefusedDrives) {
     SystemFacts facts;
-    facts.system_drive = std::vector<uint32_t>{11};
+    facts.boot_volume = std::vector<uint32_t>{11};
     h.scan({usb_stick(10), usb_stick(11), usb_stick(12, 0), usb_stick(13)}, facts);
     EXPECT_FALSE(s().selected);  // two offered: no automatic choice
     ui().key_down(Key::Down, false);

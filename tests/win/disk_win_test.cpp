@@ -43,7 +43,7 @@ TEST(OverlappedDisk, DeepUnbufferedTransfersOnAFile) {
     IoConfig config{.no_buffering = true, .write_through = false, .depth = 4, .io_size = MiB};
     auto disk = platform::open_async(path_text(path), open_mode_of(config), 4);
     ASSERT_TRUE(disk) << disk.error().text;
-    RawDevice device(std::move(*disk), 0, 512, 16 * MiB, config);
+    RawDevice device(std::move(*disk), 0, 512, 16 * MiB, config, real_clock());
 
     test::Aligned out(5 * MiB + 4096);
     out.fill(1);
@@ -125,8 +125,8 @@ TEST(WindowsFacts, UnknownVolumeDisksAreReasonsNotHarmless) {
     // Whatever this system answers, a fact is either a list or a reason, and
     // the reasons are exactly the Undetermined refusals of a drive on no disk.
     size_t reasons = 0;
-    for (const DiskFact* f : {&facts.windows, &facts.system_drive, &facts.boot_partition,
-                              &facts.pagefile, &facts.executable, &facts.image})
+    for (const DiskFact* f : {&facts.system_volume, &facts.boot_volume, &facts.boot_partition,
+                              &facts.swap, &facts.executable, &facts.image})
         reasons += f->has_value() ? 0 : 1;
     EXPECT_EQ(refusals_for(stick, facts, std::nullopt).size(), reasons);
     EXPECT_EQ(facts.image, std::vector<uint32_t>{});

@@ -107,8 +107,8 @@ TEST(WindowsSystemDisk, TheRemedyTellsTheDisksOfWinesVolumes) {
     }
     EXPECT_TRUE(has_c);
     auto facts = gather_system_facts(test::dev_disks(), std::nullopt);
-    EXPECT_EQ(facts.windows, DiskFact(std::vector<uint32_t>{0}));
-    EXPECT_EQ(facts.system_drive, DiskFact(std::vector<uint32_t>{0}));
+    EXPECT_EQ(facts.system_volume, DiskFact(std::vector<uint32_t>{0}));
+    EXPECT_EQ(facts.boot_volume, DiskFact(std::vector<uint32_t>{0}));
 }
 
 #endif

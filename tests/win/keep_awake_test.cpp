@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/process.h"
+#include "core/process.h"
 
 namespace sw {
 namespace {

@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
     }
     uint64_t total = *mib << 20;
     size_t chunk = static_cast<size_t>(*chunk_mib) << 20;
-    RawDevice device(std::move(*disk), 0, 512, total, config);
+    RawDevice device(std::move(*disk), 0, 512, total, config, real_clock());
     auto* buffer = static_cast<std::byte*>(::operator new(chunk, std::align_val_t(65536)));
     for (size_t i = 0; i < chunk; ++i)
         buffer[i] = static_cast<std::byte>((i * 131 + i / 4096) & 0xFF);

@@ -72,8 +72,7 @@ int descriptor_command(const std::vector<std::string>& args) {
     auto block = parse_signature_block(inspection->block);
     if (!block || !*block) return fail("the signature block cannot be read back");
     const std::string& manifest_line = (*block)->manifest_line;
-    if (!verify_manifest_signature_with(ed25519_public_key(*seed), manifest_line,
-                                        (*block)->signature))
+    if (!verify_manifest_signature(ed25519_public_key(*seed), manifest_line, (*block)->signature))
         return fail("the image was not signed with this key");
     std::string message = signed_message(manifest_line);
     Ed25519Signature signature = ed25519_sign(

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "commands.h"
-#include "platform/system.h"
+#include "core/system.h"
 
 namespace {
 

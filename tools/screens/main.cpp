@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/system.h"
+#include "core/system.h"
 #include "screens.h"
 
 int main(int argc, char** argv) {

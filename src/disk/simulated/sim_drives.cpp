@@ -8,7 +8,7 @@
 #include "disk/simulated/backing.h"
 #include "disk/simulated/simulated.h"
 #include "logging/logger.h"
-#include "platform/system.h"
+#include "core/system.h"
 
 namespace sw::simulated {
 

@@ -102,7 +102,7 @@ DeviceInfo simulated_record(const SimulatedDrive& sim, uint64_t backing_size,
 class FaultInjectingDisk final : public AsyncDisk {
   public:
     FaultInjectingDisk(std::unique_ptr<AsyncDisk> inner, std::shared_ptr<SimulatedState> state,
-                       SimulatedFaults faults, uint64_t size, Clock& clock = real_clock(),
+                       SimulatedFaults faults, uint64_t size, Clock& clock,
                        OpenMode mode = OpenMode{});
 
     size_t slots() const override { return inner_->slots(); }

@@ -7,7 +7,7 @@
 #include "disk/raw_device.h"
 #include "disk/simulated/simulated.h"
 #include "logging/logger.h"
-#include "platform/system.h"
+#include "core/system.h"
 
 namespace sw::simulated {
 

@@ -1,4 +1,4 @@
-#include "platform/process.h"
+#include "core/process.h"
 
 #include <sys/resource.h>
 #include <unistd.h>

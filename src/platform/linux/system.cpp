@@ -1,4 +1,4 @@
-#include "platform/system.h"
+#include "core/system.h"
 
 #include <sys/statvfs.h>
 #include <sys/utsname.h>
@@ -22,15 +22,6 @@ std::optional<std::string> env_var(std::string_view name) {
     const char* value = std::getenv(std::string(name).c_str());
     if (value == nullptr || !is_valid_utf8(value)) return std::nullopt;
     return std::string(value);
-}
-
-void set_env_var(std::string_view name, const std::optional<std::string>& value) {
-    std::string key(name);
-    if (value) {
-        setenv(key.c_str(), value->c_str(), 1);
-    } else {
-        unsetenv(key.c_str());
-    }
 }
 
 // "Debian GNU/Linux 12 (bookworm) (kernel 6.1.0-18-amd64)": the distribution's

@@ -1,4 +1,4 @@
-#include "platform/interrupt.h"
+#include "core/interrupt.h"
 
 #include <windows.h>
 

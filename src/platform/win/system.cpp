@@ -1,4 +1,4 @@
-#include "platform/system.h"
+#include "core/system.h"
 
 #include <windows.h>
 #include <shellapi.h>
@@ -39,15 +39,6 @@ std::optional<std::string> env_var(std::string_view name) {
     if (!is_valid_utf16(std::u16string_view(reinterpret_cast<const char16_t*>(value.data()), n)))
         return std::nullopt;
     return win::narrow(value);
-}
-
-void set_env_var(std::string_view name, const std::optional<std::string>& value) {
-    std::wstring wname = win::widen(name);
-    if (value) {
-        SetEnvironmentVariableW(wname.c_str(), win::widen(*value).c_str());
-    } else {
-        SetEnvironmentVariableW(wname.c_str(), nullptr);
-    }
 }
 
 std::string system_description() {

@@ -12,12 +12,12 @@
 #include <winioctl.h>
 #include <wrl/client.h>
 
-#include "app/version.h"
+#include "core/version.h"
 #include "core/text.h"
 #include "entry.h"
 #include "i18n/strings.h"
 #include "logging/logger.h"
-#include "platform/system.h"
+#include "core/system.h"
 #include "platform/win/registry.h"
 #include "platform/win/ui/main_window.h"
 #include "ui/backdrop.h"

@@ -99,7 +99,8 @@ Result<void, OsError> unmount_all(const std::string& dev, const std::string& nam
         [dev, name]() -> Result<void, OsError> { return unmount_drive_mounts(dev, name); },
         [&] {
             return message_error(fmt("unmounting {} timed out after {} ms", name, ms), kTimedOut);
-        });
+        },
+        real_clock());
 }
 
 class LinuxVolumeLocker final : public VolumeLocker {

@@ -184,7 +184,8 @@ class UringDisk final : public AsyncDisk {
                 if (ro != 0) return unexpected(os_error(EROFS));
                 return {};
             },
-            [ms] { return control_timeout_error(static_cast<uint32_t>(BLKROGET), ms); });
+            [ms] { return control_timeout_error(static_cast<uint32_t>(BLKROGET), ms); },
+            real_clock());
     }
 
     std::string path_;

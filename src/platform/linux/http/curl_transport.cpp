@@ -7,7 +7,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "app/version.h"
+#include "core/version.h"
 #include "core/text.h"
 
 namespace sw {

@@ -6,7 +6,7 @@
 
 #include "disk/facts.h"
 #include "disk/platform_disks.h"
-#include "platform/system.h"
+#include "core/system.h"
 #include "platform/win/registry.h"
 #include "platform/win/wide.h"
 

@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/version.h"
+#include "core/version.h"
 #include "core/text.h"
 #include "http/request_thread.h"
 #include "http/transport.h"

@@ -1,4 +1,4 @@
-#include "disk/identify.h"
+#include "disk/drives.h"
 
 #include <optional>
 
@@ -16,19 +16,19 @@ struct Answer {
 
 }  // namespace
 
-Result<DeviceInfo, std::string> identify_drive_with(const DeviceIdentity& expected,
-                                                    DiskEnumerator enumerate, Clock& clock) {
+Result<DeviceInfo, std::string> identify_drive(const Disks& disks, const DeviceIdentity& expected) {
     uint32_t number = expected.number;
+    // The thread holds a share of the system: an abandoned one may outlive the caller.
     auto answer = run_with_time_limit(
         "drive identification", 30,
-        [enumerate = std::move(enumerate), number]() -> Answer {
-            auto disks = enumerate();
-            if (!disks) return Answer{disks.error(), std::nullopt};
-            for (auto& d : *disks)
+        [disks, number]() -> Answer {
+            auto listed = disks->enumerate_disks();
+            if (!listed) return Answer{listed.error(), std::nullopt};
+            for (auto& d : *listed)
                 if (d.number == number) return Answer{std::nullopt, std::move(d)};
             return Answer{};
         },
-        clock);
+        disks->clock());
     if (!answer) return unexpected(answer.error());
     if (answer->error) return unexpected(fmt("disk enumeration failed: {}", answer->error->text));
     if (!answer->found) return unexpected(fmt("disk {} is no longer present", number));

@@ -20,9 +20,6 @@ std::vector<std::string> command_line_args(int argc, char** argv);
 // An environment variable as UTF-8; absent when unset or not valid Unicode.
 std::optional<std::string> env_var(std::string_view name);
 
-// Sets or clears an environment variable of this process (tests).
-void set_env_var(std::string_view name, const std::optional<std::string>& value);
-
 // One line describing the operating system, for the first log line and the banner.
 std::string system_description();
 
