@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -105,7 +106,42 @@ class WindowController {
     float to_dip(int physical) const;
 
   private:
-    struct Guard;
+    // Marks that a handler runs, so that a message arriving from inside a
+    // modal loop the handler started is not processed against a
+    // half-updated state; what such a message asked for is done when the
+    // handler ends.
+    struct Guard {
+        explicit Guard(WindowController& ui) : ui_(ui), entered_(!ui.busy_) {
+            if (entered_) ui_.busy_ = true;
+        }
+        ~Guard() { release(); }
+        Guard(const Guard&) = delete;
+        Guard& operator=(const Guard&) = delete;
+        // Ends the handler. An effect carried out after this may destroy the
+        // window and the controller with it: nothing may touch either after it.
+        void release() {
+            if (!entered_) return;
+            entered_ = false;
+            ui_.busy_ = false;
+            ui_.after_handler();
+        }
+        bool entered() const { return entered_; }
+        WindowController& ui_;
+        bool entered_;
+    };
+    // Actions (actions.cpp).
+    void toggle_panel();
+    std::optional<std::filesystem::path> downloads_folder();
+    void start_download();
+    void write_action(UiAction action);
+    void accept_erase();
+    void end_write_screen();
+    void setting_action(ElementId action);
+    void check_drive();
+    // Keys (input.cpp).
+    void move_focus(bool backwards);
+    void escape();
+    void select_next_drive(bool up);
     void carry_out(const Effect& effect);
     // What messages refused while a handler ran asked for.
     void after_handler();

@@ -34,7 +34,6 @@ class WindowHost {
     virtual void set_taskbar_value(uint32_t value_of_1000) = 0;
     virtual void block_shutdown(std::string_view reason) = 0;
     virtual void unblock_shutdown() = 0;
-    virtual void keep_awake(bool on) = 0;
     // Shows the file picker outside the current handler; the answer comes
     // back through the controller's picker call. `filter_name` names "*.iso".
     virtual void open_picker(std::string_view filter_name) = 0;

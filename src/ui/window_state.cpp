@@ -7,7 +7,7 @@
 namespace sw {
 
 std::optional<uint64_t> image_size(const WindowState& s) {
-    if (s.image && s.image->inspection) return s.image->inspection->image_size;
+    if (s.image.chosen && s.image.chosen->inspection) return s.image.chosen->inspection->image_size;
     return std::nullopt;
 }
 
@@ -15,9 +15,9 @@ std::vector<std::pair<const DeviceInfo*, std::vector<Refusal>>> listed_drives(
     const WindowState& s) {
     std::vector<std::pair<const DeviceInfo*, std::vector<Refusal>>> out;
     const auto size = image_size(s);
-    for (const auto& d : s.drives) {
+    for (const auto& d : s.drives.list) {
         if (d.bus.kind != BusKind::Usb) continue;
-        out.emplace_back(&d, refusals_for(d, s.facts, size));
+        out.emplace_back(&d, refusals_for(d, s.drives.facts, size));
     }
     return out;
 }
@@ -30,9 +30,9 @@ std::vector<const DeviceInfo*> offered_drives(const WindowState& s) {
 }
 
 const DeviceInfo* selected_drive(const WindowState& s) {
-    if (!s.selected) return nullptr;
+    if (!s.drives.selected) return nullptr;
     for (const DeviceInfo* d : offered_drives(s))
-        if (identity_of(*d) == *s.selected) return d;
+        if (identity_of(*d) == *s.drives.selected) return d;
     return nullptr;
 }
 
@@ -42,23 +42,23 @@ bool action_enabled(const WindowState& s, ElementId action) {
         case UiAction::DownloadLatest:
             return is_setup_idle(s.phase);
         case UiAction::Create:
-            return s.phase == AppPhase::DeviceReady && !s.awaited_scan;
+            return s.phase == AppPhase::DeviceReady && !s.drives.awaited_scan;
         case UiAction::StopWrite:
             return s.phase == AppPhase::Preparing || s.phase == AppPhase::Writing ||
                    s.phase == AppPhase::Verifying;
         case UiAction::CopyDetails:
-            return s.failure.has_value();
+            return s.write.failure.has_value();
         case UiAction::OpenUpdate:
-            return s.update.has_value();
+            return s.download.update.has_value();
         case UiAction::CheckDrive:
             return is_setup_idle(s.phase) && s.overlay == Overlay::None &&
                    selected_drive(s) != nullptr;
         case UiAction::ToggleVerify:
             return s.phase <= AppPhase::Confirming && s.overlay == Overlay::None;
         case UiAction::Eject:
-            return s.phase == AppPhase::Complete && s.eject == EjectState::NotStarted;
+            return s.phase == AppPhase::Complete && s.write.eject == EjectState::NotStarted;
         case UiAction::CloseDriveCheck:
-            return !s.drive_check_running;
+            return !s.drive_check.running;
         case UiAction::None:
             return false;
         default:
@@ -67,14 +67,15 @@ bool action_enabled(const WindowState& s, ElementId action) {
 }
 
 FailureMessage failure_message(const WindowState& s) {
-    if (!s.failure) return {};
-    FailureMessage m = job_failure_message(string_table(language_from_value(s.lang)), *s.failure);
-    if (s.failure_details) m.details = *s.failure_details;
+    if (!s.write.failure) return {};
+    FailureMessage m = job_failure_message(
+        string_table(language_from_value(s.appearance.prefs.lang)), *s.write.failure);
+    if (s.write.failure_details) m.details = *s.write.failure_details;
     return m;
 }
 
 float hover_value(const WindowState& s, ElementId id, double now) {
-    for (const auto& h : s.hovers)
+    for (const auto& h : s.animations.hovers)
         if (h.id == id) return h.fade.value(now);
     return 0;
 }

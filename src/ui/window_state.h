@@ -77,8 +77,8 @@ struct WriteSummary {
     std::optional<double> verify_seconds;
 };
 
-struct WindowState {
-    // Geometry.
+// Where the window is and how far its content scrolls.
+struct Geometry {
     uint32_t dpi = 96;
     float scroll = 0;  // device-independent pixels, from 0 to scroll_limit
     // Where the last frame showed the scrolled content, and how far it could
@@ -87,60 +87,58 @@ struct WindowState {
     float scroll_limit = 0;
     uint32_t client_width = 560;
     uint32_t client_height = 720;
+};
 
-    // Where the settings are saved and the log folder the failure screen
-    // opens; none when there is no log directory.
-    std::optional<std::filesystem::path> settings_file;
-    std::optional<std::filesystem::path> log_folder;
-
-    // Appearance.
+struct Appearance {
     Palette palette = light_palette();
     bool backdrop = false;
-    Preferences prefs;
-    uint8_t lang = 0;  // in use: 0 English, 1 Spanish, 2 Chinese
+    // The language is the one in use (0 English, 1 Spanish, 2 Chinese),
+    // never "not set": the window resolves it before it opens.
+    Preferences prefs{Theme::System, 0, true};
+};
 
-    // Interaction.
-    AppPhase phase = AppPhase::Idle;
-    Overlay overlay = Overlay::None;
-    ScreenKind screen = ScreenKind::Setup;
-    ScreenKind previous_screen = ScreenKind::Setup;
+// The pointer and the keyboard.
+struct InputState {
     ElementId hovered;
     ElementId pressed;
     ElementId focus;
     bool focus_visible = false;
     bool tracking_leave = false;
-    bool first_frame_logged = false;
-    bool animation_timer = false;
-    // The time the last frame was drawn at: an animation still moving then
-    // needs another frame, however late that frame comes.
-    double drawn_at = -1e9;
+};
 
-    // Animations.
+struct Animations {
     Animation screen_fade;
     Animation overlay_fade;
     Animation switch_anim;
     std::vector<HoverFade> hovers;
-    std::optional<double> copied_at;
-    std::optional<double> complete_at;
+    bool timer = false;  // the animation timer runs
+};
 
-    // The last frame's interactive regions, in drawing order.
+// What the last frame drew.
+struct LastFrame {
+    // The interactive regions, in drawing order.
     std::vector<HitRegion> regions;
     // The current screen as the last frame drew it, and the screen being
     // faded out as it was last drawn.
     std::vector<DrawOp> screen_picture;
     std::vector<DrawOp> outgoing_picture;
+    // The time it was drawn at: an animation still moving then needs another
+    // frame, however late that frame comes.
+    double drawn_at = -1e9;
+    bool first_logged = false;
+};
 
-    // Image.
-    std::optional<SelectedImage> image;
-    std::optional<ValidationError> refused_image;  // the last refusal, shown in the card
-    uint64_t validation_request = 0;
-    std::shared_ptr<ValidationProgress> validation_progress =
-        std::make_shared<ValidationProgress>();
-    std::shared_ptr<std::atomic<bool>> validation_cancel =
-        std::make_shared<std::atomic<bool>>(false);
+// The image the operator chose and its validation.
+struct ImageState {
+    std::optional<SelectedImage> chosen;
+    std::optional<ValidationError> refused;  // the last refusal, shown in the card
+    uint64_t request = 0;
+    std::shared_ptr<ValidationProgress> progress = std::make_shared<ValidationProgress>();
+    std::shared_ptr<std::atomic<bool>> cancel = std::make_shared<std::atomic<bool>>(false);
+};
 
-    // Drives.
-    std::vector<DeviceInfo> drives;
+struct DriveList {
+    std::vector<DeviceInfo> list;
     SystemFacts facts;
     bool scanned = false;  // a scan result has arrived
     std::optional<DeviceIdentity> selected;
@@ -150,36 +148,44 @@ struct WindowState {
     // After an image is accepted: the number of the first scan started
     // since. Until it answers, whether a drive holds the image is not known.
     std::optional<uint64_t> awaited_scan;
+};
 
-    // Download and updates.
-    bool download_running = false;
-    std::shared_ptr<DownloadProgress> download_progress = std::make_shared<DownloadProgress>();
-    std::shared_ptr<std::atomic<bool>> download_stop = std::make_shared<std::atomic<bool>>(false);
-    std::optional<DownloadError> download_error;
+// The download and the release and update checks.
+struct DownloadState {
+    bool running = false;
+    std::shared_ptr<DownloadProgress> progress = std::make_shared<DownloadProgress>();
+    std::shared_ptr<std::atomic<bool>> stop = std::make_shared<std::atomic<bool>>(false);
+    std::optional<DownloadError> error;
+    RateEstimator rate;
     std::optional<ReleaseInfo> release;
     std::optional<UpdateNoticeMessage> update;
+};
 
-    // Drive check.
-    bool drive_check_running = false;
-    std::optional<DeviceInfo> checked_drive;
-    std::optional<HealthReport> drive_check;
+struct DriveCheckState {
+    bool running = false;
+    std::optional<DeviceInfo> drive;
+    std::optional<HealthReport> report;
+};
 
-    // Write.
-    std::optional<WriteHandles> write;
-    std::optional<DeviceInfo> write_drive;  // the record the job was given
+// One write from its start to the end screen's last button: what ends it
+// resets it in one assignment.
+struct WriteSession {
+    std::optional<WriteHandles> handles;
+    std::optional<DeviceInfo> drive;  // the record the job was given
     WritePhase highest_applied = WritePhase::Preparing;
     std::optional<JobError> failure;
     // The details of a failure the window found itself, shown as they are
     // instead of the error's own text.
     std::optional<std::string> failure_details;
     std::optional<WriteSummary> summary;
-    double write_started_at = 0;
-    bool write_verify = true;  // the preference the running write was started with
+    double started_at = 0;
+    bool verify = true;  // the preference the running write was started with
     EjectState eject = EjectState::NotStarted;
     bool details_expanded = false;
-    RateEstimator write_rate;
-    WritePhase rate_phase = WritePhase::Writing;  // the phase the write rate was last fed in
-    RateEstimator download_rate;
+    std::optional<double> copied_at;    // the failure's details were copied
+    std::optional<double> complete_at;  // the complete screen appeared
+    RateEstimator rate;
+    WritePhase rate_phase = WritePhase::Writing;  // the phase the rate was last fed in
     RemainingEstimator remaining_estimator;
     Remaining remaining;
     // The counters last read from the write's record.
@@ -188,6 +194,30 @@ struct WindowState {
     WritePhase shown_phase = WritePhase::Preparing;
     PrepareStep shown_step = PrepareStep::Checking;
     bool progress_seen = false;
+};
+
+struct WindowState {
+    // The application phase and what it shows.
+    AppPhase phase = AppPhase::Idle;
+    Overlay overlay = Overlay::None;
+    ScreenKind screen = ScreenKind::Setup;
+    ScreenKind previous_screen = ScreenKind::Setup;
+
+    // Where the settings are saved and the log folder the failure screen
+    // opens; none when there is no log directory.
+    std::optional<std::filesystem::path> settings_file;
+    std::optional<std::filesystem::path> log_folder;
+
+    Geometry geometry;
+    Appearance appearance;
+    InputState input;
+    Animations animations;
+    LastFrame last_frame;
+    ImageState image;
+    DriveList drives;
+    DownloadState download;
+    DriveCheckState drive_check;
+    WriteSession write;
 };
 
 // Every USB drive of the last scan with its refusals (for the image chosen,

@@ -60,7 +60,6 @@ class FakeWindowHost final : public WindowHost {
         shutdown_blocked = false;
         record("unblock_shutdown");
     }
-    void keep_awake(bool on) override { record(on ? "awake on" : "awake off"); }
     void open_picker(std::string_view filter_name) override {
         ++pickers;
         record("picker " + std::string(filter_name));

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/recording_canvas.h"
+#include "ui/scripted/recording_canvas.h"
 #include "ui/window_state.h"
 
 namespace sw::test {
@@ -28,7 +28,7 @@ inline bool has_text(const RecordingCanvas& canvas, std::string_view needle) {
 inline const HitRegion* find_region(const WindowState& state, UiAction kind,
                                     std::optional<uint32_t> param = std::nullopt) {
     const HitRegion* found = nullptr;
-    for (const auto& r : state.regions)
+    for (const auto& r : state.last_frame.regions)
         if (r.id.kind == kind && (!param || r.id.param == *param)) found = &r;
     return found;
 }

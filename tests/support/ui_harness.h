@@ -75,12 +75,12 @@ struct UiHarness {
     void pick_and_accept(const std::string& path = "/tmp/image.iso",
                          ImageInspection inspection = unsigned_inspection()) {
         ui.picker_result(path);
-        send(ImageInspected{s().validation_request, path, std::move(inspection)});
+        send(ImageInspected{s().image.request, path, std::move(inspection)});
     }
     // Presses and releases at a point in device-independent pixels (at 96 DPI).
     void click_at(float x, float y) {
-        int px = static_cast<int>(x * static_cast<float>(s().dpi) / 96.0f);
-        int py = static_cast<int>(y * static_cast<float>(s().dpi) / 96.0f);
+        int px = static_cast<int>(x * static_cast<float>(s().geometry.dpi) / 96.0f);
+        int py = static_cast<int>(y * static_cast<float>(s().geometry.dpi) / 96.0f);
         ui.button_down(px, py);
         ui.button_up(px, py);
         frame();

@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "gallery_checks.h"
-#include "ui/recording_canvas.h"
+#include "ui/scripted/recording_canvas.h"
 
 namespace sw::screens {
 namespace {

@@ -42,7 +42,7 @@ class UiController : public ::testing::Test {
         ui().select_drive(10);
         h.frame();
         ASSERT_EQ(s().phase, AppPhase::DeviceReady);
-        ASSERT_GT(s().scroll_limit, 100);
+        ASSERT_GT(s().geometry.scroll_limit, 100);
     }
     void to_writing() {
         to_device_ready();
@@ -77,7 +77,7 @@ TEST_F(UiController, DispatchLogsChangesAndWarnsOnRefusedEvents) {
 TEST_F(UiController, ImagePickValidationAndAutomaticDriveChoice) {
     h.scan({usb_stick(10)});
     // The single offered drive is chosen at once; the phase waits for an image.
-    ASSERT_TRUE(s().selected);
+    ASSERT_TRUE(s().drives.selected);
     EXPECT_EQ(s().phase, AppPhase::Idle);
     h.ui.picker_result("/tmp/a.iso");
     EXPECT_EQ(s().phase, AppPhase::ValidatingImage);
@@ -104,10 +104,10 @@ TEST_F(UiController, ImagePickValidationAndAutomaticDriveChoice) {
 TEST_F(UiController, RefusedImageReturnsToIdleAndCancelsTheOldValidation) {
     h.ui.picker_result("/tmp/a.iso");
     auto cancel = h.workers.last_validation_cancel;
-    h.send(ImageInspected{s().validation_request, "/tmp/a.iso",
+    h.send(ImageInspected{s().image.request, "/tmp/a.iso",
                           unexpected(ValidationError::of(ValidationError::Kind::NotIso))});
     EXPECT_EQ(s().phase, AppPhase::Idle);
-    EXPECT_FALSE(s().image);
+    EXPECT_FALSE(s().image.chosen);
     EXPECT_EQ(log.matching("WARN  image refused").size(), 1u);
     EXPECT_TRUE(h.canvas.ops().size() > 0);
     EXPECT_TRUE(test::has_text(h.canvas, "This file is not a disk image."));
@@ -118,10 +118,10 @@ TEST_F(UiController, RefusedImageReturnsToIdleAndCancelsTheOldValidation) {
 
 TEST_F(UiController, SelectedImageTooBigForTheChosenDriveClearsTheChoice) {
     h.scan({usb_stick(10, 4'000'000)});
-    ASSERT_TRUE(s().selected);
+    ASSERT_TRUE(s().drives.selected);
     h.pick_and_accept("/tmp/a.iso", test::unsigned_inspection(8'000'000));
     EXPECT_EQ(s().phase, AppPhase::ImageReady);
-    EXPECT_FALSE(s().selected);
+    EXPECT_FALSE(s().drives.selected);
 }
 
 TEST_F(UiController, WritePhasesAdvanceOnTicksWithOneLineEach) {
@@ -138,11 +138,11 @@ TEST_F(UiController, WritePhasesAdvanceOnTicksWithOneLineEach) {
     EXPECT_EQ(log.matching("state Flushing -> Verifying").size(), 1u);
     // The verify counter starts from 0 again: the rate goes on from there
     // rather than taking the fall of the count as a stall.
-    ASSERT_TRUE(s().write_rate.has_value);
+    ASSERT_TRUE(s().write.rate.has_value);
     h.workers.write->progress->set(1'000'000, 8'000'000, WritePhase::Verifying);
     h.advance(16ms);
-    EXPECT_EQ(s().write_rate.last_bytes, 1'000'000u);
-    EXPECT_TRUE(s().write_rate.has_value);
+    EXPECT_EQ(s().write.rate.last_bytes, 1'000'000u);
+    EXPECT_TRUE(s().write.rate.has_value);
     h.workers.write->progress->set(4'000'000, 8'000'000, WritePhase::Verifying);
     h.advance(20ms);
     EXPECT_EQ(h.host.taskbar_state, TaskbarState::Normal);
@@ -185,14 +185,14 @@ TEST_F(UiController, CancelledResultAfterEjectingBeganEndsAsFailedNotStuck) {
     h.send(WriteFinished{
         unexpected(JobError::of_pipeline(PipelineError::of(PipelineError::Kind::Cancelled)))});
     EXPECT_EQ(s().phase, AppPhase::Failed);
-    ASSERT_TRUE(s().failure);
+    ASSERT_TRUE(s().write.failure);
 }
 
 TEST_F(UiController, StopConfirmedSetsTheFlagAndEndsCancelled) {
     to_writing();
     ASSERT_TRUE(h.click(UiAction::StopWrite));
     EXPECT_EQ(s().overlay, Overlay::StopConfirm);
-    EXPECT_EQ(s().focus.kind, UiAction::DismissOverlay);  // "Continue" has the focus
+    EXPECT_EQ(s().input.focus.kind, UiAction::DismissOverlay);  // "Continue" has the focus
     ASSERT_TRUE(h.click(UiAction::ConfirmStop));
     EXPECT_TRUE(h.workers.write->stop->load());
     EXPECT_EQ(log.matching("operator stopped the write").size(), 1u);
@@ -210,7 +210,7 @@ TEST_F(UiController, DeviceClearedWhileConfirmingClosesTheConfirmation) {
     to_device_ready();
     ASSERT_TRUE(h.click(UiAction::Create));
     EXPECT_EQ(s().overlay, Overlay::EraseConfirm);
-    EXPECT_EQ(s().focus.kind, UiAction::DismissErase);
+    EXPECT_EQ(s().input.focus.kind, UiAction::DismissErase);
     h.scan({});
     EXPECT_EQ(s().phase, AppPhase::ImageReady);
     EXPECT_EQ(s().overlay, Overlay::None);
@@ -222,7 +222,7 @@ TEST_F(UiController, AcceptingAfterTheDriveChangedStartsNothing) {
     ASSERT_TRUE(h.click(UiAction::Create));
     // Same number, another stick: identity differs. The scan is served, but
     // the choice is only checked when accepted.
-    s().drives = {usb_stick(10, 16'000'000'000, "OTHER")};
+    s().drives.list = {usb_stick(10, 16'000'000'000, "OTHER")};
     ASSERT_TRUE(h.click(UiAction::AcceptErase));
     EXPECT_EQ(s().phase, AppPhase::DeviceReady);  // dismissed: nothing was started
     EXPECT_TRUE(h.workers.writes.empty());
@@ -241,7 +241,7 @@ TEST_F(UiController, FailedWriteAndCopyDetails) {
     EXPECT_EQ(h.host.clipboard,
               "USB drive disconnected.\nThe installation media was not completed. Reconnect the "
               "USB drive and try again.\n\n" +
-                  s().failure->text() + "\n\nlog: " + file->string());
+                  s().write.failure->text() + "\n\nlog: " + file->string());
     EXPECT_TRUE(h.host.timer_running(TimerId::Animation));  // the check mark
     h.frame();
     EXPECT_TRUE(test::has_text(h.canvas, "✓"));
@@ -297,9 +297,9 @@ TEST_F(UiController, ActionGuards) {
     }
     EXPECT_FALSE(enabled(UiAction::ToggleVerify));
     EXPECT_FALSE(enabled(UiAction::SelectImage));
-    s().drive_check_running = true;
+    s().drive_check.running = true;
     EXPECT_FALSE(enabled(UiAction::CloseDriveCheck));
-    s().drive_check_running = false;
+    s().drive_check.running = false;
     h.send(finished_ok());
     EXPECT_TRUE(enabled(UiAction::Eject));
     ASSERT_TRUE(h.click(UiAction::Eject));
@@ -308,7 +308,7 @@ TEST_F(UiController, ActionGuards) {
     h.frame();
     EXPECT_TRUE(test::has_text(h.canvas, "Ejecting…"));
     h.send(EjectFinished{EjectOutcome{}});
-    EXPECT_EQ(s().eject, EjectState::Ejected);
+    EXPECT_EQ(s().write.eject, EjectState::Ejected);
 }
 
 TEST_F(UiController, ThemeLanguageAndVerifyAreSaved) {
@@ -317,27 +317,28 @@ TEST_F(UiController, ThemeLanguageAndVerifyAreSaved) {
     ASSERT_TRUE(h.click(UiAction::TogglePanel));
     ASSERT_EQ(s().overlay, Overlay::Appearance);
     ASSERT_TRUE(h.click(UiAction::SetTheme, 2));
-    EXPECT_TRUE(s().palette.is_dark);
+    EXPECT_TRUE(s().appearance.palette.is_dark);
     EXPECT_TRUE(h.host.frame.dark_mode);
     ASSERT_TRUE(h.click(UiAction::SetLanguage, 1));
-    EXPECT_EQ(s().lang, 1);
+    EXPECT_EQ(s().appearance.prefs.lang, 1);
     EXPECT_EQ(test::read_file(*s().settings_file), "theme=dark\nlang=es\nverify=on\n");
     // A press outside every region closes the panel.
     h.click_at(5, 700);
     EXPECT_EQ(s().overlay, Overlay::None);
     ASSERT_TRUE(h.click(UiAction::ToggleVerify));
-    EXPECT_FALSE(s().prefs.verify);
+    EXPECT_FALSE(s().appearance.prefs.verify);
     EXPECT_TRUE(h.host.timer_running(TimerId::Animation));  // the switch moves
     EXPECT_EQ(test::read_file(*s().settings_file), "theme=dark\nlang=es\nverify=off\n");
     EXPECT_EQ(ui().perform_action({UiAction::SetLanguage, 9}).kind, Effect::Nothing);
-    EXPECT_EQ(s().lang, 2);
+    EXPECT_EQ(s().appearance.prefs.lang, 2);
 }
 
 TEST_F(UiController, ChangingOnlyVerifyFixesTheDetectedLanguage) {
     test::TempDir dir;
     s().settings_file = dir.path() / "settings.ini";
-    s().lang = 1;  // detected as Spanish; the preference itself is not set
-    ASSERT_EQ(s().prefs.lang, kLanguageNotSet);
+    // Detected as Spanish when the settings named none: the language in use
+    // is what is saved, whatever changed.
+    s().appearance.prefs.lang = 1;
     ASSERT_TRUE(h.click(UiAction::ToggleVerify));
     EXPECT_EQ(test::read_file(*s().settings_file), "theme=system\nlang=es\nverify=off\n");
 }
@@ -392,7 +393,7 @@ TEST_F(UiController, HitTestingAt144Dpi) {
     h.frame();
     ui().dpi_changed(144);
     const Rect r{95, 195, 10, 10};
-    s().regions = {{ElementId{UiAction::TogglePanel}, r, true, r}};
+    s().last_frame.regions = {{ElementId{UiAction::TogglePanel}, r, true, r}};
     ui().button_down(150, 300);  // (100, 200) in device-independent pixels
     ui().button_up(150, 300);
     EXPECT_EQ(s().overlay, Overlay::Appearance);
@@ -479,29 +480,29 @@ TEST_F(UiController, ScrollingStopsAtBothEndsOfTheContent) {
     // All of it in sight: nothing scrolls.
     h.frame();
     ui().wheel(-120);
-    EXPECT_FLOAT_EQ(s().scroll, 0);
+    EXPECT_FLOAT_EQ(s().geometry.scroll, 0);
 
     to_many_drives();
     ui().wheel(120);
-    EXPECT_FLOAT_EQ(s().scroll, 0);  // up at 0 stays 0
+    EXPECT_FLOAT_EQ(s().geometry.scroll, 0);  // up at 0 stays 0
     ui().wheel(-120);
-    EXPECT_FLOAT_EQ(s().scroll, 40);
+    EXPECT_FLOAT_EQ(s().geometry.scroll, 40);
     h.frame();
     // The content moved up by 40; the header and the main button did not.
     EXPECT_FLOAT_EQ(test::find_region(s(), UiAction::SelectImage)->rect.y, 238 - 40);
     EXPECT_FLOAT_EQ(test::find_region(s(), UiAction::TogglePanel)->rect.y, 18);
     EXPECT_EQ(test::find_region(s(), UiAction::Create)->rect, (Rect{32, 616, 496, 48}));
     ui().wheel(60);
-    EXPECT_FLOAT_EQ(s().scroll, 20);
+    EXPECT_FLOAT_EQ(s().geometry.scroll, 20);
     // Down to the end of the content and no further: the verify row in sight.
     for (int i = 0; i < 20; ++i)
         ui().wheel(-120);
-    EXPECT_FLOAT_EQ(s().scroll, s().scroll_limit);
+    EXPECT_FLOAT_EQ(s().geometry.scroll, s().geometry.scroll_limit);
     h.frame();
     const HitRegion* verify = test::find_region(s(), UiAction::ToggleVerify);
     ASSERT_TRUE(verify);
     EXPECT_EQ(verify->rect, verify->whole);
-    EXPECT_LE(verify->rect.bottom(), s().viewport.bottom());
+    EXPECT_LE(verify->rect.bottom(), s().geometry.viewport.bottom());
     EXPECT_EQ(test::find_region(s(), UiAction::Create)->rect, (Rect{32, 616, 496, 48}));
 }
 
@@ -519,12 +520,12 @@ TEST_F(UiController, WithManyDrivesNothingOutOfSightCanBePressed) {
     EXPECT_EQ(s().overlay, Overlay::None);
     // Each region lies where it can be seen: the scrolled ones in the
     // scrolled area, none of them under the main button or the footer.
-    for (const auto& r : s().regions) {
+    for (const auto& r : s().last_frame.regions) {
         if (r.rect.w == 0) continue;  // wholly out of sight
         EXPECT_GE(r.rect.y, 0) << action_name(r.id.kind);
         EXPECT_LE(r.rect.bottom(), kContentBottom) << action_name(r.id.kind);
         if (r.id.kind != UiAction::Create && r.id.kind != UiAction::TogglePanel) {
-            EXPECT_LE(r.rect.bottom(), s().viewport.bottom()) << action_name(r.id.kind);
+            EXPECT_LE(r.rect.bottom(), s().geometry.viewport.bottom()) << action_name(r.id.kind);
         }
     }
     ASSERT_TRUE(h.click(UiAction::Create));
@@ -537,24 +538,24 @@ TEST_F(UiController, TabAndArrowsScrollTheFocusedElementIntoSight) {
     const HitRegion* last = test::find_region(s(), UiAction::SelectDrive, 16);
     ASSERT_TRUE(last);
     EXPECT_EQ(last->rect.h, 0);
-    EXPECT_GT(last->whole.y, s().viewport.bottom());
+    EXPECT_GT(last->whole.y, s().geometry.viewport.bottom());
     // Tab from "Check drive" through the rows: each one comes into sight.
-    s().focus = {UiAction::CheckDrive};
+    s().input.focus = {UiAction::CheckDrive};
     for (uint32_t n = 10; n < 17; ++n) {
         ui().key_down(Key::Tab, false);
-        ASSERT_EQ(s().focus, (ElementId{UiAction::SelectDrive, n}));
+        ASSERT_EQ(s().input.focus, (ElementId{UiAction::SelectDrive, n}));
         h.frame();
         const HitRegion* row = test::find_region(s(), UiAction::SelectDrive, n);
         ASSERT_TRUE(row);
         EXPECT_EQ(row->rect, row->whole) << "row of disk " << n;
     }
-    EXPECT_GT(s().scroll, 0);
+    EXPECT_GT(s().geometry.scroll, 0);
     // Back at the top, the arrow key wraps to the last row and brings it up.
     ui().wheel(1200);
     h.frame();
     ASSERT_EQ(test::find_region(s(), UiAction::SelectDrive, 16)->rect.h, 0);
     ui().key_down(Key::Up, false);  // from 10, the chosen one
-    EXPECT_EQ(s().selected->number, 16u);
+    EXPECT_EQ(s().drives.selected->number, 16u);
     h.frame();
     const HitRegion* last_row = test::find_region(s(), UiAction::SelectDrive, 16);
     EXPECT_EQ(last_row->rect, last_row->whole);
@@ -564,7 +565,7 @@ TEST_F(UiController, TabAndArrowsScrollTheFocusedElementIntoSight) {
         h.frame();
     }
     const HitRegion* select = test::find_region(s(), UiAction::SelectImage);
-    EXPECT_EQ(s().focus.kind, UiAction::SelectImage);
+    EXPECT_EQ(s().input.focus.kind, UiAction::SelectImage);
     EXPECT_EQ(select->rect, select->whole);
 }
 
@@ -572,50 +573,50 @@ TEST_F(UiController, TabOrderWrapsAndEnterActs) {
     to_device_ready();
     h.frame();
     std::vector<ElementId> order;
-    for (const auto& r : s().regions)
+    for (const auto& r : s().last_frame.regions)
         if (r.enabled) order.push_back(r.id);
     ASSERT_GE(order.size(), 4u);
     ui().key_down(Key::Tab, true);  // no focus: Shift+Tab takes the last
-    EXPECT_EQ(s().focus.kind, order.back().kind);
-    EXPECT_TRUE(s().focus_visible);
+    EXPECT_EQ(s().input.focus.kind, order.back().kind);
+    EXPECT_TRUE(s().input.focus_visible);
     ui().key_down(Key::Tab, false);  // and wraps to the first
-    EXPECT_EQ(s().focus.kind, order.front().kind);
+    EXPECT_EQ(s().input.focus.kind, order.front().kind);
     ui().key_down(Key::Tab, false);
-    EXPECT_EQ(s().focus.kind, order[1].kind);
+    EXPECT_EQ(s().input.focus.kind, order[1].kind);
     ui().key_down(Key::Tab, true);
     ui().key_down(Key::Tab, true);
-    EXPECT_EQ(s().focus.kind, order.back().kind);
+    EXPECT_EQ(s().input.focus.kind, order.back().kind);
     // The last enabled element is the main button: Enter presses it.
-    EXPECT_EQ(s().focus.kind, UiAction::Create);
+    EXPECT_EQ(s().input.focus.kind, UiAction::Create);
     ui().key_down(Key::Space, false);
     EXPECT_EQ(s().phase, AppPhase::Confirming);
-    EXPECT_EQ(s().focus.kind, UiAction::DismissErase);
+    EXPECT_EQ(s().input.focus.kind, UiAction::DismissErase);
     ui().key_down(Key::Escape, false);
     EXPECT_EQ(s().phase, AppPhase::DeviceReady);
     EXPECT_EQ(s().overlay, Overlay::None);
-    EXPECT_TRUE(s().focus.is_none());
+    EXPECT_TRUE(s().input.focus.is_none());
 }
 
 TEST_F(UiController, ArrowKeysSkipRefusedDrives) {
     SystemFacts facts;
     facts.boot_volume = std::vector<uint32_t>{11};
     h.scan({usb_stick(10), usb_stick(11), usb_stick(12, 0), usb_stick(13)}, facts);
-    EXPECT_FALSE(s().selected);  // two offered: no automatic choice
+    EXPECT_FALSE(s().drives.selected);  // two offered: no automatic choice
     ui().key_down(Key::Down, false);
-    EXPECT_EQ(s().selected->number, 10u);
-    EXPECT_EQ(s().focus, (ElementId{UiAction::SelectDrive, 10}));
+    EXPECT_EQ(s().drives.selected->number, 10u);
+    EXPECT_EQ(s().input.focus, (ElementId{UiAction::SelectDrive, 10}));
     ui().key_down(Key::Down, false);
-    EXPECT_EQ(s().selected->number, 13u);
+    EXPECT_EQ(s().drives.selected->number, 13u);
     ui().key_down(Key::Down, false);
-    EXPECT_EQ(s().selected->number, 10u);
+    EXPECT_EQ(s().drives.selected->number, 10u);
     ui().key_down(Key::Up, false);
-    EXPECT_EQ(s().selected->number, 13u);
+    EXPECT_EQ(s().drives.selected->number, 13u);
     // Refused rows are not regions: a click on one selects nothing.
     h.frame();
     EXPECT_FALSE(test::find_region(s(), UiAction::SelectDrive, 11));
     EXPECT_TRUE(test::find_region(s(), UiAction::SelectDrive, 13));
     ui().select_drive(11);
-    EXPECT_EQ(s().selected->number, 13u);
+    EXPECT_EQ(s().drives.selected->number, 13u);
     EXPECT_TRUE(test::has_text(h.canvas, "Protected · system drive"));
     EXPECT_TRUE(test::has_text(h.canvas, "No media"));
 }
@@ -772,7 +773,7 @@ TEST_F(UiCard, TheImageCardTellsWhatHappenedLast) {
     ASSERT_TRUE(test::has_text(h.canvas, "The download did not complete."));
     // A pick after the failed download is refused: the refusal is what shows.
     h.ui.picker_result("/tmp/a.iso");
-    h.send(ImageInspected{s().validation_request, "/tmp/a.iso",
+    h.send(ImageInspected{s().image.request, "/tmp/a.iso",
                           unexpected(ValidationError::of(ValidationError::Kind::NotIso))});
     EXPECT_TRUE(test::has_text(h.canvas, "This file is not a disk image."));
     EXPECT_FALSE(test::has_text(h.canvas, "The download did not complete."));
@@ -850,7 +851,7 @@ TEST_F(UiCard, CreateWaitsForTheScanThatChecksTheDrivesAgainstTheAcceptedImage) 
     UiHarness g;
     g.ui.request_scan();
     g.ui.picker_result("/tmp/image.iso");
-    g.send(ImageInspected{g.s().validation_request, "/tmp/image.iso", test::unsigned_inspection()});
+    g.send(ImageInspected{g.s().image.request, "/tmp/image.iso", test::unsigned_inspection()});
     g.scan({usb_stick(10)});  // knew nothing of the image, but the stick is chosen
     ASSERT_EQ(g.s().phase, AppPhase::DeviceReady);
     ASSERT_EQ(g.workers.scans.size(), 2u);  // the one the acceptance asked for runs now

@@ -70,7 +70,7 @@ TEST(UiHandlers, AWindowClosedWhileAClickOrAKeyOpensTheLogFolderIsLeftAlone) {
         ASSERT_TRUE(r);
         w.close_inside_shell_calls();
         if (by_key) {
-            w.ui->state().focus = r->id;
+            w.ui->state().input.focus = r->id;
             w.ui->key_down(Key::Enter, false);
         } else {
             int x = static_cast<int>(r->rect.x + 4), y = static_cast<int>(r->rect.y + 4);
@@ -178,7 +178,7 @@ TEST_F(UiLateMessages, OverlayFadeSwitchAndHoverEachGetTheirFinalFrame) {
         // The last frame drawn shows the animation at its end.
         EXPECT_FALSE(h.ui.animation_needed()) << name;
     }
-    EXPECT_FLOAT_EQ(hover_value(s(), {UiAction::SelectImage}, s().drawn_at), 1);
+    EXPECT_FLOAT_EQ(hover_value(s(), {UiAction::SelectImage}, s().last_frame.drawn_at), 1);
 }
 
 TEST_F(UiLateMessages, TheScreenFadingOutIsDrawnAsItWasNotAsTheNewPhaseWouldDrawIt) {

@@ -79,13 +79,13 @@ class UiRoad : public ::testing::Test {
         return true;
     }
     WindowState& s() { return h->s(); }
-    bool settled() { return !s().scan_running && s().phase != AppPhase::ValidatingImage; }
+    bool settled() { return !s().drives.scan_running && s().phase != AppPhase::ValidatingImage; }
 
     // From start to the confirmed erase: the write job is running afterwards.
     void road_to_write() {
         h->ui.settings_changed();
         h->ui.request_scan();
-        ASSERT_TRUE(pump([&] { return s().scanned && !s().scan_running; }));
+        ASSERT_TRUE(pump([&] { return s().drives.scanned && !s().drives.scan_running; }));
         auto listed = listed_drives(s());
         for (auto& [drive, refusals] : listed)
             for (auto& r : refusals)
@@ -93,18 +93,19 @@ class UiRoad : public ::testing::Test {
                     GTEST_SKIP() << "the system facts cannot be learned here: " << r.text;
         ASSERT_EQ(listed.size(), 3u) << "the simulated drives are not listed";
         ASSERT_EQ(offered_drives(s()).size(), 2u) << debug_string(listed[0].second);
-        EXPECT_FALSE(s().selected);  // two offered: none chosen for the operator
+        EXPECT_FALSE(s().drives.selected);  // two offered: none chosen for the operator
 
         ASSERT_TRUE(h->click(UiAction::SelectImage));
         ASSERT_EQ(h->host.pickers, 1);
         h->ui.picker_result(utf8_of(image_file));
         ASSERT_TRUE(pump([&] { return settled(); }));
         ASSERT_EQ(s().phase, AppPhase::ImageReady);
-        ASSERT_TRUE(s().image && s().image->inspection && s().image->inspection->is_signed());
+        ASSERT_TRUE(s().image.chosen && s().image.chosen->inspection &&
+                    s().image.chosen->inspection->is_signed());
 
         h->ui.key_down(Key::Down, false);
         ASSERT_EQ(s().phase, AppPhase::DeviceReady);
-        ASSERT_EQ(s().selected->serial, "ROAD1");
+        ASSERT_EQ(s().drives.selected->serial, "ROAD1");
         ASSERT_TRUE(h->click(UiAction::Create));
         ASSERT_EQ(s().overlay, Overlay::EraseConfirm);
         ASSERT_TRUE(h->click(UiAction::AcceptErase));
@@ -148,15 +149,15 @@ TEST_F(UiRoad, OneWriteFromPickToDone) {
     EXPECT_TRUE(test::has_text(h->canvas, "Ortivex is ready."));
 
     ASSERT_TRUE(h->click(UiAction::Eject));
-    ASSERT_TRUE(pump([&] { return s().eject != EjectState::Running; }));
-    EXPECT_EQ(s().eject, EjectState::Ejected);
+    ASSERT_TRUE(pump([&] { return s().write.eject != EjectState::Running; }));
+    EXPECT_EQ(s().write.eject, EjectState::Ejected);
     ASSERT_TRUE(h->click(UiAction::Done));
     ASSERT_TRUE(pump([&] { return settled(); }));
     // The same image, validated again; the ejected stick has left the list,
     // so the other one, now the only one offered, is chosen.
     EXPECT_EQ(s().phase, AppPhase::DeviceReady);
-    ASSERT_TRUE(s().selected);
-    EXPECT_EQ(s().selected->serial, "ROAD2");
+    ASSERT_TRUE(s().drives.selected);
+    EXPECT_EQ(s().drives.selected->serial, "ROAD2");
 
     std::string log = log_text();
     for (const char* line :
@@ -200,8 +201,8 @@ TEST_F(UiRoad, DrivePulledDuringWritingEndsFailedAndDetailsCanBeCopied) {
     EXPECT_EQ(h->host.clipboard,
               "USB drive disconnected.\nThe installation media was not completed. Reconnect the "
               "USB drive and try again.\n\n" +
-                  s().failure->text() + "\n\nlog: " + utf8_of(*file));
-    EXPECT_NE(s().failure->text().find("device disconnected"), std::string::npos);
+                  s().write.failure->text() + "\n\nlog: " + utf8_of(*file));
+    EXPECT_NE(s().write.failure->text().find("device disconnected"), std::string::npos);
     EXPECT_TRUE(head_is_zero());
 }
 

@@ -2,11 +2,13 @@
 // and every text of every screen fitting its box in all three languages.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "support/recording_canvas.h"
 #include "support/ui_harness.h"
-#include "ui/screens.h"
+#include "ui/scripted/screens.h"
 #include "ui/view.h"
 
 namespace sw {
@@ -23,7 +25,7 @@ Drawn draw(std::string_view name, uint8_t lang = 0, uint32_t dpi = 96) {
     auto screen = scripted_screen(name, lang);
     EXPECT_TRUE(screen) << name;
     Drawn d{std::move(*screen), RecordingCanvas(dpi)};
-    d.screen.state.dpi = dpi;
+    d.screen.state.geometry.dpi = dpi;
     build_frame(d.screen.state, d.canvas, d.screen.now);
     return d;
 }
@@ -65,7 +67,7 @@ TEST(UiView, ConfirmationButtonsAre44High) {
     for (auto name : {"overlay-erase", "overlay-stop"}) {
         Drawn d = draw(name);
         int buttons = 0;
-        for (const auto& r : d.screen.state.regions) {
+        for (const auto& r : d.screen.state.last_frame.regions) {
             if (r.id.kind == UiAction::TogglePanel) continue;
             EXPECT_FLOAT_EQ(r.rect.h, 44) << name << " " << action_name(r.id.kind);
             ++buttons;
@@ -76,7 +78,7 @@ TEST(UiView, ConfirmationButtonsAre44High) {
 
 TEST(UiView, OverlayHidesTheScreenRegionsAndComesLast) {
     Drawn d = draw("overlay-erase");
-    const auto& regions = d.screen.state.regions;
+    const auto& regions = d.screen.state.last_frame.regions;
     ASSERT_EQ(regions.size(), 3u);
     EXPECT_EQ(regions[0].id.kind, UiAction::TogglePanel);
     EXPECT_EQ(regions[1].id.kind, UiAction::DismissErase);
@@ -136,7 +138,7 @@ TEST(UiView, UpdateNoticeSitsAboveTheFooterLine) {
 
 TEST(UiView, SlowSpeedShowsNoValue) {
     auto screen = scripted_screen("progress-writing");
-    screen->state.write_rate.rate = 40'000;
+    screen->state.write.rate.rate = 40'000;
     RecordingCanvas c;
     build_frame(screen->state, c, screen->now);
     EXPECT_FALSE(test::has_text(c, "MB/s"));
@@ -188,7 +190,7 @@ TEST(UiView, EveryTextFitsEveryScreenInEveryLanguage) {
                         EXPECT_LE(op.rect.bottom(), kClientHeight) << name << ": " << op.text;
                 }
                 EXPECT_GT(texts, 3) << name;
-                for (const auto& r : d.screen.state.regions) {
+                for (const auto& r : d.screen.state.last_frame.regions) {
                     EXPECT_EQ(r.enabled, action_enabled(d.screen.state, r.id))
                         << name << " " << action_name(r.id.kind);
                     EXPECT_GE(r.rect.x, 0);
@@ -204,8 +206,8 @@ TEST(UiView, ScreenCrossFadeDrawsTheOldScreenAsItWasButOnlyTheNewOneIsLive) {
     auto screen = scripted_screen("complete");
     WindowState& s = screen->state;
     s.previous_screen = ScreenKind::Progress;
-    s.outgoing_picture = progress.screen.state.screen_picture;
-    s.screen_fade = Animation::run(screen->now - 0.1, 0.24, 0, 1);
+    s.last_frame.outgoing_picture = progress.screen.state.last_frame.screen_picture;
+    s.animations.screen_fade = Animation::run(screen->now - 0.1, 0.24, 0, 1);
     RecordingCanvas c;
     build_frame(s, c, screen->now);
     EXPECT_TRUE(test::has_text(c, "Creating Ortivex Installation Media"));
@@ -224,7 +226,7 @@ TEST(UiView, ScreenCrossFadeDrawsTheOldScreenAsItWasButOnlyTheNewOneIsLive) {
 
 TEST(UiView, AScreenDrawnAgainFromItsPictureIsTheSame) {
     Drawn d = draw("progress-verifying");
-    const auto& picture = d.screen.state.screen_picture;
+    const auto& picture = d.screen.state.last_frame.screen_picture;
     ASSERT_FALSE(picture.empty());
     RecordingCanvas again;
     replay(picture, again);
@@ -255,16 +257,17 @@ TEST(UiView, ManyDrivesScrollAboveAMainButtonThatKeepsItsPlace) {
                 ASSERT_TRUE(create) << name;
                 EXPECT_EQ(create->rect, (Rect{32, 616, 496, 48})) << name;
                 EXPECT_TRUE(create->enabled);
-                EXPECT_GT(s.scroll_limit, 0) << name;
+                EXPECT_GT(s.geometry.scroll_limit, 0) << name;
                 EXPECT_EQ(scroll_indicator_parts(d.canvas), 2) << name;
-                EXPECT_LE(s.viewport.bottom(), create->rect.y);
+                EXPECT_LE(s.geometry.viewport.bottom(), create->rect.y);
                 // What scrolls can be pressed only inside the scrolled area.
-                for (const auto& r : s.regions) {
+                for (const auto& r : s.last_frame.regions) {
                     if (r.id.kind == UiAction::Create || r.id.kind == UiAction::TogglePanel)
                         continue;
                     if (r.rect.h == 0) continue;
-                    EXPECT_GE(r.rect.y, s.viewport.y) << name << " " << action_name(r.id.kind);
-                    EXPECT_LE(r.rect.bottom(), s.viewport.bottom())
+                    EXPECT_GE(r.rect.y, s.geometry.viewport.y)
+                        << name << " " << action_name(r.id.kind);
+                    EXPECT_LE(r.rect.bottom(), s.geometry.viewport.bottom())
                         << name << " " << action_name(r.id.kind);
                 }
             }
@@ -277,13 +280,13 @@ TEST(UiView, ManyDrivesScrollAboveAMainButtonThatKeepsItsPlace) {
     EXPECT_EQ(verify->rect, verify->whole);
     // With everything in sight, no bar.
     Drawn few = draw("setup-selected");
-    EXPECT_EQ(few.screen.state.scroll_limit, 0);
+    EXPECT_EQ(few.screen.state.geometry.scroll_limit, 0);
     EXPECT_EQ(scroll_indicator_parts(few.canvas), 0);
 }
 
 TEST(UiView, JsonOfAFrame) {
     Drawn d = draw("setup-empty");
-    std::string json = frame_json(d.canvas.ops(), d.screen.state.regions);
+    std::string json = frame_json(d.canvas.ops(), d.screen.state.last_frame.regions);
     EXPECT_EQ(json.rfind("{\"ops\":[", 0), 0u);
     EXPECT_NE(json.find("\"text\":\"Insert a USB drive\""), std::string::npos);
     EXPECT_NE(json.find("{\"action\":\"SelectImage\",\"kind\":1,\"param\":0,\"x\":"),
@@ -304,9 +307,6 @@ TEST(UiRecordingCanvas, MeasuresDeterministicallyAndWraps) {
     RecordingCanvas hi(144);
     EXPECT_GE(hi.measure("abc", st, 1000).w, one.w - 1);
 }
-
-}  // namespace
-}  // namespace sw
 
 namespace sw {
 namespace {
@@ -344,7 +344,7 @@ namespace {
 TEST(UiView, ValidatingCardShowsOneLineUnderItsTitle) {
     auto screen = scripted_screen("setup-validating");
     ASSERT_TRUE(screen);
-    ASSERT_GT(screen->state.validation_progress->total.load(), 0u);
+    ASSERT_GT(screen->state.image.progress->total.load(), 0u);
     RecordingCanvas canvas;
     build_frame(screen->state, canvas, screen->now);
     const DrawOp* percent = test::find_text(canvas, "Verifying image integrity");
@@ -403,6 +403,41 @@ TEST(UiView, NoTwoTextsOfAScreenOverlap) {
                         << name << " lang " << int(lang) << ": '" << inked[i].second << "' over '"
                         << inked[j].second << "'";
                 }
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace sw
+
+// A dialog is as high as what it holds: its content starts one margin under
+// its top edge and its last button ends one margin above its bottom edge, in
+// every language, whatever the texts wrap to, and it sits centred.
+TEST(UiView, EveryDialogEnclosesItsContentWithEqualMargins) {
+    for (std::string_view name : screen_names()) {
+        if (!name.starts_with("overlay-")) continue;
+        for (uint8_t lang = 0; lang < 3; ++lang) {
+            for (uint32_t dpi : {96u, 144u}) {
+                SCOPED_TRACE(testing::Message() << name << " lang " << int(lang) << " dpi " << dpi);
+                Drawn d = draw(name, lang, dpi);
+                const auto& ops = d.canvas.ops();
+                std::optional<Rect> panel;
+                size_t at = 0;
+                for (size_t i = 0; i < ops.size(); ++i)
+                    if (ops[i].kind == DrawOp::FillRounded && ops[i].radius == 14 &&
+                        ops[i].paint.slot == Slot::Surface)
+                        panel = ops[at = i].rect;
+                ASSERT_TRUE(panel);
+                float lowest = 0;
+                for (const auto& r : d.screen.state.last_frame.regions)
+                    lowest = std::max(lowest, r.rect.bottom());
+                EXPECT_FLOAT_EQ(panel->bottom() - lowest, 24);
+                EXPECT_NEAR(panel->y + panel->h / 2, 360, 0.5);
+                float highest = panel->bottom();
+                for (size_t i = at; i < ops.size(); ++i)
+                    if (ops[i].kind == DrawOp::Text) highest = std::min(highest, ops[i].rect.y);
+                EXPECT_FLOAT_EQ(highest - panel->y, 24);
             }
         }
     }

@@ -22,7 +22,7 @@
 #include "platform/win/wide.h"
 #include "gallery_checks.h"
 #include "screens.h"
-#include "ui/screens.h"
+#include "ui/scripted/screens.h"
 #include "ui/view.h"
 
 namespace sw::screens {
@@ -231,9 +231,10 @@ int render_command(const std::vector<std::string>& args) {
                     ++failures;
                     continue;
                 }
-                screen->state.dpi = dpi;
-                renderer.set_palette(screen->state.palette);
-                if (!renderer.begin_frame(px, py, screen->state.palette[Slot::Background])) {
+                screen->state.geometry.dpi = dpi;
+                renderer.set_palette(screen->state.appearance.palette);
+                if (!renderer.begin_frame(px, py,
+                                          screen->state.appearance.palette[Slot::Background])) {
                     std::fprintf(stderr, "%s: no render target\n", frame_name.c_str());
                     ++failures;
                     continue;
@@ -245,7 +246,7 @@ int render_command(const std::vector<std::string>& args) {
                 renderer.attach_bitmap(nullptr);
                 // The regions the view recorded are the ones that can be pressed:
                 // under an open overlay only the overlay's and the header's.
-                check_regions(screen->state.regions, frame_name, problems);
+                check_regions(screen->state.last_frame.regions, frame_name, problems);
                 if (!drawn || !save_png(wic.Get(), bitmap.Get(), out / (frame_name + ".png"))) {
                     std::fprintf(stderr, "%s: drawing or saving failed\n", frame_name.c_str());
                     ++failures;

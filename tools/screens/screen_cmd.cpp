@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "screens.h"
-#include "ui/recording_canvas.h"
-#include "ui/screens.h"
+#include "ui/scripted/recording_canvas.h"
+#include "ui/scripted/screens.h"
 #include "ui/view.h"
 
 namespace sw::screens {
@@ -76,10 +76,10 @@ int screen_command(const std::vector<std::string>& args) {
                      args[0].c_str());
         return 2;
     }
-    screen->state.dpi = dpi;
+    screen->state.geometry.dpi = dpi;
     RecordingCanvas canvas(dpi);
     build_frame(screen->state, canvas, screen->now);
-    std::string json = frame_json(canvas.ops(), screen->state.regions);
+    std::string json = frame_json(canvas.ops(), screen->state.last_frame.regions);
     std::printf("%s\n", json.c_str());
     return 0;
 }

@@ -126,17 +126,17 @@ int open_window(std::shared_ptr<Machine> machine) {
     if (!window) return 0;
 
     WindowState initial;
-    initial.dpi = win::layout_dpi(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST),
-                                  GetDpiForWindow(window));
+    initial.geometry.dpi = win::layout_dpi(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST),
+                                           GetDpiForWindow(window));
     RECT client{};
     if (GetClientRect(window, &client)) {
-        initial.client_width = static_cast<uint32_t>(client.right);
-        initial.client_height = static_cast<uint32_t>(client.bottom);
+        initial.geometry.client_width = static_cast<uint32_t>(client.right);
+        initial.geometry.client_height = static_cast<uint32_t>(client.bottom);
     }
     auto log_dir = log_directory();
     initial.log_folder = log_dir;
     initial.settings_file = settings_path(log_dir);
-    initial.prefs = load_preferences_from(initial.settings_file);
+    initial.appearance.prefs = load_preferences_from(initial.settings_file);
 
     std::shared_ptr<win::RenderFactories> factories = win::create_render_factories();
     if (!factories) {
@@ -144,9 +144,9 @@ int open_window(std::shared_ptr<Machine> machine) {
         return 0;
     }
     ComPtr<ITaskbarList3> taskbar = create_taskbar();
-    initial.lang =
-        static_cast<uint8_t>(choose_language(initial.prefs.lang, GetUserDefaultUILanguage()));
-    initial.backdrop = apply_backdrop(window);
+    initial.appearance.prefs.lang = static_cast<uint8_t>(
+        choose_language(initial.appearance.prefs.lang, GetUserDefaultUILanguage()));
+    initial.appearance.backdrop = apply_backdrop(window);
 
     auto* main = new win::MainWindow(window, std::move(factories), std::move(taskbar),
                                      std::move(machine), std::move(initial));

@@ -42,8 +42,9 @@ uint64_t file_time_value(const FILETIME& t) {
 // What the frame is cleared to: the background, or with the system backdrop
 // the background made translucent so that the backdrop shows through.
 Rgba clear_colour(const WindowState& s) {
-    Rgba c = s.palette[Slot::Background];
-    if (s.backdrop && !s.palette.high_contrast) c.a = s.palette.is_dark ? 0.58f : 0.5f;
+    Rgba c = s.appearance.palette[Slot::Background];
+    if (s.appearance.backdrop && !s.appearance.palette.high_contrast)
+        c.a = s.appearance.palette.is_dark ? 0.58f : 0.5f;
     return c;
 }
 
@@ -99,9 +100,9 @@ MainWindow::MainWindow(HWND window, std::shared_ptr<RenderFactories> factories,
     // A post to a window that is gone fails harmlessly, and the controller
     // drops the waker when the window is destroyed.
     queue_->set_waker([window] { PostMessageW(window, kWakeMessage, 0, 0); });
-    renderer_.attach_window(window, controller_.state().backdrop);
-    renderer_.set_dpi(controller_.state().dpi);
-    reduced_ = controller_.state().dpi < std::max<UINT>(GetDpiForWindow(window), 96);
+    renderer_.attach_window(window, controller_.state().appearance.backdrop);
+    renderer_.set_dpi(controller_.state().geometry.dpi);
+    reduced_ = controller_.state().geometry.dpi < std::max<UINT>(GetDpiForWindow(window), 96);
 }
 
 MainWindow::~MainWindow() {
@@ -117,13 +118,13 @@ void MainWindow::paint() {
     const WindowState& s = controller_.state();
     RECT client{};
     GetClientRect(window_, &client);
-    renderer_.set_palette(s.palette);
-    renderer_.set_locale(widen(locale_name(language_from_value(s.lang))));
+    renderer_.set_palette(s.appearance.palette);
+    renderer_.set_locale(widen(locale_name(language_from_value(s.appearance.prefs.lang))));
     const auto width = static_cast<uint32_t>(client.right - client.left);
     const auto height = static_cast<uint32_t>(client.bottom - client.top);
     if (renderer_.begin_frame(width, height, clear_colour(s))) {
         std::optional<uint64_t> since_start;
-        if (!s.first_frame_logged) since_start = ms_since_process_start();
+        if (!s.last_frame.first_logged) since_start = ms_since_process_start();
         controller_.paint(renderer_, since_start);
         renderer_.end_frame();
     }
@@ -136,7 +137,7 @@ void MainWindow::paint() {
 void MainWindow::dpi_changed(UINT dpi, const RECT& suggested) {
     const uint32_t layout = layout_dpi(MonitorFromRect(&suggested, MONITOR_DEFAULTTONEAREST), dpi);
     controller_.dpi_changed(layout);
-    renderer_.set_dpi(controller_.state().dpi);
+    renderer_.set_dpi(controller_.state().geometry.dpi);
     // The system suggests the window's present size scaled to the new DPI,
     // right for a window at its monitor's scale; one made smaller to fit,
     // now or before, is sized for its layout instead.

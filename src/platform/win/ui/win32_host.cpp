@@ -120,10 +120,6 @@ void Win32Host::unblock_shutdown() {
     ShutdownBlockReasonDestroy(window_);
 }
 
-void Win32Host::keep_awake(bool on) {
-    SetThreadExecutionState(on ? ES_CONTINUOUS | ES_SYSTEM_REQUIRED : ES_CONTINUOUS);
-}
-
 void Win32Host::open_picker(std::string_view filter_name) {
     filter_name_ = widen(filter_name);
     PostMessageW(window_, kPickerMessage, 0, 0);

@@ -42,7 +42,6 @@ class Win32Host final : public WindowHost {
     void set_taskbar_value(uint32_t value_of_1000) override;
     void block_shutdown(std::string_view reason) override;
     void unblock_shutdown() override;
-    void keep_awake(bool on) override;
     void open_picker(std::string_view filter_name) override;
     void destroy_window() override;
     ThemeQueries theme_queries() override;

@@ -1,4 +1,4 @@
-#include "ui/recording_canvas.h"
+#include "ui/scripted/recording_canvas.h"
 
 #include <algorithm>
 #include <cmath>
@@ -85,45 +85,6 @@ std::string_view op_name(DrawOp::Kind kind) {
     return "?";
 }
 
-void replay(const std::vector<DrawOp>& ops, Canvas& canvas) {
-    for (const DrawOp& op : ops) {
-        const Rect& r = op.rect;
-        switch (op.kind) {
-            case DrawOp::FillRect:
-                canvas.fill_rect(r, op.paint);
-                break;
-            case DrawOp::FillRounded:
-                canvas.fill_rounded(r, op.radius, op.paint);
-                break;
-            case DrawOp::StrokeRounded:
-                canvas.stroke_rounded(r, op.radius, op.paint, op.width);
-                break;
-            case DrawOp::Line:
-                canvas.line(r.x, r.y, r.x + r.w, r.y + r.h, op.paint, op.width);
-                break;
-            case DrawOp::FillEllipse:
-                canvas.fill_ellipse(r.x + r.w / 2, r.y + r.h / 2, r.w / 2, r.h / 2, op.paint);
-                break;
-            case DrawOp::StrokeEllipse:
-                canvas.stroke_ellipse(r.x + r.w / 2, r.y + r.h / 2, r.w / 2, r.h / 2, op.paint,
-                                      op.width);
-                break;
-            case DrawOp::Text:
-                canvas.text(op.text, r, op.style, op.paint, op.horizontal, op.vertical);
-                break;
-            case DrawOp::Icon:
-                canvas.icon(r, op.paint.opacity);
-                break;
-            case DrawOp::PushClip:
-                canvas.push_clip(r);
-                break;
-            case DrawOp::PopClip:
-                canvas.pop_clip();
-                break;
-        }
-    }
-}
-
 float RecordingCanvas::snap(float dip) const {
     float scale = static_cast<float>(dpi_) / 96.0f;
     return std::ceil(dip * scale - 0.001f) / scale;
@@ -179,94 +140,6 @@ TextExtent RecordingCanvas::measure(std::string_view utf8, const TextStyle& styl
         line += wfull;
     }
     return TextExtent{snap(widest), snap(static_cast<float>(lines) * line_h)};
-}
-
-void RecordingCanvas::fill_rect(const Rect& r, Paint paint) {
-    DrawOp op;
-    op.kind = DrawOp::FillRect;
-    op.rect = r;
-    op.paint = paint;
-    ops_.push_back(op);
-}
-
-void RecordingCanvas::fill_rounded(const Rect& r, float radius, Paint paint) {
-    DrawOp op;
-    op.kind = DrawOp::FillRounded;
-    op.rect = r;
-    op.paint = paint;
-    op.radius = radius;
-    ops_.push_back(op);
-}
-
-void RecordingCanvas::stroke_rounded(const Rect& r, float radius, Paint paint, float width) {
-    DrawOp op;
-    op.kind = DrawOp::StrokeRounded;
-    op.rect = r;
-    op.paint = paint;
-    op.radius = radius;
-    op.width = width;
-    ops_.push_back(op);
-}
-
-void RecordingCanvas::line(float x0, float y0, float x1, float y1, Paint paint, float width) {
-    DrawOp op;
-    op.kind = DrawOp::Line;
-    op.rect = Rect{x0, y0, x1 - x0, y1 - y0};
-    op.paint = paint;
-    op.width = width;
-    ops_.push_back(op);
-}
-
-void RecordingCanvas::fill_ellipse(float cx, float cy, float rx, float ry, Paint paint) {
-    DrawOp op;
-    op.kind = DrawOp::FillEllipse;
-    op.rect = Rect{cx - rx, cy - ry, 2 * rx, 2 * ry};
-    op.paint = paint;
-    ops_.push_back(op);
-}
-
-void RecordingCanvas::stroke_ellipse(float cx, float cy, float rx, float ry, Paint paint,
-                                     float width) {
-    DrawOp op;
-    op.kind = DrawOp::StrokeEllipse;
-    op.rect = Rect{cx - rx, cy - ry, 2 * rx, 2 * ry};
-    op.paint = paint;
-    op.width = width;
-    ops_.push_back(op);
-}
-
-void RecordingCanvas::text(std::string_view utf8, const Rect& box, const TextStyle& style,
-                           Paint paint, Align horizontal, Align vertical) {
-    DrawOp op;
-    op.kind = DrawOp::Text;
-    op.rect = box;
-    op.paint = paint;
-    op.text = std::string(utf8);
-    op.style = style;
-    op.horizontal = horizontal;
-    op.vertical = vertical;
-    ops_.push_back(op);
-}
-
-void RecordingCanvas::icon(const Rect& r, float opacity) {
-    DrawOp op;
-    op.kind = DrawOp::Icon;
-    op.rect = r;
-    op.paint = Paint{Slot::Background, opacity};
-    ops_.push_back(op);
-}
-
-void RecordingCanvas::push_clip(const Rect& r) {
-    DrawOp op;
-    op.kind = DrawOp::PushClip;
-    op.rect = r;
-    ops_.push_back(op);
-}
-
-void RecordingCanvas::pop_clip() {
-    DrawOp op;
-    op.kind = DrawOp::PopClip;
-    ops_.push_back(op);
 }
 
 std::string frame_json(const std::vector<DrawOp>& ops, const std::vector<HitRegion>& regions) {

@@ -1,0 +1,283 @@
+#include <algorithm>
+#include <cmath>
+
+#include "core/text.h"
+#include "i18n/format.h"
+#include "i18n/messages.h"
+#include "ui/view/parts.h"
+
+namespace sw::view {
+
+namespace {
+
+// A dialog: a centred panel whose content is laid out as one column.
+struct Dialog {
+    float x = 70, w = 420, pad = 24;
+    float inner_x() const { return x + pad; }
+    float inner_w() const { return w - 2 * pad; }
+};
+
+// Two buttons side by side at the bottom of a dialog.
+void dialog_buttons(Frame& f, const Dialog& d, float y, ElementId left_id, std::string_view left,
+                    ElementId right_id, std::string_view right, ButtonKind right_kind) {
+    float half = (d.inner_w() - 10) / 2;
+    f.button(left_id, left, Rect{d.inner_x(), y, half, 44}, ButtonKind::Secondary);
+    f.button(right_id, right, Rect{d.inner_x() + half + 10, y, half, 44}, right_kind);
+}
+
+// The panel with its content, centred in the window as high as the content
+// is, sliding in with the overlay's fade.
+void show_dialog(Frame& f, const Dialog& d, const Column& content) {
+    const float height = d.pad + content.height() + d.pad;
+    const float top = std::max(40.0f, (kClientHeight - height) / 2);
+    const float opacity =
+        f.s.animations.overlay_fade.duration > 0 ? f.s.animations.overlay_fade.value(f.now) : 1.0f;
+    Rect r{d.x, top + (1 - opacity) * 12, d.w, height};
+    f.c.fill_rounded(Rect{r.x, r.y + 4, r.w, r.h}, 14, {Slot::Shadow, opacity * 2});
+    f.c.fill_rounded(r, 14, {Slot::Surface, 1});
+    f.c.stroke_rounded(r, 14, {Slot::Line, 1}, 1);
+    content.draw(top + d.pad);
+}
+
+// A wrapped text as a block of the column.
+void add_paragraph(Frame& f, Column& col, const Dialog& d, std::string text, const TextStyle& style,
+                   Paint paint, int lines) {
+    const float h = f.text_height(text, style, d.inner_w(), lines);
+    col.add(h, [&f, &d, text = std::move(text), style, paint, lines](float y) {
+        f.paragraph(text, d.inner_x(), y, d.inner_w(), style, paint, Align::Start, lines);
+    });
+}
+
+// The dialog's closing button at its right edge.
+void add_close_button(Frame& f, Column& col, const Dialog& d, ElementId id, float height,
+                      float min_width, ButtonKind kind) {
+    col.add(height, [&f, &d, id, height, min_width, kind](float y) {
+        std::string_view close = f.tx(TextId::Close);
+        float cw = std::max(f.button_width(close), min_width);
+        f.button(id, close, Rect{d.x + d.w - d.pad - cw, y, cw, height}, kind);
+    });
+}
+
+void erase_confirm(Frame& f, const Dialog& d) {
+    const WindowState& s = f.s;
+    const DeviceInfo* drive = selected_drive(s);
+    std::string name;
+    if (drive)
+        name = format_text("{} {}",
+                           {format_text(f.tx(TextId::DiskNumber), {std::to_string(drive->number)}),
+                            drive_label(*drive)});
+    Column col;
+    col.add(48, [&](float y) {
+        f.c.fill_ellipse(d.inner_x() + 18, y + 18, 18, 18, {Slot::RedTint, 1});
+        f.c.text("!", Rect{d.inner_x(), y, 36, 36}, TextStyle{18, 4, FontFamily::Text},
+                 {Slot::Red, 1}, Align::Center, Align::Center);
+    });
+    add_paragraph(f, col, d, format_text(f.tx(TextId::EraseQuestion), {name}), kHeading,
+                  {Slot::Text, 1}, 2);
+    col.gap(8);
+    add_paragraph(f, col, d, str(f.tx(TextId::EraseWarning)), kBody, {Slot::Text2, 1}, 3);
+    if (s.image.chosen && s.image.chosen->inspection && !s.image.chosen->inspection->is_signed()) {
+        col.gap(10);
+        add_paragraph(f, col, d, str(f.tx(TextId::EraseUnsignedWarning)), kSmall, {Slot::Amber, 1},
+                      2);
+    }
+    col.gap(24);
+    col.add(44, [&](float y) {
+        dialog_buttons(f, d, y, {UiAction::DismissErase}, f.tx(TextId::Cancel),
+                       {UiAction::AcceptErase}, f.tx(TextId::EraseAndCreate), ButtonKind::Danger);
+    });
+    show_dialog(f, d, col);
+}
+
+void stop_confirm(Frame& f, const Dialog& d) {
+    Column col;
+    add_paragraph(f, col, d, str(f.tx(TextId::StopQuestion)), kHeading, {Slot::Text, 1}, 2);
+    col.gap(8);
+    add_paragraph(f, col, d, str(f.tx(TextId::StopWarning)), kBody, {Slot::Text2, 1}, 3);
+    col.gap(24);
+    col.add(44, [&](float y) {
+        dialog_buttons(f, d, y, {UiAction::DismissOverlay}, f.tx(TextId::Continue),
+                       {UiAction::ConfirmStop}, f.tx(TextId::Stop), ButtonKind::Danger);
+    });
+    show_dialog(f, d, col);
+}
+
+void close_refused(Frame& f, const Dialog& d) {
+    Column col;
+    add_paragraph(f, col, d, str(f.tx(TextId::WriteRunningTitle)), kHeading, {Slot::Text, 1}, 2);
+    col.gap(8);
+    add_paragraph(f, col, d, str(f.tx(TextId::WriteRunningAdvice)), kBody, {Slot::Text2, 1}, 3);
+    col.gap(24);
+    add_close_button(f, col, d, {UiAction::ClosePanel}, 44, 120, ButtonKind::Primary);
+    show_dialog(f, d, col);
+}
+
+// A row of segments, one per choice, the current one raised.
+void segments(Frame& f, const Dialog& d, float y, UiAction kind, uint32_t current,
+              const std::vector<std::string>& labels) {
+    const float iw = d.inner_w();
+    Rect all{d.inner_x(), y, iw, 36};
+    f.c.fill_rounded(all, 8, {Slot::Surface3, 1});
+    float sw_ = (iw - 8) / static_cast<float>(labels.size());
+    for (size_t i = 0; i < labels.size(); ++i) {
+        ElementId id{kind, static_cast<uint32_t>(i)};
+        Rect seg{all.x + 4 + sw_ * static_cast<float>(i), y + 4, sw_, 28};
+        bool on = current == i;
+        if (on) {
+            f.c.fill_rounded(seg, 6, {Slot::Surface, 1});
+            f.c.stroke_rounded(seg, 6, {Slot::Line, 1}, 1);
+        } else if (float hv = f.hover(id); hv > 0) {
+            f.c.fill_rounded(seg, 6, {Slot::Surface2, hv});
+        }
+        f.label(labels[i], Rect{seg.x + 6, seg.y, seg.w - 12, seg.h}, on ? kCaption : kSmall,
+                {on ? Slot::Text : Slot::Text2, 1}, Align::Center);
+        if (f.focused(id)) f.focus_ring(seg, 6);
+        f.region(id, seg);
+    }
+}
+
+void appearance(Frame& f, const Dialog& d) {
+    const WindowState& s = f.s;
+    Column col;
+    col.add(26, [&](float y) {
+        f.label(f.tx(TextId::SettingsTitle), Rect{d.inner_x(), y, d.inner_w(), 26}, kHeading,
+                {Slot::Text, 1});
+    });
+    col.gap(16);
+    col.add(36, [&](float y) {
+        segments(f, d, y, UiAction::SetTheme, static_cast<uint32_t>(s.appearance.prefs.theme),
+                 {str(f.tx(TextId::ThemeSystem)), str(f.tx(TextId::ThemeLight)),
+                  str(f.tx(TextId::ThemeDark))});
+    });
+    col.gap(12);
+    col.add(36, [&](float y) {
+        segments(f, d, y, UiAction::SetLanguage, s.appearance.prefs.lang,
+                 {str(selector_label(Language::English)), str(selector_label(Language::Spanish)),
+                  str(selector_label(Language::Chinese))});
+    });
+    col.gap(12 + 8);
+    add_close_button(f, col, d, {UiAction::ClosePanel}, 40, 0, ButtonKind::Secondary);
+    show_dialog(f, d, col);
+}
+
+// A check's outcome as the drive check's dialog shows it.
+std::string check_outcome(const Frame& f, const Verdict& v) {
+    switch (v.kind) {
+        case Verdict::Pass:
+            if (v.speed) {
+                std::string speed =
+                    format_text("{}/s", {format_size(static_cast<uint64_t>(*v.speed))});
+                if (*v.speed < 1e6) return format_text("{} · {}", {f.tx(TextId::Slow), speed});
+                return fmt("✓ {}", speed);
+            }
+            return "✓";
+        case Verdict::NoResponse:
+            return str(f.tx(TextId::OutcomeNoResponse));
+        case Verdict::WriteProtected:
+            return str(f.tx(TextId::OutcomeWriteProtected));
+        case Verdict::Failed:
+            return str(f.tx(TextId::OutcomeFailed));
+        case Verdict::Skipped:
+            return str(f.tx(TextId::OutcomeNotTested));
+    }
+    return {};
+}
+
+// One check's row: its name, and its outcome at the right.
+void check_row(Frame& f, const Dialog& d, float y, const std::string& name,
+               const std::string& result) {
+    const float iw = d.inner_w();
+    Rect row{d.inner_x(), y, iw, 34};
+    f.c.fill_rounded(row, 6, {Slot::Surface2, 1});
+    float rw = std::min(std::ceil(f.c.measure(result, kCaption, 1000).w) + 2, iw * 0.45f);
+    f.label(name, Rect{row.x + 12, row.y, iw - rw - 36, row.h}, kSmall, {Slot::Text, 1});
+    bool pass = result.rfind("✓", 0) == 0;
+    f.label(result, Rect{row.right() - 12 - rw, row.y, rw, row.h}, kCaption,
+            {pass ? Slot::Green : Slot::Amber, 1}, Align::End);
+}
+
+// While the check runs: what is checked and a bar that does not end.
+void drive_check_running(Frame& f, Column& col, const Dialog& d) {
+    std::string name = f.s.drive_check.drive ? drive_label(*f.s.drive_check.drive) : std::string();
+    add_paragraph(f, col, d, format_text(f.tx(TextId::CheckingDrive), {name}), kBodyStrong,
+                  {Slot::Text, 1}, 2);
+    col.gap(6);
+    add_paragraph(f, col, d, str(f.tx(TextId::CheckTakesAMinute)), kSmall, {Slot::Text2, 1}, 3);
+    col.gap(18);
+    col.add(6, [&f, &d](float y) { f.indeterminate_bar(Rect{d.inner_x(), y, d.inner_w(), 6}); });
+    col.gap(24);
+}
+
+// Once it is done: the verdict, the advice, a row per check and what it did.
+void drive_check_done(Frame& f, Column& col, const Dialog& d) {
+    const HealthReport& r = *f.s.drive_check.report;
+    const bool healthy = is_healthy(r);
+    add_paragraph(f, col, d, str(f.tx(healthy ? TextId::DriveHealthy : TextId::DriveHasProblems)),
+                  kBodyStrong, {healthy ? Slot::Green : Slot::Red, 1}, 2);
+    if (!healthy) {
+        col.gap(4);
+        add_paragraph(f, col, d, str(f.tx(TextId::UseAnotherDrive)), kSmall, {Slot::Text2, 1}, 2);
+    }
+    col.gap(14);
+    const std::pair<TextId, const Verdict*> checks[] = {{TextId::CheckFileSave, &r.file_write},
+                                                        {TextId::CheckRead, &r.read},
+                                                        {TextId::CheckDirectWrite, &r.write}};
+    for (const auto& [name, verdict] : checks) {
+        std::string label = str(f.tx(name));
+        std::string result = check_outcome(f, *verdict);
+        col.add(38, [&f, &d, label, result](float y) { check_row(f, d, y, label, result); });
+    }
+    col.gap(10);
+    add_paragraph(f, col, d, str(f.tx(r.error ? TextId::CheckImpossible : TextId::NothingChanged)),
+                  kSmall, {Slot::Text3, 1}, 2);
+    col.gap(20);
+}
+
+void drive_check(Frame& f, const Dialog& d) {
+    Column col;
+    col.add(26, [&](float y) {
+        f.label(f.tx(TextId::DriveCheckTitle), Rect{d.inner_x(), y, d.inner_w(), 26}, kHeading,
+                {Slot::Text, 1});
+    });
+    col.gap(14);
+    if (f.s.drive_check.running || !f.s.drive_check.report) {
+        drive_check_running(f, col, d);
+    } else {
+        drive_check_done(f, col, d);
+    }
+    add_close_button(f, col, d, {UiAction::CloseDriveCheck}, 40, 120, ButtonKind::Primary);
+    show_dialog(f, d, col);
+}
+
+}  // namespace
+
+void overlay(Frame& f) {
+    const WindowState& s = f.s;
+    if (s.overlay == Overlay::None) return;
+    f.scroll = 0;
+    float fade =
+        s.animations.overlay_fade.duration > 0 ? s.animations.overlay_fade.value(f.now) : 1.0f;
+    f.c.fill_rect(Rect{0, 0, kClientWidth, kClientHeight}, {Slot::Scrim, fade});
+    const Dialog d;
+    switch (s.overlay) {
+        case Overlay::EraseConfirm:
+            erase_confirm(f, d);
+            break;
+        case Overlay::StopConfirm:
+            stop_confirm(f, d);
+            break;
+        case Overlay::Appearance:
+            appearance(f, d);
+            break;
+        case Overlay::CloseRefused:
+            close_refused(f, d);
+            break;
+        case Overlay::DriveCheck:
+            drive_check(f, d);
+            break;
+        case Overlay::None:
+            break;
+    }
+}
+
+}  // namespace sw::view
