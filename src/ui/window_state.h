@@ -20,6 +20,7 @@
 #include "http/release_info.h"
 #include "i18n/messages.h"
 #include "image/validation.h"
+#include "ui/accessibility.h"
 #include "ui/app_state.h"
 #include "ui/canvas.h"
 #include "ui/estimators.h"
@@ -118,6 +119,8 @@ struct Animations {
 struct LastFrame {
     // The interactive regions, in drawing order.
     std::vector<HitRegion> regions;
+    // What a screen reader is told of the frame.
+    A11yTree a11y;
     // The current screen as the last frame drew it, and the screen being
     // faded out as it was last drawn.
     std::vector<DrawOp> screen_picture;
