@@ -36,11 +36,4 @@ Result<RawDevice, std::string> open_raw_with_time_limit(const Disks& disks, uint
     return std::move(**answer);
 }
 
-Result<LockedVolumes, OsError> lock_and_dismount(const Disks& disks, uint32_t number,
-                                                 const std::vector<VolumeInfo>& volumes,
-                                                 const LockProgress& progress) {
-    auto locker = disks->volume_locker();
-    return lock_and_dismount_with(number, volumes, progress, *locker, disks->clock());
-}
-
 }  // namespace sw

@@ -51,9 +51,17 @@ SystemFacts gather_system_facts(const Disks& disks, const std::optional<std::str
 Result<RawDevice, std::string> open_raw_with_time_limit(const Disks& disks, uint32_t number,
                                                         uint32_t sector, uint64_t size);
 
-// Takes the volumes of disk `number` away from the system for one job (see
-// lock_and_dismount_with); on Linux the disk is then also held open
-// exclusively, so that nothing mounts it again while the job runs.
+// Takes the volumes of disk `number` away from the system for one job, through
+// the seam's volume locker and waiting on its clock. First claims the disk
+// (claim_disk), so that a second job on it fails before it touches anything.
+// Then locks and dismounts every volume that lies on the disk, in list order.
+// A volume without medium is skipped; a volume whose lock is refused 20 times
+// fails with "{lock_name} failed on {}: {}" ("FSCTL_LOCK_VOLUME failed on E::
+// ..." on Windows), a dismount that times out with "{dismount_name} on {}: {}"
+// (both with the in-use trait: the drive is in use); other failures are the
+// system's errors. Locks taken so far are released when it fails. On Linux
+// the disk is then also held open exclusively, so that nothing mounts it
+// again while the job runs.
 Result<LockedVolumes, OsError> lock_and_dismount(const Disks& disks, uint32_t number,
                                                  const std::vector<VolumeInfo>& volumes,
                                                  const LockProgress& progress);

@@ -19,31 +19,6 @@ Result<void, std::string> eject_answer(uint32_t cr, int32_t veto_type, std::stri
     return unexpected(fmt("CM_Request_Device_EjectW cr={} veto={} {}", cr, veto_type, veto_name));
 }
 
-EjectOutcome eject_drive_with(const DeviceInfo& drive, EjectSystem& system, Clock& clock,
-                              const LogSink& log) {
-    std::string failure;
-    auto found = system.identify(identity_of(drive));
-    if (!found) {
-        failure = found.error();
-    } else {
-        auto parent = system.parent_of(*found);
-        EjectTarget target = parent ? *parent : system.own_node(*found);
-        for (int attempt = 1; attempt <= kEjectAttempts; ++attempt) {
-            auto answer = system.request_eject(*found, target);
-            if (answer) return {};
-            failure = answer.error();
-            log(LogLevel::Info, fmt("eject attempt {} refused: {}", attempt, failure));
-            // The pause also follows the last refusal: it gives the system
-            // time to settle before the layout is read again.
-            clock.sleep_for(std::chrono::milliseconds(500 * attempt));
-        }
-    }
-    // The drive stays; the system should at least show its new volumes.
-    if (auto refreshed = system.refresh_layout(drive.number); !refreshed)
-        log(LogLevel::Warn, fmt("{}: {}", system.refresh_name(), refreshed.error().text));
-    return unexpected(failure);
-}
-
 // --- Linux ---------------------------------------------------------------------
 
 std::optional<std::string> usb_device_of(
@@ -74,7 +49,7 @@ std::string joined(const std::vector<std::string>& items) {
 }  // namespace
 
 Result<void, std::string> linux_request_eject(LinuxEjectOps& ops, const DeviceInfo& disk,
-                                              const EjectTarget& target, const LogSink& log) {
+                                              const EjectTarget& target) {
     auto node = ops.disk_node(disk.number);
     if (!node) return unexpected(fmt("disk {}: {}", disk.number, node.error().text));
     // The kernel grants an exclusive open only while nothing claims the disk
@@ -123,17 +98,18 @@ Result<void, std::string> linux_request_eject(LinuxEjectOps& ops, const DeviceIn
             // switch it.
             std::string port = target.path + "/port/disable";
             if (!ops.exists(port)) {
-                log(LogLevel::Info, fmt("{} is not offered; the device stays unpowered only "
-                                        "logically until it is unplugged",
-                                        port));
+                Logger::write(LogLevel::Info,
+                              fmt("{} is not offered; the device stays unpowered only "
+                                  "logically until it is unplugged",
+                                  port));
             } else if (auto off = ops.write_attribute(port, "1"); !off) {
-                log(LogLevel::Info,
-                    fmt("{}: {} (the device is detached all the same)", port, off.error().text));
+                Logger::write(LogLevel::Info, fmt("{}: {} (the device is detached all the same)",
+                                                  port, off.error().text));
             }
             return {};
         }
-        log(LogLevel::Info,
-            fmt("{} stays powered: {}; removing only {}", target.path, *busy, *node));
+        Logger::write(LogLevel::Info,
+                      fmt("{} stays powered: {}; removing only {}", target.path, *busy, *node));
         own_dir = ops.disk_sysfs_dir(disk);
     }
     std::string remove = own_dir + "/device/delete";
@@ -146,8 +122,29 @@ Result<void, std::string> linux_request_eject(LinuxEjectOps& ops, const DeviceIn
 // --- What the rest of the program calls ----------------------------------------
 
 EjectOutcome eject_drive(const Disks& disks, const DeviceInfo& drive) {
-    auto system = disks->eject_system(drive.number);
-    return eject_drive_with(drive, *system, disks->clock(), run_log());
+    auto steps = disks->eject_system(drive.number);
+    EjectSystem& system = *steps;
+    std::string failure;
+    auto found = system.identify(identity_of(drive));
+    if (!found) {
+        failure = found.error();
+    } else {
+        auto parent = system.parent_of(*found);
+        EjectTarget target = parent ? *parent : system.own_node(*found);
+        for (int attempt = 1; attempt <= kEjectAttempts; ++attempt) {
+            auto answer = system.request_eject(*found, target);
+            if (answer) return {};
+            failure = answer.error();
+            Logger::write(LogLevel::Info, fmt("eject attempt {} refused: {}", attempt, failure));
+            // The pause also follows the last refusal: it gives the system
+            // time to settle before the layout is read again.
+            disks->clock().sleep_for(std::chrono::milliseconds(500 * attempt));
+        }
+    }
+    // The drive stays; the system should at least show its new volumes.
+    if (auto refreshed = system.refresh_layout(drive.number); !refreshed)
+        Logger::write(LogLevel::Warn, fmt("{}: {}", system.refresh_name(), refreshed.error().text));
+    return unexpected(failure);
 }
 
 EjectOutcome eject_on_request(const Disks& disks, const DeviceInfo& drive) {

@@ -20,8 +20,9 @@ using EjectOutcome = Result<void, std::string>;
 // Ok(()) or Err("…")
 std::string debug_string(const EjectOutcome& outcome);
 
-// Re-identifies the drive and asks the system to eject it (up to three
-// attempts); when that fails, asks the system to re-read the disk's layout.
+// Re-identifies the drive and asks the system to eject it: up to three
+// requests, with pauses of 500, 1000 and 1500 ms on the seam's clock after
+// each refusal; when that fails, asks the system to re-read the disk's layout.
 EjectOutcome eject_drive(const std::shared_ptr<DiskSystem>& disks, const DeviceInfo& drive);
 
 // The operator's eject: eject_drive, with the outcome logged.

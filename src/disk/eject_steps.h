@@ -1,6 +1,6 @@
-// Ejecting a drive, written against a narrow interface so that the attempts,
-// pauses and the layout refresh run against fakes. eject.h is what the rest
-// of the program calls.
+// The eject steps a drive seam provides for one disk (DiskSystem::eject_system),
+// and the Linux way of taking those steps. eject.h is what the rest of the
+// program calls.
 #pragma once
 
 #include <cstdint>
@@ -49,11 +49,6 @@ class EjectSystem {
     // The name of that request in the log ("IOCTL_DISK_UPDATE_PROPERTIES").
     virtual std::string_view refresh_name() const = 0;
 };
-
-// Re-identify, up to three requests with pauses of 500, 1000 and 1500 ms
-// after each refusal, and on failure the layout refresh.
-EjectOutcome eject_drive_with(const DeviceInfo& drive, EjectSystem& system, Clock& clock,
-                              const LogSink& log);
 
 // What CM_Request_Device_EjectW answered: accepted when it returned
 // CR_SUCCESS and nothing vetoed; otherwise
@@ -106,7 +101,7 @@ Result<std::vector<std::string>, OsError> disks_below(const std::string& block_d
                                                       const std::string& usb_dir);
 
 Result<void, std::string> linux_request_eject(LinuxEjectOps& ops, const DeviceInfo& disk,
-                                              const EjectTarget& target, const LogSink& log);
+                                              const EjectTarget& target);
 
 // The USB device above a disk's sysfs directory: the nearest ancestor that
 // has an "idVendor" file (`has_vendor` asks the system).

@@ -47,35 +47,6 @@ Verdict at_byte(uint64_t offset, Verdict verdict) {
     return verdict;
 }
 
-class SystemHealth final : public HealthSystem {
-  public:
-    explicit SystemHealth(Disks disks) : disks_(std::move(disks)) {}
-    Result<DeviceInfo, std::string> identify(const DeviceIdentity& expected) override {
-        return identify_drive(disks_, expected);
-    }
-    SystemFacts facts() override { return gather_system_facts(disks_, std::nullopt); }
-    std::vector<FileTestTarget> file_test_targets(const DeviceInfo& drive) override {
-        return disks_->file_test_targets(drive);
-    }
-    std::optional<std::string> file_system_name(const FileTestTarget& target) override {
-        return disks_->file_system_name(target);
-    }
-    std::shared_ptr<FileOps> file_ops() override { return disks_->file_ops(); }
-    Result<std::vector<VolumeInfo>, OsError> volumes() override {
-        return disks_->enumerate_volumes();
-    }
-    Result<LockedVolumes, OsError> lock(uint32_t number,
-                                        const std::vector<VolumeInfo>& volumes) override {
-        return lock_and_dismount(disks_, number, volumes, [](LockStep, std::string_view) {});
-    }
-    Result<RawDevice, OsError> open(uint32_t number, uint32_t sector, uint64_t size) override {
-        return disks_->open_raw(number, sector, size, health_check_config());
-    }
-
-  private:
-    Disks disks_;
-};
-
 }  // namespace
 
 // --- Verdicts and reports ------------------------------------------------------
@@ -198,13 +169,13 @@ Result<Result<void, OsError>, std::string> file_test_with_time_limit(std::shared
         [ops = std::move(ops), path] { return run_file_test(*ops, path); }, clock);
 }
 
-std::string filesystem_diagnosis_with(std::optional<char> letter, std::shared_ptr<FileOps> ops,
-                                      Clock& clock) {
+std::string filesystem_diagnosis(const Disks& disks, std::optional<char> letter) {
     if (!letter) return "skipped (the drive has no drive letter)";
+    Clock& clock = disks->clock();
     clock.sleep_for(std::chrono::milliseconds(1500));
     FileTestTarget target = letter_target(*letter);
     auto start = clock.now();
-    auto answer = file_test_with_time_limit(std::move(ops), target.file, clock);
+    auto answer = file_test_with_time_limit(disks->file_ops(), target.file, clock);
     if (!answer)
         return fmt("{} on {}: (Windows cannot write to this drive either)", answer.error(),
                    *letter);
@@ -215,7 +186,7 @@ std::string filesystem_diagnosis_with(std::optional<char> letter, std::shared_pt
 
 // --- Raw tests -----------------------------------------------------------------
 
-void run_raw_test(RawDevice& device, HealthReport& report, Clock& clock, const LogSink& log) {
+void run_raw_test(RawDevice& device, HealthReport& report, Clock& clock) {
     // Only write protection counts: a device that cannot answer the query
     // may still take writes, which the write-back test then shows.
     bool write_protected = false;
@@ -230,7 +201,8 @@ void run_raw_test(RawDevice& device, HealthReport& report, Clock& clock, const L
     if (whole_mib == 0) {
         // Too small for one whole test block: nothing can be read or written
         // back in 1 MiB pieces, so both tests stay Skipped (not healthy).
-        log(LogLevel::Info,
+        Logger::write(
+            LogLevel::Info,
             fmt("raw test skipped: the drive holds {} bytes, less than 1 MiB", device.size()));
         return;
     }
@@ -277,12 +249,13 @@ void run_raw_test(RawDevice& device, HealthReport& report, Clock& clock, const L
     report.write = pass(rate(3 * kMiB, origin, origin + total));
 }
 
-Result<WriteProbeTimes, WriteProbeFailure> probe_writable_with(RawDevice& device, Clock& clock,
-                                                               const LogSink& log) {
+Result<WriteProbeTimes, WriteProbeFailure> probe_writable(const Disks& disks, RawDevice& device) {
+    Clock& clock = disks->clock();
     if (auto writable = device.query_writable(kWritableQueryMs); !writable) {
         if (writable.error().is(kWriteProtected))
             return unexpected(WriteProbeFailure{"writable query", writable.error()});
-        log(LogLevel::Info, fmt("{}: {}", platform::writable_query_name(), writable.error().text));
+        Logger::write(LogLevel::Info,
+                      fmt("{}: {}", platform::writable_query_name(), writable.error().text));
     }
     auto settings = device.use_settings(kHealthWaitMs, 1, kProbeBytes);
     AlignedBlock block(kProbeBytes);
@@ -305,21 +278,42 @@ Result<WriteProbeTimes, WriteProbeFailure> probe_writable_with(RawDevice& device
 
 // --- The whole check ---------------------------------------------------------------
 
-HealthReport check_health_with(const DeviceInfo& drive, std::shared_ptr<HealthSystem> system,
-                               Clock& clock, const LogSink& log) {
+namespace {
+
+// The file test on the first place of the drive whose file system qualifies;
+// Skipped when there is none.
+Verdict file_test_verdict(const Disks& disks, const DeviceInfo& drive) {
+    Clock& clock = disks->clock();
+    for (const auto& target : disks->file_test_targets(drive)) {
+        auto name = disks->file_system_name(target);
+        if (!name || !file_system_qualifies(*name)) continue;
+        auto start = clock.now();
+        auto answer = file_test_with_time_limit(disks->file_ops(), target.file, clock);
+        if (!answer) return Verdict{Verdict::NoResponse, std::nullopt, {}};
+        if (!*answer) return verdict_of_error(answer->error());
+        return pass(rate(kFileTestBytes, start, clock.now()));
+    }
+    return Verdict{};
+}
+
+}  // namespace
+
+HealthReport check_health(const Disks& disks, const DeviceInfo& drive) {
+    Clock& clock = disks->clock();
     HealthReport report;
     report.drive = drive_label(drive);
-    log(LogLevel::Info, fmt("health check start: disk {} '{}' serial='{}'", drive.number,
-                            report.drive, drive.serial));
+    Logger::write(LogLevel::Info, fmt("health check start: disk {} '{}' serial='{}'", drive.number,
+                                      report.drive, drive.serial));
 
-    auto found = system->identify(identity_of(drive));
+    auto found = identify_drive(disks, identity_of(drive));
     if (!found) {
         report.error = found.error();
         return report;
     }
 
     auto facts = run_with_time_limit(
-        "system disk check", kFactsSeconds, [system] { return system->facts(); }, clock);
+        "system disk check", kFactsSeconds,
+        [disks] { return gather_system_facts(disks, std::nullopt); }, clock);
     if (!facts) {
         report.error = facts.error();
         return report;
@@ -330,23 +324,11 @@ HealthReport check_health_with(const DeviceInfo& drive, std::shared_ptr<HealthSy
         return report;
     }
 
-    for (const auto& target : system->file_test_targets(drive)) {
-        auto name = system->file_system_name(target);
-        if (!name || !file_system_qualifies(*name)) continue;
-        auto start = clock.now();
-        auto answer = file_test_with_time_limit(system->file_ops(), target.file, clock);
-        if (!answer) {
-            report.file_write = Verdict{Verdict::NoResponse, std::nullopt, {}};
-        } else if (!*answer) {
-            report.file_write = verdict_of_error(answer->error());
-        } else {
-            report.file_write = pass(rate(kFileTestBytes, start, clock.now()));
-        }
-        break;
-    }
+    report.file_write = file_test_verdict(disks, drive);
 
     auto volumes = run_with_time_limit(
-        "volume enumeration", kVolumesSeconds, [system] { return system->volumes(); }, clock);
+        "volume enumeration", kVolumesSeconds, [disks] { return disks->enumerate_volumes(); },
+        clock);
     if (!volumes) {
         report.error = volumes.error();
         return report;
@@ -356,7 +338,8 @@ HealthReport check_health_with(const DeviceInfo& drive, std::shared_ptr<HealthSy
         return report;
     }
 
-    auto locked = system->lock(found->number, **volumes);
+    auto locked =
+        lock_and_dismount(disks, found->number, **volumes, [](LockStep, std::string_view) {});
     if (!locked) {
         report.error = locked.error().is(kInUse) ? fmt("drive in use: {}", locked.error().text)
                                                  : fmt("lock volumes: {}", locked.error().text);
@@ -368,7 +351,10 @@ HealthReport check_health_with(const DeviceInfo& drive, std::shared_ptr<HealthSy
         uint64_t size = found->size;
         auto opened = run_with_time_limit(
             "opening the drive", kOpenSeconds,
-            [system, number, sector, size] { return system->open(number, sector, size); }, clock);
+            [disks, number, sector, size] {
+                return disks->open_raw(number, sector, size, health_check_config());
+            },
+            clock);
         if (!opened) {
             report.error = opened.error();
             return report;
@@ -377,34 +363,18 @@ HealthReport check_health_with(const DeviceInfo& drive, std::shared_ptr<HealthSy
             report.error = fmt("open disk: {}", opened->error().text);
             return report;
         }
-        run_raw_test(**opened, report, clock, log);
+        run_raw_test(**opened, report, clock);
     }  // the device closes here, before the volume locks are released
     return report;
 }
 
 // --- What the rest of the program calls ---------------------------------------------
 
-std::shared_ptr<HealthSystem> system_health(Disks disks) {
-    return std::make_shared<SystemHealth>(std::move(disks));
-}
-
-HealthReport check_health(const Disks& disks, const DeviceInfo& drive) {
-    return check_health_with(drive, system_health(disks), disks->clock(), run_log());
-}
-
 HealthReport check_health_logged(const Disks& disks, const DeviceInfo& drive) {
     HealthReport report = check_health(disks, drive);
     Logger::write(LogLevel::Info,
                   fmt("health check of disk {}: {}", drive.number, debug_string(report)));
     return report;
-}
-
-Result<WriteProbeTimes, WriteProbeFailure> probe_writable(const Disks& disks, RawDevice& device) {
-    return probe_writable_with(device, disks->clock(), run_log());
-}
-
-std::string filesystem_diagnosis(const Disks& disks, std::optional<char> letter) {
-    return filesystem_diagnosis_with(letter, disks->file_ops(), disks->clock());
 }
 
 }  // namespace sw

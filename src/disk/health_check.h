@@ -1,7 +1,6 @@
-// The drive check's steps, written against narrow interfaces so that they
-// run on any system and against fakes: the file test, the raw tests, the
-// probe, the diagnosis and the whole check. health.h is what the rest of
-// the program calls; this is how it is made.
+// The drive check's pieces: the file test and its file calls, where it may
+// run, and the raw tests on an open device. health.h is what the rest of the
+// program calls; this is how it is made.
 #pragma once
 
 #include <cstddef>
@@ -100,41 +99,8 @@ Result<Result<void, OsError>, std::string> file_test_with_time_limit(std::shared
 // floor of 1 ms so that a tiny time never divides by zero.
 double rate(uint64_t bytes, Clock::TimePoint from, Clock::TimePoint to);
 
-// What the check needs from the system. Its calls may run on threads that a
-// time limit abandons, so it is shared with them.
-class HealthSystem {
-  public:
-    virtual ~HealthSystem() = default;
-    virtual Result<DeviceInfo, std::string> identify(const DeviceIdentity& expected) = 0;
-    // Where the running system lives, without an image.
-    virtual SystemFacts facts() = 0;
-    // The places of the listed drive where the file test may run, in order.
-    virtual std::vector<FileTestTarget> file_test_targets(const DeviceInfo& drive) = 0;
-    // The file system's name at a target (GetVolumeInformationW), or nothing
-    // when it cannot be learned (the target is then passed over).
-    virtual std::optional<std::string> file_system_name(const FileTestTarget& target) = 0;
-    virtual std::shared_ptr<FileOps> file_ops() = 0;
-    virtual Result<std::vector<VolumeInfo>, OsError> volumes() = 0;
-    virtual Result<LockedVolumes, OsError> lock(uint32_t number,
-                                                const std::vector<VolumeInfo>& volumes) = 0;
-    // Opens the disk with the health-check settings (unbuffered, depth 1, 1 MiB).
-    virtual Result<RawDevice, OsError> open(uint32_t number, uint32_t sector, uint64_t size) = 0;
-};
-
-// The answers of the drive seam.
-std::shared_ptr<HealthSystem> system_health(std::shared_ptr<DiskSystem> disks);
-
-HealthReport check_health_with(const DeviceInfo& drive, std::shared_ptr<HealthSystem> system,
-                               Clock& clock, const LogSink& log);
-
 // The raw read test and the write-back test on an open device; they set
 // `read` and `write` of the report.
-void run_raw_test(RawDevice& device, HealthReport& report, Clock& clock, const LogSink& log);
-
-Result<WriteProbeTimes, WriteProbeFailure> probe_writable_with(RawDevice& device, Clock& clock,
-                                                               const LogSink& log);
-
-std::string filesystem_diagnosis_with(std::optional<char> letter, std::shared_ptr<FileOps> ops,
-                                      Clock& clock);
+void run_raw_test(RawDevice& device, HealthReport& report, Clock& clock);
 
 }  // namespace sw

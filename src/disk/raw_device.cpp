@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "core/text.h"
+#include "disk/disk_system.h"
 
 namespace sw {
 
@@ -148,19 +149,14 @@ Result<void, OsError> run_transfer(AsyncDisk& disk, IoDirection direction, uint6
     return {};
 }
 
-LogSink run_log() {
-    return [](LogLevel level, std::string_view text) { Logger::write(level, text); };
-}
-
 RawDevice::RawDevice(std::unique_ptr<AsyncDisk> disk, uint32_t number, uint32_t sector,
-                     uint64_t size, const IoConfig& config, Clock& clock, LogSink log)
+                     uint64_t size, const IoConfig& config, Clock& clock)
     : disk_(std::move(disk)),
       number_(number),
       sector_(sector == 0 ? 512 : sector),
       size_(size),
       config_(config),
-      clock_(&clock),
-      log_(std::move(log)) {
+      clock_(&clock) {
     config_.depth = std::min(slot_count_for(config.depth), disk_->slots());
     ceiling_ = config_;
 }
@@ -171,7 +167,8 @@ Result<void, OsError> RawDevice::with_media_recovery(
         auto result = op();
         if (result || !result.error().is(kMediaChanged) || recoveries >= 3) return result;
         if (stop_requested()) return unexpected(stopped_error());
-        log_(LogLevel::Info, "ERROR_MEDIA_CHANGED: reopening the drive and reissuing the request");
+        Logger::write(LogLevel::Info,
+                      "ERROR_MEDIA_CHANGED: reopening the drive and reissuing the request");
         clock_->sleep_for(std::chrono::milliseconds(300 * (recoveries + 1)));
         auto reopened = disk_->reopen(open_mode_of(config_));
         if (!reopened) return reopened;
@@ -191,8 +188,9 @@ Result<void, OsError> RawDevice::write_at(uint64_t offset, std::span<std::byte> 
         if (stop_requested()) return unexpected(stopped_error());
         auto next = gentler(config_);
         if (!next) return result;
-        log_(LogLevel::Warn, fmt("write at {} failed ({}); retrying with {} (was {})", offset,
-                                 result.error().text, debug_string(*next), debug_string(config_)));
+        Logger::write(LogLevel::Warn,
+                      fmt("write at {} failed ({}); retrying with {} (was {})", offset,
+                          result.error().text, debug_string(*next), debug_string(config_)));
         disk_->cancel_all();
         clock_->sleep_for(std::chrono::milliseconds(500));
         auto reopened = disk_->reopen(open_mode_of(*next));
@@ -272,8 +270,9 @@ Result<RawDevice::MediumReads, OsError> RawDevice::read_from_medium() {
     if (config_.no_buffering) return MediumReads(nullptr);
     auto reopened = disk_->reopen(OpenMode{.no_buffering = true, .write_through = false});
     if (reopened) {
-        log_(LogLevel::Info,
-             "the writes fell back to buffered I/O: reading back through an unbuffered handle");
+        Logger::write(
+            LogLevel::Info,
+            "the writes fell back to buffered I/O: reading back through an unbuffered handle");
         return MediumReads(this);
     }
     const std::string refused = reopened.error().text;
@@ -282,10 +281,10 @@ Result<RawDevice::MediumReads, OsError> RawDevice::read_from_medium() {
             fmt("the drive cannot be read past the system cache (unbuffered open: {}; dropping "
                 "the cache: {})",
                 refused, dropped.error().text)));
-    log_(LogLevel::Warn,
-         fmt("the drive refused an unbuffered open ({}): dropped its cached pages before "
-             "reading back",
-             refused));
+    Logger::write(LogLevel::Warn,
+                  fmt("the drive refused an unbuffered open ({}): dropped its cached pages before "
+                      "reading back",
+                      refused));
     return MediumReads(nullptr);
 }
 
@@ -296,7 +295,7 @@ RawDevice::MediumReads::MediumReads(MediumReads&& other) noexcept : device_(othe
 RawDevice::MediumReads::~MediumReads() {
     if (device_ == nullptr) return;
     if (auto back = device_->disk_->reopen(open_mode_of(device_->config_)); !back)
-        device_->log_(LogLevel::Warn,
+        Logger::write(LogLevel::Warn,
                       fmt("reopening the drive for buffered writes failed: {}", back.error().text));
 }
 
@@ -324,10 +323,13 @@ Result<std::unique_ptr<VolumeLock>, OsError> claim_disk(uint32_t number, VolumeL
     }
 }
 
-Result<LockedVolumes, OsError> lock_and_dismount_with(uint32_t number,
-                                                      const std::vector<VolumeInfo>& volumes,
-                                                      const LockProgress& progress,
-                                                      VolumeLocker& locker, Clock& clock) {
+Result<LockedVolumes, OsError> lock_and_dismount(const std::shared_ptr<DiskSystem>& disks,
+                                                 uint32_t number,
+                                                 const std::vector<VolumeInfo>& volumes,
+                                                 const LockProgress& progress) {
+    auto locker_of_disks = disks->volume_locker();
+    VolumeLocker& locker = *locker_of_disks;
+    Clock& clock = disks->clock();
     auto claimed = claim_disk(number, locker, clock);
     if (!claimed) return unexpected(claimed.error());
     LockedVolumes locked;

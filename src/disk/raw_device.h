@@ -131,16 +131,12 @@ Result<void, OsError> run_transfer(AsyncDisk& disk, IoDirection direction, uint6
                                    uint32_t sector, uint32_t wait_ms,
                                    const std::atomic<bool>* stop = nullptr);
 
-using LogSink = std::function<void(LogLevel, std::string_view)>;
-// Lines go to the run log.
-LogSink run_log();
-
 // An open physical disk: the engine plus the recoveries, over one AsyncDisk.
 // Used by one thread at a time; it may be moved to another thread.
 class RawDevice {
   public:
     RawDevice(std::unique_ptr<AsyncDisk> disk, uint32_t number, uint32_t sector, uint64_t size,
-              const IoConfig& config, Clock& clock, LogSink log = run_log());
+              const IoConfig& config, Clock& clock);
 
     RawDevice(RawDevice&&) noexcept = default;
     RawDevice& operator=(RawDevice&&) noexcept = default;
@@ -250,7 +246,6 @@ class RawDevice {
     IoConfig ceiling_;  // what degradations have left: restored settings never exceed it
     uint32_t wait_ms_ = kRequestWaitMs;
     Clock* clock_;
-    LogSink log_;
     const std::atomic<bool>* stop_ = nullptr;  // watched while a StopScope lives
 };
 
@@ -329,18 +324,5 @@ inline constexpr uint32_t kClaimPauseMs = 250;
 // drive check holds disk {}" and the in-use trait.
 Result<std::unique_ptr<VolumeLock>, OsError> claim_disk(uint32_t number, VolumeLocker& locker,
                                                         Clock& clock);
-
-// First claims disk `number` (claim_disk), so that a second job on the disk
-// fails before it touches anything. Then locks and dismounts every volume
-// that lies on disk `number`, in list order. A volume without medium is skipped; a volume whose
-// lock is refused 20 times fails with "{lock_name} failed on {}: {}" ("FSCTL_LOCK_VOLUME failed on
-// E:: ..." on Windows), a dismount that times out with
-// "{dismount_name} on {}: {}" (both with the in-use trait: the drive is in
-// use); other failures are the system's errors.
-// Locks taken so far are released when it fails.
-Result<LockedVolumes, OsError> lock_and_dismount_with(uint32_t number,
-                                                      const std::vector<VolumeInfo>& volumes,
-                                                      const LockProgress& progress,
-                                                      VolumeLocker& locker, Clock& clock);
 
 }  // namespace sw

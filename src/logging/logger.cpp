@@ -16,6 +16,7 @@ namespace {
 
 std::mutex g_mutex;
 std::optional<std::filesystem::path> g_path;
+std::vector<LogObserver*> g_observers;
 
 std::string two(unsigned v) {
     std::string s = std::to_string(v);
@@ -153,6 +154,18 @@ void Logger::write(LogLevel level, std::string_view message) {
         log_line(civil_from_unix(unix_seconds(std::chrono::system_clock::now())), level, message);
     std::lock_guard<std::mutex> lock(g_mutex);
     if (g_path) append(*g_path, line);
+    for (LogObserver* observer : g_observers)
+        observer->logged(level, message);
+}
+
+void Logger::observe(LogObserver* observer) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_observers.push_back(observer);
+}
+
+void Logger::forget(LogObserver* observer) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    std::erase(g_observers, observer);
 }
 
 std::optional<std::filesystem::path> Logger::current_file() {

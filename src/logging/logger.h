@@ -16,6 +16,14 @@ enum class LogLevel { Info, Warn, Error };
 // "INFO", "WARN" or "ERROR".
 std::string_view level_word(LogLevel level);
 
+// Receives every line as it is written, whether or not a file is open; a
+// test installs one to see what was logged.
+class LogObserver {
+  public:
+    virtual ~LogObserver() = default;
+    virtual void logged(LogLevel level, std::string_view message) = 0;
+};
+
 class Logger {
   public:
     // Prepares the directory, prunes old run logs to the newest 19, creates
@@ -27,6 +35,10 @@ class Logger {
     static std::optional<std::filesystem::path> current_file();
     // Turns logging off again (tests).
     static void shut_down();
+    // Hands every later line also to `observer`, until it is forgotten.
+    // Observers must not log.
+    static void observe(LogObserver* observer);
+    static void forget(LogObserver* observer);
 };
 
 // LOCALAPPDATA/Ortivex/Stickwright/logs, or HOME/.local/share/Ortivex/Stickwright/logs.

@@ -18,6 +18,7 @@
 #include "support/event_log.h"
 #include "support/fake_disk.h"
 #include "support/gate.h"
+#include "support/recording_log.h"
 #include "writer/write_job.h"
 
 namespace sw::test {
@@ -95,24 +96,10 @@ class FakeWriteSystem final : public WriteSystem {
     }
 
     Clock& clock() override { return fake_clock; }
-    void log(LogLevel level, std::string_view line) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        lines_.emplace_back(level, std::string(line));
-    }
-    LogSink log_sink() {
-        return [this](LogLevel level, std::string_view line) { log(level, line); };
-    }
-    std::vector<std::pair<LogLevel, std::string>> lines() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return lines_;
-    }
-    // The log lines alone, in order.
-    std::vector<std::string> texts() {
-        std::vector<std::string> out;
-        for (auto& [level, text] : lines())
-            out.push_back(text);
-        return out;
-    }
+    void log(LogLevel level, std::string_view line) override { Logger::write(level, line); }
+    // What was logged while this system lived, the engine's lines included.
+    std::vector<std::pair<LogLevel, std::string>> lines() { return recorded_.lines(); }
+    std::vector<std::string> texts() { return recorded_.texts(); }
     bool logged(std::string_view needle) {
         for (const auto& t : texts())
             if (t.find(needle) != std::string::npos) return true;
@@ -166,7 +153,7 @@ class FakeWriteSystem final : public WriteSystem {
             if (auto e = on_open()) return unexpected(*e);
         opened_config = config;
         return RawDevice(std::make_unique<SharedDisk>(disk, events), number, sector, size, config,
-                         fake_clock, log_sink());
+                         fake_clock);
     }
     Result<WriteProbeTimes, WriteProbeFailure> probe_writable(RawDevice& device) override {
         events->add("probe");
@@ -193,8 +180,7 @@ class FakeWriteSystem final : public WriteSystem {
     IoConfig opened_config;
 
   private:
-    std::mutex mutex_;
-    std::vector<std::pair<LogLevel, std::string>> lines_;
+    RecordingLog recorded_;
     std::atomic<int> identify_calls_{0};
 };
 

@@ -1,11 +1,13 @@
-// Turns the run log on in a temporary directory for one test and reads back
-// its messages (without timestamps).
+// Turns the run log on in a temporary directory for one test (so that the
+// program has a log file to name) and records what was logged, as the file
+// shows each line without its timestamp.
 #pragma once
 
 #include <string>
 #include <vector>
 
 #include "logging/logger.h"
+#include "support/recording_log.h"
 #include "support/temp_dir.h"
 
 namespace sw::test {
@@ -16,25 +18,18 @@ class LogCapture {
     ~LogCapture() { Logger::shut_down(); }
 
     // "LEVEL message" for every line so far, e.g. "WARN  download interrupted (...)".
-    std::vector<std::string> lines() const {
+    std::vector<std::string> lines() {
         std::vector<std::string> out;
-        auto file = Logger::current_file();
-        if (!file) return out;
-        std::string text = read_file(*file);
-        size_t start = 0;
-        while (start < text.size()) {
-            size_t end = text.find('\n', start);
-            if (end == std::string::npos) end = text.size();
-            std::string line = text.substr(start, end - start);
-            size_t space = line.find(' ');  // after the timestamp
-            if (space != std::string::npos) out.push_back(line.substr(space + 1));
-            start = end + 1;
+        for (auto& [level, text] : recorded_.lines()) {
+            std::string line = log_line(civil_from_unix(0), level, text);
+            // After the timestamp, without the line feed.
+            out.push_back(line.substr(line.find(' ') + 1, line.size() - line.find(' ') - 2));
         }
         return out;
     }
 
     // Lines containing `needle`.
-    std::vector<std::string> matching(const std::string& needle) const {
+    std::vector<std::string> matching(const std::string& needle) {
         std::vector<std::string> out;
         for (auto& l : lines()) {
             if (l.find(needle) != std::string::npos) out.push_back(l);
@@ -44,6 +39,7 @@ class LogCapture {
 
   private:
     TempDir dir_;
+    RecordingLog recorded_;
 };
 
 }  // namespace sw::test

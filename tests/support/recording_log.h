@@ -1,5 +1,6 @@
-// A log sink that keeps every line with its level, for tests; safe to feed
-// from worker threads.
+// What the program logged while the recorder lived, each line with its
+// level: an observer of the Logger for its lifetime, fed from any thread.
+// Every recorder alive sees every line.
 #pragma once
 
 #include <cstddef>
@@ -9,29 +10,44 @@
 #include <utility>
 #include <vector>
 
-#include "disk/raw_device.h"
 #include "logging/logger.h"
 
 namespace sw::test {
 
-struct RecordingLog {
-    std::mutex mutex;
-    std::vector<std::pair<LogLevel, std::string>> lines;
+class RecordingLog final : public LogObserver {
+  public:
+    RecordingLog() { Logger::observe(this); }
+    ~RecordingLog() override { Logger::forget(this); }
+    RecordingLog(const RecordingLog&) = delete;
+    RecordingLog& operator=(const RecordingLog&) = delete;
 
-    LogSink sink() {
-        return [this](LogLevel l, std::string_view t) {
-            std::lock_guard<std::mutex> lock(mutex);
-            lines.emplace_back(l, std::string(t));
-        };
+    void logged(LogLevel level, std::string_view message) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        lines_.emplace_back(level, std::string(message));
     }
-    std::vector<std::string> at(LogLevel level) {
-        std::lock_guard<std::mutex> lock(mutex);
+
+    std::vector<std::pair<LogLevel, std::string>> lines() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return lines_;
+    }
+    // The messages alone, in order.
+    std::vector<std::string> texts() const {
         std::vector<std::string> out;
-        for (const auto& [l, t] : lines)
+        for (auto& [level, text] : lines())
+            out.push_back(text);
+        return out;
+    }
+    std::vector<std::string> at(LogLevel level) const {
+        std::vector<std::string> out;
+        for (auto& [l, t] : lines())
             if (l == level) out.push_back(t);
         return out;
     }
-    size_t count(LogLevel level) { return at(level).size(); }
+    size_t count(LogLevel level) const { return at(level).size(); }
+
+  private:
+    mutable std::mutex mutex_;
+    std::vector<std::pair<LogLevel, std::string>> lines_;
 };
 
 }  // namespace sw::test

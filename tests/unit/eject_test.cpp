@@ -10,6 +10,7 @@
 #include <map>
 
 #include "core/text.h"
+#include "disk/disk_system.h"
 #include "disk/eject.h"
 #include "disk/eject_steps.h"
 #include "disk/health.h"
@@ -81,16 +82,57 @@ class FakeEject final : public EjectSystem {
     size_t requests_ = 0;
 };
 
+// Forwards the eject steps of every disk to one FakeEject that the test keeps.
+class ForwardedEject final : public EjectSystem {
+  public:
+    explicit ForwardedEject(FakeEject& fake) : fake_(fake) {}
+    Result<DeviceInfo, std::string> identify(const DeviceIdentity& expected) override {
+        return fake_.identify(expected);
+    }
+    std::optional<EjectTarget> parent_of(const DeviceInfo& disk) override {
+        return fake_.parent_of(disk);
+    }
+    EjectTarget own_node(const DeviceInfo& disk) override { return fake_.own_node(disk); }
+    Result<void, std::string> request_eject(const DeviceInfo& disk,
+                                            const EjectTarget& target) override {
+        return fake_.request_eject(disk, target);
+    }
+    Result<void, OsError> refresh_layout(uint32_t number) override {
+        return fake_.refresh_layout(number);
+    }
+    std::string_view refresh_name() const override { return fake_.refresh_name(); }
+
+  private:
+    FakeEject& fake_;
+};
+
+// This machine's drive seam with the fake's eject steps and the test's clock.
+class EjectingDisks final : public DiskSystemWrapper {
+  public:
+    EjectingDisks(FakeEject& fake, FakeClock& clock)
+        : DiskSystemWrapper(platform_disk_system(clock)), fake_(fake) {}
+    std::unique_ptr<EjectSystem> eject_system(uint32_t) override {
+        return std::make_unique<ForwardedEject>(fake_);
+    }
+
+  private:
+    FakeEject& fake_;
+};
+
+EjectOutcome eject(FakeEject& system, FakeClock& clock) {
+    return eject_drive(std::make_shared<EjectingDisks>(system, clock), stick());
+}
+
 const std::string kVeto = "CM_Request_Device_EjectW cr=23 veto=6 USBSTOR\\DISK&VEN_ACME\\0001";
 
 TEST(Eject, AcceptedAtOnce) {
     FakeEject system;
     FakeClock clock;
     Log log;
-    EXPECT_TRUE(eject_drive_with(stick(), system, clock, log.sink()));
+    EXPECT_TRUE(eject(system, clock));
     EXPECT_EQ(system.calls, (std::vector<std::string>{"identify 3", "parent of 41", "eject 40"}));
     EXPECT_TRUE(clock.sleeps().empty());
-    EXPECT_TRUE(log.lines.empty());
+    EXPECT_TRUE(log.lines().empty());
 }
 
 TEST(Eject, VetoedOnceThenAccepted) {
@@ -98,7 +140,7 @@ TEST(Eject, VetoedOnceThenAccepted) {
     system.answers = {unexpected(kVeto)};
     FakeClock clock;
     Log log;
-    EXPECT_TRUE(eject_drive_with(stick(), system, clock, log.sink()));
+    EXPECT_TRUE(eject(system, clock));
     EXPECT_EQ(clock.sleeps(), (std::vector<milliseconds>{milliseconds(500)}));
     EXPECT_EQ(std::count(system.calls.begin(), system.calls.end(), "eject 40"), 2);
     EXPECT_EQ(std::count(system.calls.begin(), system.calls.end(), "refresh 3"), 0);
@@ -111,7 +153,7 @@ TEST(Eject, RefusedThreeTimesThenTheLayoutIsRefreshed) {
                       unexpected(kVeto)};
     FakeClock clock;
     Log log;
-    auto outcome = eject_drive_with(stick(), system, clock, log.sink());
+    auto outcome = eject(system, clock);
     ASSERT_FALSE(outcome);
     EXPECT_EQ(outcome.error(), kVeto);
     EXPECT_EQ(clock.sleeps(), (std::vector<milliseconds>{milliseconds(500), milliseconds(1000),
@@ -124,10 +166,10 @@ TEST(Eject, RefusedThreeTimesThenTheLayoutIsRefreshed) {
     failing.answers = {unexpected(kVeto), unexpected(kVeto), unexpected(kVeto)};
     failing.refresh_error = message_error("Access is denied. (os error 5)");
     Log warn;
-    outcome = eject_drive_with(stick(), failing, clock, warn.sink());
+    outcome = eject(failing, clock);
     EXPECT_EQ(outcome.error(), kVeto);
     ASSERT_EQ(warn.count(LogLevel::Warn), 1u);
-    EXPECT_EQ(warn.lines.back().second,
+    EXPECT_EQ(warn.lines().back().second,
               "IOCTL_DISK_UPDATE_PROPERTIES: Access is denied. (os error 5)");
 }
 
@@ -137,7 +179,7 @@ TEST(Eject, PulledDriveIsNotEjectedButItsLayoutIsRefreshed) {
     system.refresh_error = message_error("The system cannot find the file specified. (os error 2)");
     FakeClock clock;
     Log log;
-    auto outcome = eject_drive_with(stick(), system, clock, log.sink());
+    auto outcome = eject(system, clock);
     ASSERT_FALSE(outcome);
     EXPECT_EQ(outcome.error(), "disk 3 is no longer present");
     EXPECT_EQ(system.calls, (std::vector<std::string>{"identify 3", "refresh 3"}));
@@ -154,7 +196,7 @@ TEST(Eject, DiskWithoutParentIsEjectedThroughItself) {
     system.identified = now;
     FakeClock clock;
     Log log;
-    EXPECT_TRUE(eject_drive_with(stick(), system, clock, log.sink()));
+    EXPECT_TRUE(eject(system, clock));
     EXPECT_EQ(system.calls, (std::vector<std::string>{"identify 3", "parent of 77", "eject 77"}));
 }
 
@@ -237,21 +279,21 @@ const EjectTarget kUsbDevice{0, "/sys/devices/usb2/2-1", true};
 TEST(LinuxEject, UsbDiskIsFlushedDetachedAndItsPortSwitchedOff) {
     FakeSysfs ops;
     Log log;
-    EXPECT_TRUE(linux_request_eject(ops, stick(), kUsbDevice, log.sink()));
+    EXPECT_TRUE(linux_request_eject(ops, stick(), kUsbDevice));
     EXPECT_EQ(ops.calls, (std::vector<std::string>{
                              "hold /dev/sdb", "flush", "write /sys/devices/usb2/2-1/authorized 0",
                              "write /sys/devices/usb2/2-1/port/disable 1", "release"}));
-    EXPECT_TRUE(log.lines.empty());
+    EXPECT_TRUE(log.lines().empty());
 
     // A port that cannot be switched off: detached all the same.
     FakeSysfs old_kernel;
     old_kernel.files.pop_back();
-    EXPECT_TRUE(linux_request_eject(old_kernel, stick(), kUsbDevice, log.sink()));
+    EXPECT_TRUE(linux_request_eject(old_kernel, stick(), kUsbDevice));
     EXPECT_EQ(log.count(LogLevel::Info), 1u);
     FakeSysfs refusing_port;
     refusing_port.write_errors.emplace("/sys/devices/usb2/2-1/port/disable",
                                        message_error("Operation not permitted (os error 1)"));
-    EXPECT_TRUE(linux_request_eject(refusing_port, stick(), kUsbDevice, log.sink()));
+    EXPECT_TRUE(linux_request_eject(refusing_port, stick(), kUsbDevice));
     EXPECT_EQ(log.count(LogLevel::Info), 2u);
 }
 
@@ -262,7 +304,7 @@ TEST(LinuxEject, RefusalsLeaveTheDeviceAlone) {
         ops.hold_error = busy;
         ops.mounted = {"/media/a", "/media/b"};
         Log log;
-        auto r = linux_request_eject(ops, stick(), kUsbDevice, log.sink());
+        auto r = linux_request_eject(ops, stick(), kUsbDevice);
         EXPECT_EQ(r.error(), "/dev/sdb is in use (mounted at /media/a, /media/b)");
         EXPECT_EQ(ops.calls, std::vector<std::string>{"hold /dev/sdb"});
     }
@@ -271,14 +313,14 @@ TEST(LinuxEject, RefusalsLeaveTheDeviceAlone) {
         FakeSysfs ops;
         ops.hold_error = busy;
         Log log;
-        EXPECT_EQ(linux_request_eject(ops, stick(), kUsbDevice, log.sink()).error(),
+        EXPECT_EQ(linux_request_eject(ops, stick(), kUsbDevice).error(),
                   "/dev/sdb is in use: Device or resource busy (os error 16)");
     }
     {
         FakeSysfs ops;
         ops.flush_error = message_error("Input/output error (os error 5)");
         Log log;
-        EXPECT_EQ(linux_request_eject(ops, stick(), kUsbDevice, log.sink()).error(),
+        EXPECT_EQ(linux_request_eject(ops, stick(), kUsbDevice).error(),
                   "flushing /dev/sdb: Input/output error (os error 5)");
         EXPECT_EQ(ops.calls, (std::vector<std::string>{"hold /dev/sdb", "flush", "release"}));
     }
@@ -287,7 +329,7 @@ TEST(LinuxEject, RefusalsLeaveTheDeviceAlone) {
         ops.write_errors.emplace("/sys/devices/usb2/2-1/authorized",
                                  message_error("Permission denied (os error 13)"));
         Log log;
-        EXPECT_EQ(linux_request_eject(ops, stick(), kUsbDevice, log.sink()).error(),
+        EXPECT_EQ(linux_request_eject(ops, stick(), kUsbDevice).error(),
                   "/sys/devices/usb2/2-1/authorized: Permission denied (os error 13)");
     }
     {
@@ -295,7 +337,7 @@ TEST(LinuxEject, RefusalsLeaveTheDeviceAlone) {
         DeviceInfo gone = stick();
         gone.number = 9;
         Log log;
-        EXPECT_EQ(linux_request_eject(ops, gone, kUsbDevice, log.sink()).error(),
+        EXPECT_EQ(linux_request_eject(ops, gone, kUsbDevice).error(),
                   "disk 9: No such device (os error 19)");
         EXPECT_TRUE(ops.calls.empty());
     }
@@ -309,7 +351,7 @@ TEST(LinuxEject, AReaderWithAnotherDiskInUseLosesOnlyTheTargetDisk) {
         FakeSysfs ops;
         ops.usb_disks = std::vector<std::string>{"/dev/sdb", "/dev/sdc"};
         Log log;
-        EXPECT_TRUE(linux_request_eject(ops, stick(), kUsbDevice, log.sink()));
+        EXPECT_TRUE(linux_request_eject(ops, stick(), kUsbDevice));
         EXPECT_EQ(ops.calls, (std::vector<std::string>{"hold /dev/sdb", "flush", "hold /dev/sdc",
                                                        "write /sys/devices/usb2/2-1/authorized 0",
                                                        "write /sys/devices/usb2/2-1/port/disable 1",
@@ -323,12 +365,12 @@ TEST(LinuxEject, AReaderWithAnotherDiskInUseLosesOnlyTheTargetDisk) {
                                 message_error("Device or resource busy (os error 16)", kInUse));
         ops.files.push_back(own_delete);
         Log log;
-        EXPECT_TRUE(linux_request_eject(ops, stick(), kUsbDevice, log.sink()));
+        EXPECT_TRUE(linux_request_eject(ops, stick(), kUsbDevice));
         EXPECT_EQ(ops.calls, (std::vector<std::string>{"hold /dev/sdb", "flush", "hold /dev/sdc",
                                                        "hold /dev/sdd", "release",
                                                        "write " + own_delete + " 1", "release"}));
         ASSERT_EQ(log.count(LogLevel::Info), 1u);
-        EXPECT_EQ(log.lines.front().second,
+        EXPECT_EQ(log.lines().front().second,
                   "/sys/devices/usb2/2-1 stays powered: /dev/sdd on the same device is in use "
                   "(Device or resource busy (os error 16)); removing only /dev/sdb");
     }
@@ -338,7 +380,7 @@ TEST(LinuxEject, AReaderWithAnotherDiskInUseLosesOnlyTheTargetDisk) {
         ops.usb_disks = unexpected(message_error("Permission denied (os error 13)"));
         ops.files.push_back(own_delete);
         Log log;
-        EXPECT_TRUE(linux_request_eject(ops, stick(), kUsbDevice, log.sink()));
+        EXPECT_TRUE(linux_request_eject(ops, stick(), kUsbDevice));
         EXPECT_EQ(ops.calls[2], "write " + own_delete + " 1");
         EXPECT_EQ(log.count(LogLevel::Info), 1u);
     }
@@ -349,11 +391,11 @@ TEST(LinuxEject, DiskWithoutUsbDeviceIsRemovedThroughItsOwnDevice) {
     FakeSysfs ops;
     ops.files.push_back("/sys/devices/pci0/host1/block/sdb/device/delete");
     Log log;
-    EXPECT_TRUE(linux_request_eject(ops, stick(), own, log.sink()));
+    EXPECT_TRUE(linux_request_eject(ops, stick(), own));
     EXPECT_EQ(ops.calls[2], "write /sys/devices/pci0/host1/block/sdb/device/delete 1");
 
     FakeSysfs none;
-    EXPECT_EQ(linux_request_eject(none, stick(), own, log.sink()).error(),
+    EXPECT_EQ(linux_request_eject(none, stick(), own).error(),
               "/dev/sdb cannot be ejected: no /sys/devices/pci0/host1/block/sdb/device/delete");
 }
 

@@ -5,6 +5,7 @@
 
 #include <numeric>
 
+#include "disk/drives.h"
 #include "disk/raw_device.h"
 #include "support/fake_clock.h"
 #include "support/recording_log.h"
@@ -47,7 +48,7 @@ struct Rig {
     explicit Rig(IoConfig config, uint32_t sector = 512, uint64_t size = 64 * MiB) {
         auto d = std::make_unique<FakeDisk>(slot_count_for(config.depth), clock, size);
         disk = d.get();
-        device.emplace(std::move(d), 3, sector, size, config, clock, log.sink());
+        device.emplace(std::move(d), 3, sector, size, config, clock);
     }
 };
 
@@ -256,7 +257,7 @@ TEST(Recovery, FlushFailingWithMediaChangedFourTimesReopensThreeTimes) {
     EXPECT_EQ(rig.disk->opens.size(), 3u);
     EXPECT_EQ(rig.disk->opens[0], (OpenMode{true, false}));
     EXPECT_EQ(rig.log.count(LogLevel::Info), 3u);
-    EXPECT_EQ(rig.log.lines[0].second,
+    EXPECT_EQ(rig.log.lines()[0].second,
               "ERROR_MEDIA_CHANGED: reopening the drive and reissuing the request");
 }
 
@@ -298,7 +299,7 @@ TEST(Degradation, DeviceGoneIsReturnedAtOnce) {
     auto r = rig.device->write_at(0, data);
     ASSERT_FALSE(r);
     EXPECT_EQ(r.error().text, removed().text);
-    EXPECT_EQ(rig.log.lines.size(), 0u);
+    EXPECT_EQ(rig.log.lines().size(), 0u);
     EXPECT_TRUE(rig.disk->opens.empty());
 }
 
@@ -313,16 +314,16 @@ TEST(Degradation, ThreeGentlerTriesThenTheError) {
     EXPECT_EQ(r.error().text, io_error().text);
     ASSERT_EQ(rig.log.count(LogLevel::Warn), 3u);
     std::string e = io_error().text;
-    EXPECT_EQ(rig.log.lines[0].second,
+    EXPECT_EQ(rig.log.lines()[0].second,
               "write at 4194304 failed (" + e +
                   "); retrying with IoConfig { no_buffering: true, write_through: false, depth: 1, "
                   "io_size: 1048576 } (was IoConfig { no_buffering: true, write_through: false, "
                   "depth: 4, io_size: 1048576 })");
-    EXPECT_NE(rig.log.lines[1].second.find("retrying with IoConfig { no_buffering: true, "
-                                           "write_through: false, depth: 1, io_size: 65536 }"),
+    EXPECT_NE(rig.log.lines()[1].second.find("retrying with IoConfig { no_buffering: true, "
+                                             "write_through: false, depth: 1, io_size: 65536 }"),
               std::string::npos);
-    EXPECT_NE(rig.log.lines[2].second.find("retrying with IoConfig { no_buffering: false, "
-                                           "write_through: false, depth: 1, io_size: 65536 }"),
+    EXPECT_NE(rig.log.lines()[2].second.find("retrying with IoConfig { no_buffering: false, "
+                                             "write_through: false, depth: 1, io_size: 65536 }"),
               std::string::npos);
     EXPECT_EQ(rig.disk->opens,
               (std::vector<OpenMode>{{true, false}, {true, false}, {false, false}}));
@@ -483,6 +484,47 @@ class FakeLocker final : public VolumeLocker {
     std::map<std::string, int> attempts_;
 };
 
+// Hands a VolumeLocker's calls to one FakeLocker that the test keeps.
+class ForwardedLocker final : public VolumeLocker {
+  public:
+    explicit ForwardedLocker(FakeLocker& fake) : fake_(fake) {}
+    Result<std::unique_ptr<VolumeLock>, OsError> claim(uint32_t number) override {
+        return fake_.claim(number);
+    }
+    Result<std::unique_ptr<VolumeLock>, OsError> open(const VolumeInfo& v) override {
+        return fake_.open(v);
+    }
+    Result<void, OsError> lock(VolumeLock& v, uint32_t ms) override { return fake_.lock(v, ms); }
+    Result<void, OsError> dismount(VolumeLock& v, uint32_t ms) override {
+        return fake_.dismount(v, ms);
+    }
+    std::string_view lock_name() const override { return fake_.lock_name(); }
+    std::string_view dismount_name() const override { return fake_.dismount_name(); }
+    Result<std::unique_ptr<VolumeLock>, OsError> hold_disk(uint32_t number) override {
+        return fake_.hold_disk(number);
+    }
+
+  private:
+    FakeLocker& fake_;
+};
+
+// This machine's drive seam with the fake's locks and the test's clock.
+class LockingDisks final : public DiskSystemWrapper {
+  public:
+    LockingDisks(FakeLocker& locker, FakeClock& clock)
+        : DiskSystemWrapper(platform_disk_system(clock)), locker_(locker) {}
+    std::unique_ptr<VolumeLocker> volume_locker() override {
+        return std::make_unique<ForwardedLocker>(locker_);
+    }
+
+  private:
+    FakeLocker& locker_;
+};
+
+std::shared_ptr<DiskSystem> locking(FakeLocker& locker, FakeClock& clock) {
+    return std::make_shared<LockingDisks>(locker, clock);
+}
+
 std::vector<VolumeInfo> stick_volumes() {
     return {
         {"\\\\?\\Volume{a}\\", "", {2}, {'E', 'F'}, {}},
@@ -500,13 +542,11 @@ TEST(Locking, EveryVolumeOfTheDiskInOrderSkippingOnesWithoutMedium) {
     locker.open_errors.emplace("\\\\?\\Volume{card}\\",
                                message_error("The device is not ready. (os error 21)", kNotReady));
     std::vector<std::string> progress;
-    auto locked = lock_and_dismount_with(
-        2, stick_volumes(),
-        [&](LockStep step, std::string_view label) {
+    auto locked = lock_and_dismount(
+        locking(locker, clock), 2, stick_volumes(), [&](LockStep step, std::string_view label) {
             progress.push_back((step == LockStep::Locking ? "locking " : "dismounting ") +
                                std::string(label));
-        },
-        locker, clock);
+        });
     ASSERT_TRUE(locked) << locked.error().text;
     EXPECT_EQ(progress, (std::vector<std::string>{
                             "locking E: F:", "dismounting E: F:", "locking \\\\?\\Volume{b}\\",
@@ -524,7 +564,7 @@ TEST(Locking, TheDiskIsClaimedBeforeAnyVolumeAndGivenBackAfterThem) {
     FakeLocker locker(clock);
     locker.holds = true;
     {
-        auto locked = lock_and_dismount_with(2, stick_volumes(), nullptr, locker, clock);
+        auto locked = lock_and_dismount(locking(locker, clock), 2, stick_volumes(), nullptr);
         ASSERT_TRUE(locked) << locked.error().text;
         EXPECT_EQ(locked->size(), 5u);  // the claim is not a volume
         EXPECT_EQ(locker.claimed_number, 2u);
@@ -540,7 +580,7 @@ TEST(Locking, ADiskClaimedByAnotherJobIsInUseAndNoVolumeIsTouched) {
     locker.claim_answer = [](int) -> std::optional<OsError> {
         return message_error("Resource temporarily unavailable (os error 11)", kInUse);
     };
-    auto locked = lock_and_dismount_with(2, stick_volumes(), nullptr, locker, clock);
+    auto locked = lock_and_dismount(locking(locker, clock), 2, stick_volumes(), nullptr);
     ASSERT_FALSE(locked);
     EXPECT_EQ(locked.error().text, "another write or drive check holds disk 2");
     EXPECT_TRUE(locked.error().is(kInUse));
@@ -558,7 +598,7 @@ TEST(Locking, AClaimRefusedForAMomentIsTakenAndOtherFailuresEndAtOnce) {
         if (attempt < 3) return message_error("busy", kInUse);
         return std::nullopt;
     };
-    ASSERT_TRUE(lock_and_dismount_with(2, stick_volumes(), nullptr, locker, clock));
+    ASSERT_TRUE(lock_and_dismount(locking(locker, clock), 2, stick_volumes(), nullptr));
     EXPECT_EQ(clock.sleeps().size(), 2u);
 
     FakeClock other_clock;
@@ -566,7 +606,7 @@ TEST(Locking, AClaimRefusedForAMomentIsTakenAndOtherFailuresEndAtOnce) {
     refused.claim_answer = [](int) -> std::optional<OsError> {
         return message_error("No such file or directory (os error 2)", kDisconnected);
     };
-    auto locked = lock_and_dismount_with(2, stick_volumes(), nullptr, refused, other_clock);
+    auto locked = lock_and_dismount(locking(refused, other_clock), 2, stick_volumes(), nullptr);
     ASSERT_FALSE(locked);
     EXPECT_EQ(locked.error().text, "No such file or directory (os error 2)");
     EXPECT_TRUE(locked.error().is(kDisconnected));
@@ -582,7 +622,7 @@ TEST(Locking, VolumeHeldByAnotherProgramFailsAfterTwentyAttempts) {
             return unexpected(message_error("Access is denied. (os error 5)"));
         return {};
     };
-    auto locked = lock_and_dismount_with(2, stick_volumes(), nullptr, locker, clock);
+    auto locked = lock_and_dismount(locking(locker, clock), 2, stick_volumes(), nullptr);
     ASSERT_FALSE(locked);
     EXPECT_EQ(locked.error().text,
               "FSCTL_LOCK_VOLUME failed on \\\\?\\Volume{b}\\: Access is denied. (os error 5)");
@@ -599,7 +639,7 @@ TEST(Locking, LockAttemptsThatRunIntoTheirLimitTakeAbout105Seconds) {
         return unexpected(control_timeout_error(0x90018, 5000));
     };
     std::vector<VolumeInfo> one = {{"\\\\?\\Volume{a}\\", "", {2}, {'E'}, {}}};
-    auto locked = lock_and_dismount_with(2, one, nullptr, locker, clock);
+    auto locked = lock_and_dismount(locking(locker, clock), 2, one, nullptr);
     ASSERT_FALSE(locked);
     EXPECT_EQ(locked.error().text,
               "FSCTL_LOCK_VOLUME failed on E:: control code 0x00090018 timed out after 5000 ms");
@@ -615,7 +655,7 @@ TEST(Locking, FailureTextsNameThePlatformsOwnCalls) {
     locker.lock_answer = [](const std::string&, int) -> Result<void, OsError> {
         return unexpected(message_error("Device or resource busy (os error 16)"));
     };
-    auto locked = lock_and_dismount_with(2, one, nullptr, locker, clock);
+    auto locked = lock_and_dismount(locking(locker, clock), 2, one, nullptr);
     ASSERT_FALSE(locked);
     EXPECT_EQ(locked.error().text,
               "umount2 failed on /dev/sdz1: Device or resource busy (os error 16)");
@@ -624,7 +664,7 @@ TEST(Locking, FailureTextsNameThePlatformsOwnCalls) {
         return unexpected(
             message_error("unmounting /dev/sdz1 timed out after 60000 ms", kTimedOut));
     };
-    locked = lock_and_dismount_with(2, one, nullptr, locker, clock);
+    locked = lock_and_dismount(locking(locker, clock), 2, one, nullptr);
     ASSERT_FALSE(locked);
     EXPECT_EQ(locked.error().text,
               "umount2 on /dev/sdz1: unmounting /dev/sdz1 timed out after 60000 ms");
@@ -638,7 +678,7 @@ TEST(Locking, LockSucceedingOnALaterAttempt) {
         return {};
     };
     std::vector<VolumeInfo> one = {{"\\\\?\\Volume{a}\\", "", {2}, {'E'}, {}}};
-    ASSERT_TRUE(lock_and_dismount_with(2, one, nullptr, locker, clock));
+    ASSERT_TRUE(lock_and_dismount(locking(locker, clock), 2, one, nullptr));
     EXPECT_EQ(clock.sleeps().size(), 2u);
 }
 
@@ -649,14 +689,14 @@ TEST(Locking, DismountFailures) {
     locker.dismount_answer = [](const std::string&) -> Result<void, OsError> {
         return unexpected(control_timeout_error(0x90020, 60000));
     };
-    auto locked = lock_and_dismount_with(2, one, nullptr, locker, clock);
+    auto locked = lock_and_dismount(locking(locker, clock), 2, one, nullptr);
     EXPECT_EQ(locked.error().text,
               "FSCTL_DISMOUNT_VOLUME on E:: control code 0x00090020 timed out after 60000 ms");
     EXPECT_TRUE(locked.error().is(kInUse));
     locker.dismount_answer = [](const std::string&) -> Result<void, OsError> {
         return unexpected(message_error("Access is denied. (os error 5)", kAccessDenied));
     };
-    locked = lock_and_dismount_with(2, one, nullptr, locker, clock);
+    locked = lock_and_dismount(locking(locker, clock), 2, one, nullptr);
     EXPECT_EQ(locked.error().text, "Access is denied. (os error 5)");
     EXPECT_FALSE(locked.error().is(kInUse));
 }
@@ -666,7 +706,7 @@ TEST(Locking, OpenFailureOtherThanNoMediumEndsIt) {
     FakeLocker locker(clock);
     locker.open_errors.emplace("\\\\?\\Volume{b}\\",
                                message_error("Access is denied. (os error 5)", kAccessDenied));
-    auto locked = lock_and_dismount_with(2, stick_volumes(), nullptr, locker, clock);
+    auto locked = lock_and_dismount(locking(locker, clock), 2, stick_volumes(), nullptr);
     ASSERT_FALSE(locked);
     EXPECT_EQ(locked.error().text, "Access is denied. (os error 5)");
     EXPECT_EQ(locker.alive, 0);

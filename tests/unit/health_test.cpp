@@ -11,6 +11,7 @@
 #include <map>
 #include <mutex>
 
+#include "disk/disk_system.h"
 #include "disk/health.h"
 #include "disk/health_check.h"
 #include "support/event_log.h"
@@ -126,9 +127,9 @@ struct RawRig {
                 return SlotOutcome{SlotOutcome::Done, static_cast<uint32_t>(r.length), {}};
             return std::nullopt;
         };
-        device.emplace(std::move(d), 5, sector, size, config, clock, log.sink());
+        device.emplace(std::move(d), 5, sector, size, config, clock);
     }
-    void run() { run_raw_test(*device, report, clock, log.sink()); }
+    void run() { run_raw_test(*device, report, clock); }
 
     std::vector<uint64_t> offsets(IoDirection direction) const {
         std::vector<uint64_t> out;
@@ -325,7 +326,7 @@ TEST(WriteProbe, ReadsAndWritesBackTheFirst64KiB) {
         rig.clock.advance(milliseconds(7));
         return std::nullopt;
     };
-    auto times = probe_writable_with(*rig.device, rig.clock, rig.log.sink());
+    auto times = probe_writable(platform_disk_system(rig.clock), *rig.device);
     ASSERT_TRUE(times);
     EXPECT_EQ(times->read_ms, 7u);
     EXPECT_EQ(times->write_ms, 7u);
@@ -341,14 +342,14 @@ TEST(WriteProbe, ReadsAndWritesBackTheFirst64KiB) {
     EXPECT_EQ(rig.device->config(),
               (IoConfig{.no_buffering = true, .write_through = false, .depth = 4, .io_size = MiB}));
     EXPECT_EQ(rig.device->wait_ms(), 90000u);
-    EXPECT_TRUE(rig.log.lines.empty());
+    EXPECT_TRUE(rig.log.lines().empty());
 }
 
 TEST(WriteProbe, FailedSteps) {
     {
         RawRig rig(8 * MiB);
         rig.disk->writable_error = write_protect_error();
-        auto probe = probe_writable_with(*rig.device, rig.clock, rig.log.sink());
+        auto probe = probe_writable(platform_disk_system(rig.clock), *rig.device);
         ASSERT_FALSE(probe);
         EXPECT_EQ(probe.error().step, "writable query");
         EXPECT_TRUE(probe.error().error.is(kWriteProtected));
@@ -364,9 +365,9 @@ TEST(WriteProbe, FailedSteps) {
 #endif
         RawRig rig(8 * MiB);
         rig.disk->writable_error = message_error("Incorrect function. (os error 1)");
-        auto probe = probe_writable_with(*rig.device, rig.clock, rig.log.sink());
+        auto probe = probe_writable(platform_disk_system(rig.clock), *rig.device);
         ASSERT_TRUE(probe);
-        EXPECT_EQ(rig.log.lines,
+        EXPECT_EQ(rig.log.lines(),
                   (std::vector<std::pair<LogLevel, std::string>>{
                       {LogLevel::Info, query + ": Incorrect function. (os error 1)"}}));
         EXPECT_EQ(rig.disk->requests.size(), 2u);
@@ -376,7 +377,7 @@ TEST(WriteProbe, FailedSteps) {
         rig.disk->fail_issue = [](const FakeDisk::Request&) -> std::optional<OsError> {
             return io_error();
         };
-        auto probe = probe_writable_with(*rig.device, rig.clock, rig.log.sink());
+        auto probe = probe_writable(platform_disk_system(rig.clock), *rig.device);
         ASSERT_FALSE(probe);
         EXPECT_EQ(probe.error().step, "raw read of the first 64 KiB");
         EXPECT_EQ(probe.error().error.text, io_error().text);
@@ -388,7 +389,7 @@ TEST(WriteProbe, FailedSteps) {
             if (r.direction == IoDirection::Write) return write_protect_error();
             return std::nullopt;
         };
-        auto probe = probe_writable_with(*rig.device, rig.clock, rig.log.sink());
+        auto probe = probe_writable(platform_disk_system(rig.clock), *rig.device);
         ASSERT_FALSE(probe);
         EXPECT_EQ(probe.error().step, "raw write-back of the first 64 KiB");
         EXPECT_TRUE(probe.error().error.is(kWriteProtected));
@@ -553,12 +554,27 @@ TEST(FileTest, TargetsAndFileSystems) {
     EXPECT_EQ(mounted_file_system(targets[0], mounts), "vfat");
 }
 
+// This machine's drive seam with the fake's files and the test's clock.
+class FileDisks final : public DiskSystemWrapper {
+  public:
+    FileDisks(std::shared_ptr<FakeFiles> files, FakeClock& clock)
+        : DiskSystemWrapper(platform_disk_system(clock)), files_(std::move(files)) {}
+    std::shared_ptr<FileOps> file_ops() override { return files_; }
+
+  private:
+    std::shared_ptr<FakeFiles> files_;
+};
+
+std::shared_ptr<DiskSystem> with_files(std::shared_ptr<FakeFiles> files, FakeClock& clock) {
+    return std::make_shared<FileDisks>(std::move(files), clock);
+}
+
 TEST(FileSystemDiagnosis, EachOutcome) {
     {
         // No letter: at once, without the pause.
         FakeClock clock;
         auto files = std::make_shared<FakeFiles>();
-        EXPECT_EQ(filesystem_diagnosis_with(std::nullopt, files, clock),
+        EXPECT_EQ(filesystem_diagnosis(with_files(files, clock), std::nullopt),
                   "skipped (the drive has no drive letter)");
         EXPECT_TRUE(clock.sleeps().empty());
         EXPECT_TRUE(files->calls.all().empty());
@@ -566,7 +582,7 @@ TEST(FileSystemDiagnosis, EachOutcome) {
     {
         FakeClock clock;
         auto files = std::make_shared<FakeFiles>();
-        EXPECT_EQ(filesystem_diagnosis_with('E', files, clock),
+        EXPECT_EQ(filesystem_diagnosis(with_files(files, clock), 'E'),
                   "OK on E: in 0 ms (Windows can write files to this drive)");
         EXPECT_EQ(clock.sleeps(), (std::vector<milliseconds>{milliseconds(1500)}));
         EXPECT_EQ(files->calls.all().front(), "create E:\\ortivex-write-test.tmp");
@@ -575,14 +591,14 @@ TEST(FileSystemDiagnosis, EachOutcome) {
         FakeClock clock;
         auto files = std::make_shared<FakeFiles>();
         files->fail["create"] = write_protect_error();
-        EXPECT_EQ(filesystem_diagnosis_with('F', files, clock),
+        EXPECT_EQ(filesystem_diagnosis(with_files(files, clock), 'F'),
                   "FAILED on F: " + write_protect_error().text);
     }
     {
         FakeClock clock;
         auto files = std::make_shared<FakeFiles>();
         files->hang_on_write = std::make_shared<Gate>(clock, seconds(25));
-        EXPECT_EQ(filesystem_diagnosis_with('G', files, clock),
+        EXPECT_EQ(filesystem_diagnosis(with_files(files, clock), 'G'),
                   "filesystem write test did not finish within 25 s on G: (Windows cannot write "
                   "to this drive either)");
         files->hang_on_write->open();
@@ -661,12 +677,46 @@ class ClosingDisk final : public AsyncDisk {
     std::unique_ptr<FakeDisk> inner_;
 };
 
-class FakeHealth final : public HealthSystem {
+// A volume handle of the fake locker.
+class PlainLock final : public VolumeLock {};
+
+// Locks that answer at once; opening a volume fails with `error` when set.
+class FakeLocker final : public VolumeLocker {
+  public:
+    FakeLocker(std::shared_ptr<Shared> shared, std::optional<OsError> error)
+        : shared_(std::move(shared)), error_(std::move(error)) {}
+    Result<std::unique_ptr<VolumeLock>, OsError> claim(uint32_t number) override {
+        shared_->calls.add(fmt("claim {}", number));
+        // Given back last, after every volume.
+        return std::unique_ptr<VolumeLock>(std::make_unique<RecordingLock>(shared_));
+    }
+    Result<std::unique_ptr<VolumeLock>, OsError> open(const VolumeInfo& volume) override {
+        shared_->calls.add("lock " + volume.name);
+        if (error_) return unexpected(*error_);
+        return std::unique_ptr<VolumeLock>(std::make_unique<PlainLock>());
+    }
+    Result<void, OsError> lock(VolumeLock&, uint32_t) override { return {}; }
+    Result<void, OsError> dismount(VolumeLock&, uint32_t) override { return {}; }
+    std::string_view lock_name() const override { return "FSCTL_LOCK_VOLUME"; }
+    std::string_view dismount_name() const override { return "FSCTL_DISMOUNT_VOLUME"; }
+    Result<std::unique_ptr<VolumeLock>, OsError> hold_disk(uint32_t) override {
+        return std::unique_ptr<VolumeLock>();
+    }
+
+  private:
+    std::shared_ptr<Shared> shared_;
+    std::optional<OsError> error_;
+};
+
+// This machine's drive seam with the answers of one check in its place.
+class FakeHealth final : public DiskSystemWrapper {
   public:
     explicit FakeHealth(std::shared_ptr<Shared> shared)
-        : shared_(std::move(shared)), calls(shared_->calls) {}
+        : DiskSystemWrapper(platform_disk_system(shared->clock)),
+          shared_(std::move(shared)),
+          calls(shared_->calls) {}
 
-    Result<DeviceInfo, std::string> identified = stick();
+    std::optional<DeviceInfo> identified = stick();  // nothing: the drive was pulled
     SystemFacts facts_answer = clean_facts();
     std::map<std::string, std::optional<std::string>> fs_names{{"E:\\", "FAT32"},
                                                                {"F:\\", "FAT32"}};
@@ -680,11 +730,12 @@ class FakeHealth final : public HealthSystem {
     std::shared_ptr<Gate> hang_volumes;
     std::shared_ptr<Gate> hang_open;
 
-    Result<DeviceInfo, std::string> identify(const DeviceIdentity& expected) override {
-        calls.add(fmt("identify {}", expected.number));
-        return identified;
+    Result<std::vector<DeviceInfo>, OsError> enumerate_disks() override {
+        calls.add("list disks");
+        if (!identified) return std::vector<DeviceInfo>{};
+        return std::vector<DeviceInfo>{*identified};
     }
-    SystemFacts facts() override {
+    SystemFacts gather_facts(const std::optional<std::string>&, const FactsHooks&) override {
         calls.add("facts");
         if (hang_facts) hang_facts->wait();
         return facts_answer;
@@ -701,28 +752,24 @@ class FakeHealth final : public HealthSystem {
         return it == fs_names.end() ? std::nullopt : it->second;
     }
     std::shared_ptr<FileOps> file_ops() override { return files; }
-    Result<std::vector<VolumeInfo>, OsError> volumes() override {
+    Result<std::vector<VolumeInfo>, OsError> enumerate_volumes() override {
         calls.add("volumes");
         if (hang_volumes) hang_volumes->wait();
         return volumes_answer;
     }
-    Result<LockedVolumes, OsError> lock(uint32_t number,
-                                        const std::vector<VolumeInfo>& volumes) override {
-        calls.add(fmt("lock {} ({} volumes)", number, volumes.size()));
-        if (lock_error) return unexpected(*lock_error);
-        LockedVolumes locked;
-        locked.add(std::make_unique<RecordingLock>(shared_));
-        return locked;
+    std::unique_ptr<VolumeLocker> volume_locker() override {
+        return std::make_unique<FakeLocker>(shared_, lock_error);
     }
-    Result<RawDevice, OsError> open(uint32_t number, uint32_t sector, uint64_t size) override {
+    Result<RawDevice, OsError> open_raw(uint32_t number, uint32_t sector, uint64_t size,
+                                        const IoConfig& config) override {
         calls.add(fmt("open {} {} {}", number, sector, size));
+        EXPECT_EQ(config, health_check_config());
         if (hang_open) hang_open->wait();
         if (open_error) return unexpected(*open_error);
         auto disk = std::make_unique<FakeDisk>(1, shared_->clock, size);
         disk->writable_error = writable_error;
         return RawDevice(std::make_unique<ClosingDisk>(shared_, std::move(disk)), number, sector,
-                         size, health_check_config(), shared_->clock,
-                         [](LogLevel, std::string_view) {});
+                         size, config, shared_->clock);
     }
 
   private:
@@ -739,7 +786,7 @@ struct CheckRig {
     std::shared_ptr<FakeHealth> system = std::make_shared<FakeHealth>(shared);
     DeviceInfo drive = stick();
 
-    HealthReport run() { return check_health_with(drive, system, clock, log.sink()); }
+    HealthReport run() { return check_health(system, drive); }
     std::vector<std::string> calls() { return system->calls.all(); }
     std::vector<std::string> file_calls() { return system->files->calls.all(); }
 };
@@ -760,8 +807,8 @@ TEST(HealthCheck, HealthyDriveStepByStep) {
     EXPECT_TRUE(is_healthy(report));
     // Letters E and F, both FAT32: the file test runs on E only.
     EXPECT_EQ(rig.calls(),
-              (std::vector<std::string>{"identify 7", "facts", "file system of E:\\", "volumes",
-                                        "lock 7 (1 volumes)", "open 7 512 16777216",
+              (std::vector<std::string>{"list disks", "facts", "file system of E:\\", "volumes",
+                                        "claim 7", "lock \\\\?\\Volume{e}\\", "open 7 512 16777216",
                                         "device closed", "volumes released"}));
     EXPECT_EQ(rig.file_calls(),
               (std::vector<std::string>{"create E:\\ortivex-write-test.tmp", "write 1048576 0x5A",
@@ -840,7 +887,7 @@ TEST(HealthCheck, DriveHoldingTheSystemStopsWithItsRefusals) {
     auto report = rig.run();
     EXPECT_EQ(report.error, "drive protected: [SystemDrive, Pagefile]");
     EXPECT_TRUE(all_skipped(report));
-    EXPECT_EQ(rig.calls(), (std::vector<std::string>{"identify 7", "facts"}));
+    EXPECT_EQ(rig.calls(), (std::vector<std::string>{"list disks", "facts"}));
     EXPECT_TRUE(rig.file_calls().empty());
 
     // The refusals are those of the drive as re-identified, undetermined
@@ -857,11 +904,11 @@ TEST(HealthCheck, DriveHoldingTheSystemStopsWithItsRefusals) {
 TEST(HealthCheck, StepsThatEndTheCheck) {
     {
         CheckRig rig;
-        rig.system->identified = unexpected(std::string("disk 7 is no longer present"));
+        rig.system->identified = std::nullopt;
         auto report = rig.run();
         EXPECT_EQ(report.error, "disk 7 is no longer present");
         EXPECT_TRUE(all_skipped(report));
-        EXPECT_EQ(rig.calls(), std::vector<std::string>{"identify 7"});
+        EXPECT_EQ(rig.calls(), std::vector<std::string>{"list disks"});
     }
     {
         CheckRig rig;

@@ -10,6 +10,7 @@
 #include "image/crypto.h"
 #include "support/fake_clock.h"
 #include "support/fake_disk.h"
+#include "support/recording_log.h"
 #include "writer/pipeline.h"
 #include "writer/write_job.h"
 #include "support/temp_dir.h"
@@ -46,7 +47,7 @@ OsError media_changed() {
 
 struct Rig {
     FakeClock clock;
-    std::vector<std::pair<LogLevel, std::string>> log;
+    test::RecordingLog log;
     FakeDisk* disk = nullptr;
     std::optional<RawDevice> device;
     WriteProgress progress;
@@ -60,8 +61,7 @@ struct Rig {
                  IoConfig config = write_io_config()) {
         auto d = std::make_unique<FakeDisk>(16, clock, size);
         disk = d.get();
-        device.emplace(std::move(d), 3, sector, size, config, clock,
-                       [this](LogLevel l, std::string_view t) { log.emplace_back(l, t); });
+        device.emplace(std::move(d), 3, sector, size, config, clock);
     }
 
     static PipelineConfig config_for(const std::string& image, size_t chunk = MiB) {
@@ -105,10 +105,7 @@ struct Rig {
         return out;
     }
     size_t flushes() const { return std::count(disk->calls.begin(), disk->calls.end(), "flush"); }
-    size_t warnings() const {
-        return std::count_if(log.begin(), log.end(),
-                             [](const auto& l) { return l.first == LogLevel::Warn; });
-    }
+    size_t warnings() const { return log.count(LogLevel::Warn); }
 };
 
 TEST(Pipeline, CopiesTheImageWithTheHeadLastAndProvesIt) {
@@ -419,7 +416,8 @@ struct BufferedOnlyDrive {
         };
     }
     bool logged(LogLevel level, std::string_view part) const {
-        return std::any_of(rig.log.begin(), rig.log.end(), [&](const auto& l) {
+        const auto lines = rig.log.lines();
+        return std::any_of(lines.begin(), lines.end(), [&](const auto& l) {
             return l.first == level && l.second.find(part) != std::string::npos;
         });
     }

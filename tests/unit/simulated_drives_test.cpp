@@ -8,6 +8,7 @@
 #include "disk/windows_drive_records.h"
 #include "support/fake_clock.h"
 #include "support/fake_disk.h"
+#include "support/recording_log.h"
 #include "support/temp_dir.h"
 
 namespace sw {
@@ -87,7 +88,7 @@ struct SimRig {
     FakeClock clock;
     FakeDisk* backing = nullptr;
     std::shared_ptr<SimulatedState> state = std::make_shared<SimulatedState>();
-    std::vector<std::string> log;
+    test::RecordingLog log;
     std::optional<RawDevice> device;
 
     SimRig(SimulatedFaults faults,
@@ -99,8 +100,7 @@ struct SimRig {
         backing = inner.get();
         auto disk =
             std::make_unique<FaultInjectingDisk>(std::move(inner), state, faults, size, clock);
-        device.emplace(std::move(disk), 4000000000u, 512, size, config, clock,
-                       [this](LogLevel, std::string_view t) { log.emplace_back(t); });
+        device.emplace(std::move(disk), 4000000000u, 512, size, config, clock);
     }
 };
 
@@ -147,7 +147,7 @@ TEST(SimulatedFaults, RemovalAtAnOffsetEndsEverythingFast) {
     ASSERT_FALSE(r);
     EXPECT_TRUE(r.error().is(kDisconnected));
     EXPECT_TRUE(rig.state->removed);
-    EXPECT_TRUE(rig.log.empty());  // no degradation for a device that is gone
+    EXPECT_TRUE(rig.log.lines().empty());  // no degradation for a device that is gone
     EXPECT_FALSE(rig.device->flush());
     EXPECT_FALSE(rig.device->read_at(0, data));
 }
@@ -224,11 +224,10 @@ TEST(SimulatedFaults, AStopCancelsARequestThatNeverCompletes) {
     auto inner = std::make_unique<FakeDisk>(1, backing_clock, 16 * MiB);
     FakeDisk* backing = inner.get();
     auto state = std::make_shared<SimulatedState>();
-    std::vector<std::string> log;
+    test::RecordingLog log;
     RawDevice device(
         std::make_unique<FaultInjectingDisk>(std::move(inner), state, f, 16 * MiB, clock),
-        4000000000u, 512, 16 * MiB, config, clock,
-        [&](LogLevel, std::string_view t) { log.emplace_back(t); });
+        4000000000u, 512, 16 * MiB, config, clock);
     auto data = bytes(2 * MiB, 6);
     {
         auto watching = device.stop_on(stop);
@@ -238,7 +237,7 @@ TEST(SimulatedFaults, AStopCancelsARequestThatNeverCompletes) {
     }
     // Seen at the fifth look, half a second into a wait of 90 s.
     EXPECT_EQ(clock.elapsed, milliseconds(500));
-    EXPECT_TRUE(log.empty());                 // no gentler retry
+    EXPECT_TRUE(log.lines().empty());         // no gentler retry
     ASSERT_EQ(backing->requests.size(), 1u);  // the hanging request never reached the file
     // The cancelled request is settled: its slot serves the next one.
     f.hang_at.reset();

@@ -8,6 +8,7 @@
 #include "core/text.h"
 #include "hex/hex.h"
 #include "logging/logger.h"
+#include "support/log_capture.h"
 #include "support/recording_sink.h"
 #include "support/temp_dir.h"
 #include "support/test_images.h"
@@ -307,13 +308,13 @@ TEST(Inspection, SignatureFileOfAnotherSizeMeansUnsigned) {
 
 // ---- the validation worker -----------------------------------------------------------
 
-struct LogCapture {
-    test::TempDir dir;
-    LogCapture() { Logger::init(dir.path()); }
-    ~LogCapture() { Logger::shut_down(); }
+// Every line logged so far, one after another.
+struct LogCapture : test::LogCapture {
     std::string text() {
-        auto f = Logger::current_file();
-        return f ? test::read_file(*f) : std::string();
+        std::string out;
+        for (const auto& line : lines())
+            out += line + "\n";
+        return out;
     }
 };
 

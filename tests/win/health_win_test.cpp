@@ -72,12 +72,12 @@ TEST(WindowsFileTest, FileSystemNamesByLetter) {
 
 TEST(WindowsFileTest, DiagnosisOnARealVolume) {
     test::FakeClock clock;
-    std::string ok = filesystem_diagnosis_with('C', platform::file_ops(), clock);
+    std::string ok = filesystem_diagnosis(platform_disk_system(clock), 'C');
     EXPECT_TRUE(ok.starts_with("OK on C: in ")) << ok;
     EXPECT_TRUE(ok.ends_with(" ms (Windows can write files to this drive)")) << ok;
     EXPECT_FALSE(fs::exists("C:\\ortivex-write-test.tmp"));
     if (auto free = unused_letter()) {
-        std::string failed = filesystem_diagnosis_with(*free, platform::file_ops(), clock);
+        std::string failed = filesystem_diagnosis(platform_disk_system(clock), *free);
         EXPECT_TRUE(failed.starts_with(fmt("FAILED on {}: ", *free))) << failed;
     }
 }

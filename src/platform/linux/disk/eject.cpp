@@ -125,7 +125,7 @@ class LinuxEject final : public EjectSystem {
     }
     Result<void, std::string> request_eject(const DeviceInfo& disk,
                                             const EjectTarget& target) override {
-        return linux_request_eject(ops_, disk, target, run_log());
+        return linux_request_eject(ops_, disk, target);
     }
     Result<void, OsError> refresh_layout(uint32_t number) override {
         auto node = disk_path(number);
