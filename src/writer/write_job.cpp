@@ -359,7 +359,6 @@ void run_job_thread(const WriteRequest& request, const WriteFinishedReporter& fi
         system->log(LogLevel::Error, outcome_line(request, result));
     }
     finished(std::move(result));
-    platform::keep_system_awake(false);
 }
 
 WriteRequest window_write_request(const WriteChoice& choice) {
