@@ -15,15 +15,15 @@
 namespace sw {
 
 enum class A11yRole : uint8_t {
-    Group,        // a card
-    Dialog,       // an open overlay (modal)
+    Group,   // a card
+    Dialog,  // an open overlay (modal)
     Button,
     RadioButton,  // a drive row, a theme or language segment
     Toggle,       // "Verify after writing"
     ProgressBar,
     Text,
-    Status,       // the footer and the live progress line
-    List,         // the drive list and each selector: holds radio buttons
+    Status,  // the footer and the live progress line
+    List,    // the drive list and each selector: holds radio buttons
 };
 
 // One thing a user can perceive or act on. The nodes of a tree are listed
@@ -42,11 +42,11 @@ struct A11yNode {
     ElementId action;
     bool enabled = true;
     bool focusable = false;
-    bool focused = false;             // holds the keyboard focus
-    bool selected = false;            // radio buttons
-    std::optional<bool> toggled;      // toggles
-    std::optional<bool> expanded;     // "Show details"
-    std::optional<double> value;      // progress bars: percent, 0 to 100
+    bool focused = false;          // holds the keyboard focus
+    bool selected = false;         // radio buttons
+    std::optional<bool> toggled;   // toggles
+    std::optional<bool> expanded;  // "Show details"
+    std::optional<double> value;   // progress bars: percent, 0 to 100
 };
 
 struct A11yTree {
