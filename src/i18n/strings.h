@@ -23,7 +23,7 @@ inline constexpr std::array<Language, kLanguageCount> kLanguages = {
 // that a bad byte can never index past the tables.
 Language language_from_value(uint8_t value);
 
-inline constexpr size_t kTextCount = 163;
+inline constexpr size_t kTextCount = 171;
 
 // The positions of the texts. The comment is the English text.
 enum class TextId : uint16_t {
@@ -196,9 +196,18 @@ enum class TextId : uint16_t {
     IsoFileFilter = 160,     // "Ortivex image (*.iso)"
     DownloadTooLarge = 161,  // "The file is larger than any Ortivex image."
     DownloadNoSpace = 162,   // "Not enough free space in the Downloads folder."
+    // What a screen reader is told beside what is drawn.
+    LabelValue = 163,      // "{}: {}"
+    ListJoin = 164,        // "{}, {}"
+    ThemeGroup = 165,      // "Theme"
+    LanguageGroup = 166,   // "Language"
+    DriveConnected = 167,  // "{} connected"
+    DriveRemoved = 168,    // "{} removed"
+    PercentSpoken = 169,   // "{} percent"
+    Copied = 170,          // "Copied"
 };
 
-// 163 UTF-8 texts, some with "{}" placeholders (filled by format_text).
+// 171 UTF-8 texts, some with "{}" placeholders (filled by format_text).
 using StringTable = std::array<std::string_view, kTextCount>;
 
 const StringTable& string_table(Language language);

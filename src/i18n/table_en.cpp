@@ -189,6 +189,15 @@ constexpr std::string_view kTexts[] = {
     "Ortivex image (*.iso)",
     "The file is larger than any Ortivex image.",
     "Not enough free space in the Downloads folder.",
+    // 163
+    "{}: {}",
+    "{}, {}",
+    "Theme",
+    "Language",
+    "{} connected",
+    "{} removed",
+    "{} percent",
+    "Copied",
 };
 
 }  // namespace

@@ -192,6 +192,15 @@ constexpr std::string_view kTexts[] = {
     "Imagen de Ortivex (*.iso)",
     "El archivo es más grande que cualquier imagen de Ortivex.",
     "No hay suficiente espacio libre en la carpeta Descargas.",
+    // 163
+    "{}: {}",
+    "{}, {}",
+    "Tema",
+    "Idioma",
+    "Se conectó {}",
+    "Se retiró {}",
+    "{} por ciento",
+    "Copiado",
 };
 
 }  // namespace

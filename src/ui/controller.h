@@ -79,6 +79,12 @@ class WindowController {
     void device_change();
     void worker_wake();
     void picker_result(const std::optional<std::string>& path);
+    // An assistive technology acts on an element: invoking runs what a click
+    // on it would, with the same guards; the element must be in the last
+    // frame and enabled, else nothing happens. Focusing moves the keyboard
+    // focus there, shown as keyboard focus is.
+    void invoke(ElementId element);
+    void focus_element(ElementId element);
     // Every handler that may carry out an effect does so last: closing
     // destroys the window, and with it this controller.
     void close();

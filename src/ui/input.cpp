@@ -129,6 +129,13 @@ void WindowController::set_cursor() {
 
 namespace {
 
+bool enabled_in(const std::vector<HitRegion>& regions, ElementId element) {
+    if (element.is_none()) return false;
+    for (const HitRegion& r : regions)
+        if (r.enabled && r.id == element && r.id.param == element.param) return true;
+    return false;
+}
+
 // The enabled elements of the last frame, each once, in drawing order: the
 // order the Tab key goes through.
 std::vector<ElementId> focus_order(const std::vector<HitRegion>& regions) {
@@ -178,6 +185,26 @@ void WindowController::key_down(Key key, bool shift) {
         case Key::Other:
             return;
     }
+}
+
+void WindowController::invoke(ElementId element) {
+    Guard guard(*this);
+    if (!guard.entered()) return;
+    if (!enabled_in(state_.last_frame.regions, element)) return;
+    host_.invalidate();
+    Effect effect = perform_action(element);
+    guard.release();
+    carry_out(effect);
+}
+
+void WindowController::focus_element(ElementId element) {
+    Guard guard(*this);
+    if (!guard.entered()) return;
+    if (!enabled_in(state_.last_frame.regions, element)) return;
+    state_.input.focus = element;
+    state_.input.focus_visible = true;
+    reveal(element);
+    host_.invalidate();
 }
 
 void WindowController::move_focus(bool backwards) {

@@ -56,10 +56,14 @@ std::string elapsed_text(double seconds) {
 void build_frame(WindowState& state, Canvas& canvas, double now) {
     Frame f{state, canvas, now, string_table(language_from_value(state.appearance.prefs.lang))};
     state.last_frame.regions.clear();
+    A11yTree& tree = state.last_frame.a11y;
+    tree = A11yTree{};
     canvas.fill_rect(Rect{0, 0, kClientWidth, kClientHeight}, {Slot::Background, 1});
-    header(f);
     // Below an overlay nothing can be pressed: only the overlay's regions count.
     const bool live = state.overlay == Overlay::None;
+    // Nor does a screen reader see anything but an open overlay.
+    f.tree = live ? &tree : nullptr;
+    header(f);
     const Rect content{0, kContentTop, kClientWidth, kContentBottom - kContentTop};
     canvas.push_clip(content);
     float fade =
@@ -75,6 +79,7 @@ void build_frame(WindowState& state, Canvas& canvas, double now) {
     KeepingCanvas kept(canvas);
     Frame screen{state, kept, now, f.t};
     screen.regions_on = live;
+    screen.tree = f.tree;
     screen.visible = content;
     draw_screen(screen, state.screen);
     state.last_frame.screen_picture = kept.take();
@@ -82,6 +87,7 @@ void build_frame(WindowState& state, Canvas& canvas, double now) {
     f.regions_on = live;
     footer(f);
     f.regions_on = true;
+    f.tree = &tree;
     overlay(f);
 }
 

@@ -57,6 +57,32 @@ class MediatoolScreen(unittest.TestCase):
         self.assertEqual(run_tool("screen", "no-such-screen")[0], 2)
         self.assertEqual(run_tool("screen", "setup-empty", "--lang", "fr")[0], 2)
         self.assertEqual(run_tool("screen", "setup-empty", "--dpi")[0], 2)
+        self.assertEqual(run_tool("a11y")[0], 2)
+        self.assertEqual(run_tool("a11y", "no-such-screen")[0], 2)
+        self.assertEqual(run_tool("a11y", "setup-empty", "--theme", "pink")[0], 2)
+
+    def test_a11y_tree_matches_the_regions(self):
+        for name, lang in (("setup-selected", "es"), ("overlay-erase", "en")):
+            code, out, err = run_tool("a11y", name, "--lang", lang)
+            self.assertEqual(code, 0, err)
+            tree = json.loads(out)
+            _, out, _ = run_tool("screen", name, "--lang", lang)
+            regions = json.loads(out)["regions"]
+            nodes = tree["nodes"]
+            self.assertEqual(tree["modal"], name.startswith("overlay-"))
+            for n in nodes:
+                self.assertTrue(n["name"], n)
+                self.assertLess(n["parent"], n["index"])
+                self.assertEqual(len(n["bounds"]), 4)
+                for key in ("id", "role", "enabled", "focusable", "focused"):
+                    self.assertIn(key, n)
+            for r in regions:
+                if tree["modal"] and r["action"] == "TogglePanel":
+                    continue
+                acting = [n for n in nodes
+                          if n.get("action") == r["action"] and n.get("param") == r["param"]]
+                self.assertEqual(len(acting), 1, r)
+                self.assertEqual(acting[0]["enabled"], r["enabled"])
 
 
 if __name__ == "__main__":

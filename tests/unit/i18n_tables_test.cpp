@@ -19,7 +19,7 @@ std::string lang_name(Language language) {
 TEST(I18nTables, EveryTextIsPresentValidAndTidy) {
     for (Language language : kLanguages) {
         const StringTable& table = string_table(language);
-        ASSERT_EQ(table.size(), 163u);
+        ASSERT_EQ(table.size(), 171u);
         for (size_t i = 0; i < table.size(); ++i) {
             SCOPED_TRACE(lang_name(language) + " " + std::to_string(i));
             std::string_view t = table[i];
@@ -56,8 +56,9 @@ TEST(I18nTables, TranslatedExceptNamesAndNeutralTemplates) {
         }
         return same;
     };
-    // Spanish writes the speed as English does ("{}/s").
-    EXPECT_EQ(same_as_english(Language::Spanish), (std::set<size_t>{41, 49, 50, 91, 92}));
+    // Spanish writes the speed as English does ("{}/s"), and a label with
+    // its value and a list of texts with the same marks.
+    EXPECT_EQ(same_as_english(Language::Spanish), (std::set<size_t>{41, 49, 50, 91, 92, 163, 164}));
     EXPECT_EQ(same_as_english(Language::Chinese), (std::set<size_t>{41, 49, 50, 91}));
 }
 
@@ -89,6 +90,9 @@ TEST(I18nTables, NamedPositionsHoldTheirTexts) {
         {TextId::IsoFileFilter, 160, "Ortivex image (*.iso)"},
         {TextId::DownloadTooLarge, 161, "The file is larger than any Ortivex image."},
         {TextId::DownloadNoSpace, 162, "Not enough free space in the Downloads folder."},
+        {TextId::LabelValue, 163, "{}: {}"},
+        {TextId::DriveConnected, 167, "{} connected"},
+        {TextId::Copied, 170, "Copied"},
     };
     for (const Row& row : rows) {
         EXPECT_EQ(static_cast<size_t>(row.id), row.position);
@@ -125,7 +129,7 @@ TEST(I18nTables, GivenSpanishAndChineseRowsAreKeptExactly) {
 }
 
 TEST(I18nTables, LookupNeverFails) {
-    EXPECT_EQ(text(Language::English, size_t{163}), "");
+    EXPECT_EQ(text(Language::English, size_t{171}), "");
     EXPECT_EQ(text(Language::Chinese, size_t{100000}), "");
     // A language byte out of range reads the last table, never past the end.
     EXPECT_EQ(&string_table(static_cast<Language>(7)), &string_table(Language::Chinese));

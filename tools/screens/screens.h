@@ -8,6 +8,7 @@
 namespace sw::screens {
 
 int screen_command(const std::vector<std::string>& args);
+int a11y_command(const std::vector<std::string>& args);
 int strings_command(const std::vector<std::string>& args);
 #ifdef _WIN32
 int render_command(const std::vector<std::string>& args);

@@ -200,4 +200,72 @@ std::string frame_json(const std::vector<DrawOp>& ops, const std::vector<HitRegi
     return out;
 }
 
+std::string_view a11y_role_name(A11yRole role) {
+    switch (role) {
+        case A11yRole::Group:
+            return "group";
+        case A11yRole::Dialog:
+            return "dialog";
+        case A11yRole::Button:
+            return "button";
+        case A11yRole::RadioButton:
+            return "radio";
+        case A11yRole::Toggle:
+            return "toggle";
+        case A11yRole::ProgressBar:
+            return "progressbar";
+        case A11yRole::Text:
+            return "text";
+        case A11yRole::Status:
+            return "status";
+        case A11yRole::List:
+            return "list";
+    }
+    return "?";
+}
+
+std::string a11y_json(const A11yTree& tree) {
+    auto flag = [](std::string& out, const char* key, bool v) {
+        out += std::string(",\"") + key + "\":" + (v ? "true" : "false");
+    };
+    std::string out = std::string("{\"modal\":") + (tree.modal ? "true" : "false");
+    out += ",\"nodes\":[";
+    for (size_t i = 0; i < tree.nodes.size(); ++i) {
+        const A11yNode& n = tree.nodes[i];
+        out += i ? ",\n" : "\n";
+        out += "{\"index\":" + std::to_string(i);
+        out += ",\"id\":" + std::to_string(n.id);
+        out += ",\"role\":" + json_quoted(a11y_role_name(n.role));
+        out += ",\"name\":" + json_quoted(n.name);
+        if (!n.help.empty()) out += ",\"help\":" + json_quoted(n.help);
+        out += ",\"parent\":" + std::to_string(n.parent);
+        out += ",\"bounds\":[";
+        append_float(out, n.bounds.x);
+        out += ',';
+        append_float(out, n.bounds.y);
+        out += ',';
+        append_float(out, n.bounds.w);
+        out += ',';
+        append_float(out, n.bounds.h);
+        out += ']';
+        if (!n.action.is_none()) {
+            out += ",\"action\":" + json_quoted(action_name(n.action.kind));
+            out += ",\"param\":" + std::to_string(n.action.param);
+        }
+        flag(out, "enabled", n.enabled);
+        flag(out, "focusable", n.focusable);
+        flag(out, "focused", n.focused);
+        if (n.role == A11yRole::RadioButton) flag(out, "selected", n.selected);
+        if (n.toggled) flag(out, "toggled", *n.toggled);
+        if (n.expanded) flag(out, "expanded", *n.expanded);
+        if (n.value) {
+            out += ",\"value\":";
+            append_float(out, static_cast<float>(*n.value));
+        }
+        out += '}';
+    }
+    out += "\n]}";
+    return out;
+}
+
 }  // namespace sw

@@ -33,4 +33,10 @@ class RecordingCanvas final : public PictureCanvas {
 // {"ops":[{"op":"text","x":…,"slot":12,"opacity":1,"text":"…",…}],"regions":[…]}
 std::string frame_json(const std::vector<DrawOp>& ops, const std::vector<HitRegion>& regions);
 
+// "button", "radio", …: a node's role as the tree's JSON names it.
+std::string_view a11y_role_name(A11yRole role);
+// A frame's accessibility tree as one JSON object, a node a line:
+// {"modal":false,"nodes":[{"index":0,"id":…,"role":"button","name":"…",…}]}
+std::string a11y_json(const A11yTree& tree);
+
 }  // namespace sw

@@ -31,6 +31,8 @@ void header(Frame& f) {
         f.c.stroke_rounded(Rect{r.x - 3, r.y - 3, r.w + 6, r.h + 6}, kButtonRadius + 3,
                            {Slot::Focus, 1}, 2);
     f.record(id, r);
+    // Named by the panel it opens: it shows no text of its own.
+    f.node(f.element_node(id, A11yRole::Button, f.tx(TextId::SettingsTitle)), r);
 }
 
 namespace {
@@ -70,7 +72,13 @@ void footer(Frame& f) {
                  Align::Center, Align::Center);
         if (f.focused(id))
             f.c.stroke_rounded(Rect{r.x - 3, r.y - 3, r.w + 6, r.h + 6}, 7, {Slot::Focus, 1}, 2);
-        if (f.s.screen == ScreenKind::Setup) f.record(id, r);
+        if (f.s.screen == ScreenKind::Setup) {
+            f.record(id, r);
+            f.text_node(A11yText::UpdateNotice, notice, Rect{kLeft + 14, y, notice_w, 20});
+            A11yNode n = f.element_node(id, A11yRole::Button, link);
+            n.help = notice;
+            f.node(std::move(n), r);
+        }
     }
     TextStyle small{11, 1, FontFamily::Text};
     std::string version = fmt("v{}", kVersion);
@@ -81,6 +89,8 @@ void footer(Frame& f) {
              Align::Center);
     f.c.text(version, Rect{kRight - vw, ty, vw, 16}, small, {Slot::Text3, 1}, Align::End,
              Align::Center);
+    f.text_node(A11yText::Footer, fmt("{} {}", f.tx(TextId::FooterLine), version),
+                Rect{kLeft, ty, kWidth, 16}, A11yRole::Status);
 }
 
 void scroll_indicator(Frame& f, const Rect& view, float limit) {

@@ -19,6 +19,8 @@ void complete_screen(Frame& f) {
             Align::Center);
     f.label(f.tx(TextId::MediaCreated), Rect{kLeft, 250, kWidth, 22}, kBody, {Slot::Green, 1},
             Align::Center);
+    f.text_node(A11yText::OutcomeTitle, f.tx(TextId::CompleteTitle), Rect{kLeft, 212, kWidth, 34});
+    f.text_node(A11yText::OutcomeText, f.tx(TextId::MediaCreated), Rect{kLeft, 250, kWidth, 22});
     const float top = 296, inner = kLeft + 20, inner_w = kWidth - 40;
     float y = top + 18;
     std::vector<std::pair<std::string, Slot>> lines;
@@ -49,13 +51,23 @@ void complete_screen(Frame& f) {
         eh = std::ceil(f.c.measure(eject_failed, kSmall, inner_w - 24).h) + 20;
     }
     f.card(Rect{kLeft, top, kWidth, 18 + h + eh + 10});
-    for (auto& [line, slot] : lines)
-        y += f.paragraph(line, inner, y, inner_w, kBody, {slot, 1}, Align::Start, 2) + 8;
+    f.group(f.plain_node(A11yText::SummaryCard, A11yRole::Group, f.tx(TextId::CompleteTitle)),
+            Rect{kLeft, top, kWidth, 18 + h + eh + 10});
+    uint32_t index = 0;
+    for (auto& [line, slot] : lines) {
+        float lh = f.paragraph(line, inner, y, inner_w, kBody, {slot, 1}, Align::Start, 2);
+        f.text_node(A11yText::SummaryLines, line, Rect{inner, y, inner_w, lh}, A11yRole::Text, {},
+                    index++);
+        y += lh + 8;
+    }
     if (!eject_failed.empty()) {
         f.c.fill_rounded(f.moved(Rect{inner, y, inner_w, eh - 8}), 6, {Slot::AmberTint, 1});
         f.paragraph(eject_failed, inner + 12, y + 6, inner_w - 24, kSmall, {Slot::Amber, 1},
                     Align::Start, 4);
+        f.text_node(A11yText::EjectFailed, f.tx(TextId::EjectFailed),
+                    Rect{inner, y, inner_w, eh - 8});
     }
+    f.end_group();
     if (s.write.eject == EjectState::NotStarted || s.write.eject == EjectState::Running) {
         std::string_view label = f.tx(
             s.write.eject == EjectState::Running ? TextId::EjectingEllipsis : TextId::EjectDrive);
@@ -69,8 +81,11 @@ void cancelled_screen(Frame& f) {
     f.status_circle(280, 150, 30, Slot::Amber, Slot::AmberTint, "!");
     f.label(f.tx(TextId::CancelledTitle), Rect{kLeft, 212, kWidth, 34}, kTitle, {Slot::Text, 1},
             Align::Center);
-    f.paragraph(f.tx(TextId::CancelledAdvice), kLeft + 24, 254, kWidth - 48, kBody,
-                {Slot::Text2, 1}, Align::Center, 3);
+    float advice_h = f.paragraph(f.tx(TextId::CancelledAdvice), kLeft + 24, 254, kWidth - 48, kBody,
+                                 {Slot::Text2, 1}, Align::Center, 3);
+    f.text_node(A11yText::OutcomeTitle, f.tx(TextId::CancelledTitle), Rect{kLeft, 212, kWidth, 34});
+    f.text_node(A11yText::OutcomeText, f.tx(TextId::CancelledAdvice),
+                Rect{kLeft + 24, 254, kWidth - 48, advice_h});
     f.button({UiAction::Done}, f.tx(TextId::Done), Rect{kLeft, 616, kWidth, 48},
              ButtonKind::Primary, kMainLabel);
 }
@@ -80,9 +95,13 @@ void failed_screen(Frame& f) {
     f.status_circle(280, 140, 30, Slot::Red, Slot::RedTint, "×");
     FailureMessage msg = failure_message(s);
     float y = 200;
-    y += f.paragraph(msg.title, kLeft, y, kWidth, TextStyle{20, 3, FontFamily::Display},
-                     {Slot::Text, 1}, Align::Center, 2) +
-         8;
+    const float title_h =
+        f.paragraph(msg.title, kLeft, y, kWidth, TextStyle{20, 3, FontFamily::Display},
+                    {Slot::Text, 1}, Align::Center, 2);
+    // The advice under the title is read as the title's description.
+    f.text_node(A11yText::OutcomeTitle, msg.title, Rect{kLeft, y, kWidth, title_h}, A11yRole::Text,
+                msg.advice);
+    y += title_h + 8;
     y += f.paragraph(msg.advice, kLeft + 16, y, kWidth - 32, kBody, {Slot::Text2, 1}, Align::Center,
                      3) +
          20;
@@ -111,6 +130,7 @@ void failed_screen(Frame& f) {
         int lines = std::max(1, static_cast<int>((box_h - 24) / (kMono.size * 1.34f)));
         f.paragraph(msg.details, kLeft + 14, y + 12, kWidth - 28, kMono, {Slot::Text, 1},
                     Align::Start, lines);
+        f.text_node(A11yText::FailureDetails, msg.details, box);
     }
     const float half = (kWidth - 8) / 2;
     f.button({UiAction::TryAgain}, f.tx(TextId::TryAgain), Rect{kLeft, 616, half, 48},

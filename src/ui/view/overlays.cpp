@@ -27,7 +27,7 @@ void dialog_buttons(Frame& f, const Dialog& d, float y, ElementId left_id, std::
 
 // The panel with its content, centred in the window as high as the content
 // is, sliding in with the overlay's fade.
-void show_dialog(Frame& f, const Dialog& d, const Column& content) {
+void show_dialog(Frame& f, const Dialog& d, const Column& content, std::string_view name) {
     const float height = d.pad + content.height() + d.pad;
     const float top = std::max(40.0f, (kClientHeight - height) / 2);
     const float opacity =
@@ -36,15 +36,18 @@ void show_dialog(Frame& f, const Dialog& d, const Column& content) {
     f.c.fill_rounded(Rect{r.x, r.y + 4, r.w, r.h}, 14, {Slot::Shadow, opacity * 2});
     f.c.fill_rounded(r, 14, {Slot::Surface, 1});
     f.c.stroke_rounded(r, 14, {Slot::Line, 1}, 1);
+    f.group(f.plain_node(A11yText::Dialog, A11yRole::Dialog, name), r);
     content.draw(top + d.pad);
+    f.end_group();
 }
 
 // A wrapped text as a block of the column.
-void add_paragraph(Frame& f, Column& col, const Dialog& d, std::string text, const TextStyle& style,
-                   Paint paint, int lines) {
+void add_paragraph(Frame& f, Column& col, const Dialog& d, A11yText role, std::string text,
+                   const TextStyle& style, Paint paint, int lines) {
     const float h = f.text_height(text, style, d.inner_w(), lines);
-    col.add(h, [&f, &d, text = std::move(text), style, paint, lines](float y) {
+    col.add(h, [&f, &d, role, text = std::move(text), style, paint, lines, h](float y) {
         f.paragraph(text, d.inner_x(), y, d.inner_w(), style, paint, Align::Start, lines);
+        f.text_node(role, text, Rect{d.inner_x(), y, d.inner_w(), h});
     });
 }
 
@@ -72,52 +75,58 @@ void erase_confirm(Frame& f, const Dialog& d) {
         f.c.text("!", Rect{d.inner_x(), y, 36, 36}, TextStyle{18, 4, FontFamily::Text},
                  {Slot::Red, 1}, Align::Center, Align::Center);
     });
-    add_paragraph(f, col, d, format_text(f.tx(TextId::EraseQuestion), {name}), kHeading,
-                  {Slot::Text, 1}, 2);
+    const std::string question = format_text(f.tx(TextId::EraseQuestion), {name});
+    add_paragraph(f, col, d, A11yText::DialogTitle, question, kHeading, {Slot::Text, 1}, 2);
     col.gap(8);
-    add_paragraph(f, col, d, str(f.tx(TextId::EraseWarning)), kBody, {Slot::Text2, 1}, 3);
+    add_paragraph(f, col, d, A11yText::DialogText, str(f.tx(TextId::EraseWarning)), kBody,
+                  {Slot::Text2, 1}, 3);
     if (s.image.chosen && s.image.chosen->inspection && !s.image.chosen->inspection->is_signed()) {
         col.gap(10);
-        add_paragraph(f, col, d, str(f.tx(TextId::EraseUnsignedWarning)), kSmall, {Slot::Amber, 1},
-                      2);
+        add_paragraph(f, col, d, A11yText::DialogWarning, str(f.tx(TextId::EraseUnsignedWarning)),
+                      kSmall, {Slot::Amber, 1}, 2);
     }
     col.gap(24);
     col.add(44, [&](float y) {
         dialog_buttons(f, d, y, {UiAction::DismissErase}, f.tx(TextId::Cancel),
                        {UiAction::AcceptErase}, f.tx(TextId::EraseAndCreate), ButtonKind::Danger);
     });
-    show_dialog(f, d, col);
+    show_dialog(f, d, col, question);
 }
 
 void stop_confirm(Frame& f, const Dialog& d) {
     Column col;
-    add_paragraph(f, col, d, str(f.tx(TextId::StopQuestion)), kHeading, {Slot::Text, 1}, 2);
+    add_paragraph(f, col, d, A11yText::DialogTitle, str(f.tx(TextId::StopQuestion)), kHeading,
+                  {Slot::Text, 1}, 2);
     col.gap(8);
-    add_paragraph(f, col, d, str(f.tx(TextId::StopWarning)), kBody, {Slot::Text2, 1}, 3);
+    add_paragraph(f, col, d, A11yText::DialogText, str(f.tx(TextId::StopWarning)), kBody,
+                  {Slot::Text2, 1}, 3);
     col.gap(24);
     col.add(44, [&](float y) {
         dialog_buttons(f, d, y, {UiAction::DismissOverlay}, f.tx(TextId::Continue),
                        {UiAction::ConfirmStop}, f.tx(TextId::Stop), ButtonKind::Danger);
     });
-    show_dialog(f, d, col);
+    show_dialog(f, d, col, f.tx(TextId::StopQuestion));
 }
 
 void close_refused(Frame& f, const Dialog& d) {
     Column col;
-    add_paragraph(f, col, d, str(f.tx(TextId::WriteRunningTitle)), kHeading, {Slot::Text, 1}, 2);
+    add_paragraph(f, col, d, A11yText::DialogTitle, str(f.tx(TextId::WriteRunningTitle)), kHeading,
+                  {Slot::Text, 1}, 2);
     col.gap(8);
-    add_paragraph(f, col, d, str(f.tx(TextId::WriteRunningAdvice)), kBody, {Slot::Text2, 1}, 3);
+    add_paragraph(f, col, d, A11yText::DialogText, str(f.tx(TextId::WriteRunningAdvice)), kBody,
+                  {Slot::Text2, 1}, 3);
     col.gap(24);
     add_close_button(f, col, d, {UiAction::ClosePanel}, 44, 120, ButtonKind::Primary);
-    show_dialog(f, d, col);
+    show_dialog(f, d, col, f.tx(TextId::WriteRunningTitle));
 }
 
 // A row of segments, one per choice, the current one raised.
 void segments(Frame& f, const Dialog& d, float y, UiAction kind, uint32_t current,
-              const std::vector<std::string>& labels) {
+              const std::vector<std::string>& labels, A11yText list, std::string_view list_name) {
     const float iw = d.inner_w();
     Rect all{d.inner_x(), y, iw, 36};
     f.c.fill_rounded(all, 8, {Slot::Surface3, 1});
+    f.group(f.plain_node(list, A11yRole::List, list_name), all);
     float sw_ = (iw - 8) / static_cast<float>(labels.size());
     for (size_t i = 0; i < labels.size(); ++i) {
         ElementId id{kind, static_cast<uint32_t>(i)};
@@ -133,7 +142,11 @@ void segments(Frame& f, const Dialog& d, float y, UiAction kind, uint32_t curren
                 {on ? Slot::Text : Slot::Text2, 1}, Align::Center);
         if (f.focused(id)) f.focus_ring(seg, 6);
         f.region(id, seg);
+        A11yNode n = f.element_node(id, A11yRole::RadioButton, labels[i]);
+        n.selected = on;
+        f.node(std::move(n), seg);
     }
+    f.end_group();
 }
 
 void appearance(Frame& f, const Dialog& d) {
@@ -142,22 +155,26 @@ void appearance(Frame& f, const Dialog& d) {
     col.add(26, [&](float y) {
         f.label(f.tx(TextId::SettingsTitle), Rect{d.inner_x(), y, d.inner_w(), 26}, kHeading,
                 {Slot::Text, 1});
+        f.text_node(A11yText::DialogTitle, f.tx(TextId::SettingsTitle),
+                    Rect{d.inner_x(), y, d.inner_w(), 26});
     });
     col.gap(16);
     col.add(36, [&](float y) {
         segments(f, d, y, UiAction::SetTheme, static_cast<uint32_t>(s.appearance.prefs.theme),
                  {str(f.tx(TextId::ThemeSystem)), str(f.tx(TextId::ThemeLight)),
-                  str(f.tx(TextId::ThemeDark))});
+                  str(f.tx(TextId::ThemeDark))},
+                 A11yText::ThemeList, f.tx(TextId::ThemeGroup));
     });
     col.gap(12);
     col.add(36, [&](float y) {
         segments(f, d, y, UiAction::SetLanguage, s.appearance.prefs.lang,
                  {str(selector_label(Language::English)), str(selector_label(Language::Spanish)),
-                  str(selector_label(Language::Chinese))});
+                  str(selector_label(Language::Chinese))},
+                 A11yText::LanguageList, f.tx(TextId::LanguageGroup));
     });
     col.gap(12 + 8);
     add_close_button(f, col, d, {UiAction::ClosePanel}, 40, 0, ButtonKind::Secondary);
-    show_dialog(f, d, col);
+    show_dialog(f, d, col, f.tx(TextId::SettingsTitle));
 }
 
 // A check's outcome as the drive check's dialog shows it.
@@ -185,7 +202,7 @@ std::string check_outcome(const Frame& f, const Verdict& v) {
 
 // One check's row: its name, and its outcome at the right.
 void check_row(Frame& f, const Dialog& d, float y, const std::string& name,
-               const std::string& result) {
+               const std::string& result, uint32_t index) {
     const float iw = d.inner_w();
     Rect row{d.inner_x(), y, iw, 34};
     f.c.fill_rounded(row, 6, {Slot::Surface2, 1});
@@ -194,17 +211,23 @@ void check_row(Frame& f, const Dialog& d, float y, const std::string& name,
     bool pass = result.rfind("✓", 0) == 0;
     f.label(result, Rect{row.right() - 12 - rw, row.y, rw, row.h}, kCaption,
             {pass ? Slot::Green : Slot::Amber, 1}, Align::End);
+    f.text_node(A11yText::CheckRows, f.label_value(name, result), row, A11yRole::Text, {}, index);
 }
 
 // While the check runs: what is checked and a bar that does not end.
 void drive_check_running(Frame& f, Column& col, const Dialog& d) {
     std::string name = f.s.drive_check.drive ? drive_label(*f.s.drive_check.drive) : std::string();
-    add_paragraph(f, col, d, format_text(f.tx(TextId::CheckingDrive), {name}), kBodyStrong,
-                  {Slot::Text, 1}, 2);
+    const std::string checking = format_text(f.tx(TextId::CheckingDrive), {name});
+    add_paragraph(f, col, d, A11yText::DialogText, checking, kBodyStrong, {Slot::Text, 1}, 2);
     col.gap(6);
-    add_paragraph(f, col, d, str(f.tx(TextId::CheckTakesAMinute)), kSmall, {Slot::Text2, 1}, 3);
+    add_paragraph(f, col, d, A11yText::CheckNote, str(f.tx(TextId::CheckTakesAMinute)), kSmall,
+                  {Slot::Text2, 1}, 3);
     col.gap(18);
-    col.add(6, [&f, &d](float y) { f.indeterminate_bar(Rect{d.inner_x(), y, d.inner_w(), 6}); });
+    col.add(6, [&f, &d, checking](float y) {
+        f.indeterminate_bar(Rect{d.inner_x(), y, d.inner_w(), 6});
+        f.progress_node(A11yText::CheckBar, checking, Rect{d.inner_x(), y, d.inner_w(), 6},
+                        std::nullopt);
+    });
     col.gap(24);
 }
 
@@ -212,24 +235,31 @@ void drive_check_running(Frame& f, Column& col, const Dialog& d) {
 void drive_check_done(Frame& f, Column& col, const Dialog& d) {
     const HealthReport& r = *f.s.drive_check.report;
     const bool healthy = is_healthy(r);
-    add_paragraph(f, col, d, str(f.tx(healthy ? TextId::DriveHealthy : TextId::DriveHasProblems)),
-                  kBodyStrong, {healthy ? Slot::Green : Slot::Red, 1}, 2);
+    add_paragraph(f, col, d, A11yText::CheckVerdict,
+                  str(f.tx(healthy ? TextId::DriveHealthy : TextId::DriveHasProblems)), kBodyStrong,
+                  {healthy ? Slot::Green : Slot::Red, 1}, 2);
     if (!healthy) {
         col.gap(4);
-        add_paragraph(f, col, d, str(f.tx(TextId::UseAnotherDrive)), kSmall, {Slot::Text2, 1}, 2);
+        add_paragraph(f, col, d, A11yText::DialogText, str(f.tx(TextId::UseAnotherDrive)), kSmall,
+                      {Slot::Text2, 1}, 2);
     }
     col.gap(14);
     const std::pair<TextId, const Verdict*> checks[] = {{TextId::CheckFileSave, &r.file_write},
                                                         {TextId::CheckRead, &r.read},
                                                         {TextId::CheckDirectWrite, &r.write}};
+    uint32_t index = 0;
     for (const auto& [name, verdict] : checks) {
         std::string label = str(f.tx(name));
         std::string result = check_outcome(f, *verdict);
-        col.add(38, [&f, &d, label, result](float y) { check_row(f, d, y, label, result); });
+        col.add(38, [&f, &d, label, result, index](float y) {
+            check_row(f, d, y, label, result, index);
+        });
+        ++index;
     }
     col.gap(10);
-    add_paragraph(f, col, d, str(f.tx(r.error ? TextId::CheckImpossible : TextId::NothingChanged)),
-                  kSmall, {Slot::Text3, 1}, 2);
+    add_paragraph(f, col, d, A11yText::CheckNote,
+                  str(f.tx(r.error ? TextId::CheckImpossible : TextId::NothingChanged)), kSmall,
+                  {Slot::Text3, 1}, 2);
     col.gap(20);
 }
 
@@ -238,6 +268,8 @@ void drive_check(Frame& f, const Dialog& d) {
     col.add(26, [&](float y) {
         f.label(f.tx(TextId::DriveCheckTitle), Rect{d.inner_x(), y, d.inner_w(), 26}, kHeading,
                 {Slot::Text, 1});
+        f.text_node(A11yText::DialogTitle, f.tx(TextId::DriveCheckTitle),
+                    Rect{d.inner_x(), y, d.inner_w(), 26});
     });
     col.gap(14);
     if (f.s.drive_check.running || !f.s.drive_check.report) {
@@ -246,7 +278,7 @@ void drive_check(Frame& f, const Dialog& d) {
         drive_check_done(f, col, d);
     }
     add_close_button(f, col, d, {UiAction::CloseDriveCheck}, 40, 120, ButtonKind::Primary);
-    show_dialog(f, d, col);
+    show_dialog(f, d, col, f.tx(TextId::DriveCheckTitle));
 }
 
 }  // namespace
@@ -255,6 +287,7 @@ void overlay(Frame& f) {
     const WindowState& s = f.s;
     if (s.overlay == Overlay::None) return;
     f.scroll = 0;
+    if (f.tree) f.tree->modal = true;
     float fade =
         s.animations.overlay_fade.duration > 0 ? s.animations.overlay_fade.value(f.now) : 1.0f;
     f.c.fill_rect(Rect{0, 0, kClientWidth, kClientHeight}, {Slot::Scrim, fade});

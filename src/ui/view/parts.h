@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -53,6 +54,10 @@ struct Frame {
     bool regions_on = true;
     // Where a region can be pressed: a region is cut to the part of it in sight.
     Rect visible{0, 0, kClientWidth, kClientHeight};
+    // Where this part of the frame records what a screen reader is told;
+    // none under an open overlay.
+    A11yTree* tree = nullptr;
+    std::vector<int> groups{};  // the open groups' nodes, innermost last
 
     std::string_view tx(TextId id) const { return text(t, id); }
 
@@ -74,6 +79,30 @@ struct Frame {
     // element wholly out of sight keeps an empty region, so that the keys
     // still reach it and scroll it into sight.
     void record(ElementId id, const Rect& m);
+
+    // --- The accessibility tree ---
+    // A node over `r` of the (scrolled) content, cut to the part in sight,
+    // a child of the innermost open group; returns its index (-1: none kept).
+    int node(A11yNode n, const Rect& r);
+    // A node whose following nodes are its children until end_group.
+    void group(A11yNode n, const Rect& r) { groups.push_back(node(std::move(n), r)); }
+    void end_group() { groups.pop_back(); }
+    // A node without an action: a text, group, list or progress bar.
+    A11yNode plain_node(A11yText role, A11yRole kind, std::string_view name,
+                        uint32_t index = 0) const;
+    // A text, group or other node without an action; nothing for an empty name.
+    int text_node(A11yText role, std::string_view name, const Rect& r,
+                  A11yRole kind = A11yRole::Text, std::string_view help = {}, uint32_t index = 0);
+    // A progress bar; `percent` none while it cannot say how far.
+    void progress_node(A11yText role, std::string_view name, const Rect& r,
+                       std::optional<double> percent);
+    // A node of an interactive element, with its guard, focus, action and,
+    // for the verify switch and "Show details", its state.
+    A11yNode element_node(ElementId id, A11yRole kind, std::string_view name) const;
+    // "Written: 1 GB", "Speed: 30 MB/s": a label and its value as one name.
+    std::string label_value(std::string_view label_text, std::string_view value) const;
+    // "SanDisk Ultra, 32 GB · USB 3.0": texts read as one name.
+    std::string joined(const std::vector<std::string>& parts) const;
 
     float hover(ElementId id) const { return hover_value(s, id, now); }
     bool focused(ElementId id) const {

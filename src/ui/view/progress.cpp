@@ -55,6 +55,8 @@ void step_indicator(Frame& f, float top) {
         }
         f.label(f.tx(names[i]), Rect{cx - cell / 2 + 4, top + 34, cell - 8, 18}, kCaption,
                 {idx <= current ? Slot::Text : Slot::Text3, 1}, Align::Center);
+        f.text_node(A11yText::Steps, f.tx(names[i]), Rect{cx - cell / 2 + 4, top, cell - 8, 52},
+                    A11yRole::Text, {}, static_cast<uint32_t>(i));
     }
 }
 
@@ -114,6 +116,7 @@ float overall_fraction(const WindowState& s) {
 void progress_screen(Frame& f) {
     const WindowState& s = f.s;
     f.label(f.tx(TextId::ProgressTitle), Rect{kLeft, 80, kWidth, 34}, kTitle, {Slot::Text, 1});
+    f.text_node(A11yText::ProgressTitle, f.tx(TextId::ProgressTitle), Rect{kLeft, 80, kWidth, 34});
     step_indicator(f, 136);
     const float top = 214;
     f.card(Rect{kLeft, top, kWidth, 262});
@@ -129,9 +132,18 @@ void progress_screen(Frame& f) {
     f.label(f.tx(sub), Rect{inner, top + 20, inner_w - pw - 8, 24}, kHeading, {Slot::Text, 1});
     f.label(percent, Rect{kRight - 20 - pw, top + 20, pw, 24}, kValue, {Slot::Accent, 1},
             Align::End);
-    f.label(detail_line(f), Rect{inner, top + 50, inner_w, 18}, kSmall, {Slot::Text2, 1});
-    if (s.phase == AppPhase::Preparing ||
-        (s.phase == AppPhase::Flushing && s.write.shown_total == 0)) {
+    const std::string live_line = detail_line(f);
+    f.label(live_line, Rect{inner, top + 50, inner_w, 18}, kSmall, {Slot::Text2, 1});
+    const bool unknown = s.phase == AppPhase::Preparing ||
+                         (s.phase == AppPhase::Flushing && s.write.shown_total == 0);
+    f.group(f.plain_node(A11yText::ProgressCard, A11yRole::Group, f.tx(sub)),
+            Rect{kLeft, top, kWidth, 262});
+    f.text_node(A11yText::Phase, f.tx(sub), Rect{inner, top + 20, inner_w, 24});
+    f.text_node(A11yText::LiveLine, live_line, Rect{inner, top + 50, inner_w, 18},
+                A11yRole::Status);
+    f.progress_node(A11yText::ProgressBar, f.tx(sub), Rect{inner, top + 80, inner_w, 8},
+                    unknown ? std::nullopt : std::optional<double>(std::floor(fraction * 100)));
+    if (unknown) {
         f.indeterminate_bar(Rect{inner, top + 80, inner_w, 8});
     } else {
         f.bar(Rect{inner, top + 80, inner_w, 8}, fraction);
@@ -162,7 +174,10 @@ void progress_screen(Frame& f) {
         f.label(f.tx(stats[i].first), Rect{cx + 14, cy + 9, cell_w - 28, 18}, kSmall,
                 {Slot::Text2, 1});
         f.label(stats[i].second, Rect{cx + 14, cy + 29, cell_w - 28, 22}, kValue, {Slot::Text, 1});
+        f.text_node(A11yText::Stats, f.label_value(f.tx(stats[i].first), stats[i].second),
+                    Rect{cx, cy, cell_w, 60}, A11yRole::Text, {}, static_cast<uint32_t>(i));
     }
+    f.end_group();
     f.button({UiAction::StopWrite}, f.tx(TextId::Stop), kMainButton, ButtonKind::Secondary,
              kMainLabel);
 }

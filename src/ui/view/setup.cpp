@@ -68,8 +68,9 @@ void pick_buttons(Frame& f) {
 void download_status(Frame& f) {
     const WindowState& s = f.s;
     std::string version = s.download.release ? s.download.release->manifest.version : std::string();
-    f.label(format_text(f.tx(TextId::DownloadingVersion), {version}),
-            Rect{kInner, kLine1, kInnerWidth, 22}, kValue, {Slot::Text, 1});
+    const std::string title = format_text(f.tx(TextId::DownloadingVersion), {version});
+    f.label(title, Rect{kInner, kLine1, kInnerWidth, 22}, kValue, {Slot::Text, 1});
+    f.text_node(A11yText::ImageLine, title, Rect{kInner, kLine1, kInnerWidth, 22});
     const DownloadProgress& p = *s.download.progress;
     uint64_t done = p.done.load(), total = p.total.load();
     uint32_t retry = p.retry.load();
@@ -84,8 +85,15 @@ void download_status(Frame& f) {
         if (s.download.rate.has_value) detail += " · " + format_speed(f.t, s.download.rate.rate);
     }
     f.label(detail, Rect{kInner, kLine2, kInnerWidth, 18}, kSmall, {Slot::Text2, 1});
+    f.text_node(A11yText::ImageDetail, detail, Rect{kInner, kLine2, kInnerWidth, 18});
     std::string_view cancel = f.tx(TextId::Cancel);
     float cw = f.button_width(cancel);
+    const Rect bar{kInner, 252, 508 - cw - 16 - kInner, 6};
+    f.progress_node(A11yText::DownloadBar, title, bar,
+                    total > 0
+                        ? std::optional<double>(100.0 * static_cast<double>(std::min(done, total)) /
+                                                static_cast<double>(total))
+                        : std::nullopt);
     if (total > 0) {
         f.bar(Rect{kInner, 252, 508 - cw - 16 - kInner, 6},
               static_cast<float>(static_cast<double>(std::min(done, total)) /
@@ -101,17 +109,23 @@ void validation_status(Frame& f) {
     const WindowState& s = f.s;
     f.label(f.tx(TextId::CheckingImage), Rect{kInner, kLine1, kInnerWidth, 22}, kValue,
             {Slot::Text, 1});
+    f.text_node(A11yText::ImageLine, f.tx(TextId::CheckingImage),
+                Rect{kInner, kLine1, kInnerWidth, 22});
     const ValidationProgress& p = *s.image.progress;
     uint64_t done = p.done.load(), total = p.total.load();
     // One line under the title: the content check's progress once it
     // runs, the file until then.
     if (total > 0) {
         uint64_t percent = std::min<uint64_t>(done, total) * 100 / total;
-        f.label(format_text(f.tx(TextId::VerifyingImagePercent), {std::to_string(percent)}),
-                Rect{kInner, kLine2, kInnerWidth, 18}, kSmall, {Slot::Text2, 1});
+        std::string line =
+            format_text(f.tx(TextId::VerifyingImagePercent), {std::to_string(percent)});
+        f.label(line, Rect{kInner, kLine2, kInnerWidth, 18}, kSmall, {Slot::Text2, 1});
+        f.text_node(A11yText::ImageDetail, line, Rect{kInner, kLine2, kInnerWidth, 18});
     } else if (s.image.chosen) {
         f.label(s.image.chosen->path, Rect{kInner, kLine2, kInnerWidth, 18}, kSmall,
                 {Slot::Text3, 1});
+        f.text_node(A11yText::ImageDetail, s.image.chosen->path,
+                    Rect{kInner, kLine2, kInnerWidth, 18});
     }
     pick_buttons(f);
 }
@@ -119,17 +133,22 @@ void validation_status(Frame& f) {
 void accepted_image(Frame& f) {
     const ImageInspection& in = *f.s.image.chosen->inspection;
     bool is_signed = in.is_signed();
-    f.badge(f.tx(is_signed ? TextId::OfficialImage : TextId::UnverifiedImage), kRight - 20,
-            kImageCardTop + 12, is_signed ? Slot::Green : Slot::Amber,
-            is_signed ? Slot::GreenTint : Slot::AmberTint);
-    f.label(format_text(f.tx(TextId::ImageName), {in.version_text()}),
-            Rect{kInner, kLine1, kInnerWidth, 22}, kValue, {Slot::Text, 1});
+    std::string_view verdict = f.tx(is_signed ? TextId::OfficialImage : TextId::UnverifiedImage);
+    float verdict_x =
+        f.badge(verdict, kRight - 20, kImageCardTop + 12, is_signed ? Slot::Green : Slot::Amber,
+                is_signed ? Slot::GreenTint : Slot::AmberTint);
+    f.text_node(A11yText::ImageVerdict, verdict,
+                Rect{verdict_x, kImageCardTop + 12, kRight - 20 - verdict_x, 22});
+    const std::string name = format_text(f.tx(TextId::ImageName), {in.version_text()});
+    f.label(name, Rect{kInner, kLine1, kInnerWidth, 22}, kValue, {Slot::Text, 1});
+    f.text_node(A11yText::ImageLine, name, Rect{kInner, kLine1, kInnerWidth, 22});
     std::string detail =
         format_text(f.tx(TextId::ImageDetails), {channel_label(f, in), format_size(in.image_size)});
     if (in.build)
         detail =
             format_text("{} · {}", {detail, format_text(f.tx(TextId::BuildNumber), {*in.build})});
     f.label(detail, Rect{kInner, kLine2, kInnerWidth, 18}, kSmall, {Slot::Text2, 1});
+    f.text_node(A11yText::ImageDetail, detail, Rect{kInner, kLine2, kInnerWidth, 18});
     pick_buttons(f);
     auto [warning, warning_h] = unsigned_warning(f);
     if (!warning.empty()) {
@@ -137,6 +156,7 @@ void accepted_image(Frame& f) {
         f.c.fill_rounded(f.moved(w), 6, {Slot::AmberTint, 1});
         f.paragraph(warning, kInner + 10, w.y + 4, kInnerWidth - 20, kSmall, {Slot::Amber, 1},
                     Align::Start, 2);
+        f.text_node(A11yText::UnsignedWarning, warning, w);
     }
 }
 
@@ -156,12 +176,16 @@ void no_image(Frame& f) {
     }
     f.label(head, Rect{kInner, kLine1, kInnerWidth, 22}, kValue, {Slot::Text, 1});
     f.label(hint, Rect{kInner, kLine2, kInnerWidth, 18}, kSmall, {hint_slot, 1});
+    f.text_node(A11yText::ImageLine, head, Rect{kInner, kLine1, kInnerWidth, 22});
+    f.text_node(A11yText::ImageDetail, hint, Rect{kInner, kLine2, kInnerWidth, 18});
     pick_buttons(f);
 }
 
 void image_card(Frame& f, float height) {
     const WindowState& s = f.s;
     f.card(Rect{kLeft, kImageCardTop, kWidth, height});
+    f.group(f.plain_node(A11yText::ImageCard, A11yRole::Group, f.tx(TextId::ImageCardTitle)),
+            Rect{kLeft, kImageCardTop, kWidth, height});
     f.label(f.tx(TextId::ImageCardTitle), Rect{kInner, kImageCardTop + 14, 250, 18}, kCaption,
             {Slot::Text2, 1});
     if (s.phase == AppPhase::Downloading) {
@@ -173,6 +197,7 @@ void image_card(Frame& f, float height) {
     } else {
         no_image(f);
     }
+    f.end_group();
 }
 
 float drive_card_height(const WindowState& s) {
@@ -197,6 +222,7 @@ void drive_card_title(Frame& f, float top, bool any, bool ready) {
         f.c.fill_rounded(f.moved(pill), 11, {ready ? Slot::GreenTint : Slot::Surface3, 1});
         f.label(word, Rect{pill.x + 9, pill.y, pill.w - 18, pill.h}, kCaption,
                 {ready ? Slot::Green : Slot::Text2, 1}, Align::Center);
+        f.text_node(A11yText::DriveStatus, word, pill);
     }
     f.button({UiAction::CheckDrive}, check, check_r, ButtonKind::Secondary, kSmall);
 }
@@ -236,6 +262,15 @@ void drive_row(Frame& f, const DeviceInfo& drive, const std::vector<Refusal>& re
                 Align::Center);
     }
     float text_w = row.right() - 12 - (status_w > 0 ? status_w + 10 : 0) - tx;
+    // Named by all it shows: the drive, its detail line and why it is refused.
+    A11yNode n =
+        f.element_node(id, A11yRole::RadioButton,
+                       f.joined({drive_label(drive), drive_row_detail(f.t, drive),
+                                 offered ? std::string() : drive_row_status(f.t, refusals)}));
+    n.selected = is_chosen;
+    n.enabled = n.enabled && offered;
+    n.focusable = n.enabled;
+    f.node(std::move(n), row);
     Paint name_paint{offered ? Slot::Text : Slot::Text2, 1};
     f.label(drive_label(drive), Rect{tx, row.y + 9, text_w, 20}, kBodyStrong, name_paint);
     f.label(drive_row_detail(f.t, drive), Rect{tx, row.y + 30, text_w, 18}, kSmall,
@@ -250,6 +285,8 @@ void drive_card(Frame& f, float top, float height) {
     auto rows = listed_drives(f.s);
     const DeviceInfo* chosen = selected_drive(f.s);
     f.card(Rect{kLeft, top, kWidth, height});
+    f.group(f.plain_node(A11yText::DriveCard, A11yRole::Group, f.tx(TextId::DriveCardTitle)),
+            Rect{kLeft, top, kWidth, height});
     drive_card_title(f, top, !rows.empty(), chosen != nullptr);
     float y = top + 50;
     if (rows.empty()) {
@@ -258,12 +295,22 @@ void drive_card(Frame& f, float top, float height) {
                 kBodyStrong, {Slot::Text, 1});
         f.label(f.tx(TextId::InsertDriveHint), Rect{kInner + 16, y + 34, kInnerWidth - 32, 18},
                 kSmall, {Slot::Text2, 1});
+        f.text_node(A11yText::InsertDrive, f.tx(TextId::InsertDrive),
+                    Rect{kInner + 16, y + 12, kInnerWidth - 32, 20});
+        f.text_node(A11yText::InsertDriveHint, f.tx(TextId::InsertDriveHint),
+                    Rect{kInner + 16, y + 34, kInnerWidth - 32, 18});
+        f.end_group();
         return;
     }
+    f.group(
+        f.plain_node(A11yText::DriveList, A11yRole::List, f.tx(TextId::DriveCardTitle)),
+        Rect{kLeft + 8, y, kWidth - 16, static_cast<float>(rows.size()) * (kDriveRowHeight + 4)});
     for (auto& [drive, refusals] : rows) {
         drive_row(f, *drive, refusals, chosen == drive, y);
         y += kDriveRowHeight + 4;
     }
+    f.end_group();
+    f.end_group();
 }
 
 void verify_row(Frame& f, float top) {
@@ -292,6 +339,9 @@ void verify_row(Frame& f, float top) {
     f.c.fill_ellipse(knob_x, sy + sw_h / 2 - f.scroll, 8, 8, {Slot::OnAccent, dim});
     if (f.focused(id)) f.focus_ring(row, 8);
     f.region(id, row);
+    A11yNode n = f.element_node(id, A11yRole::Toggle, f.tx(TextId::VerifyAfterWriting));
+    n.help = str(f.tx(TextId::VerifyDescription));
+    f.node(std::move(n), row);
 }
 
 }  // namespace
@@ -316,6 +366,8 @@ void setup_screen(Frame& f) {
     f.c.push_clip(view);
     f.label(f.tx(TextId::SetupTitle), Rect{kLeft, 80, kWidth, 34}, kTitle, {Slot::Text, 1});
     f.label(f.tx(TextId::SetupSubtitle), Rect{kLeft, 116, kWidth, 22}, kBody, {Slot::Text2, 1});
+    f.text_node(A11yText::SetupTitle, f.tx(TextId::SetupTitle), Rect{kLeft, 80, kWidth, 34});
+    f.text_node(A11yText::SetupSubtitle, f.tx(TextId::SetupSubtitle), Rect{kLeft, 116, kWidth, 22});
     content.draw(kImageCardTop);
     f.c.pop_clip();
     if (limit > 0) scroll_indicator(f, view, limit);

@@ -20,6 +20,7 @@ void Frame::focus_ring(const Rect& r, float radius) {
 void Frame::button(ElementId id, std::string_view text_in, const Rect& r, ButtonKind kind,
                    const TextStyle& style) {
     bool enabled = action_enabled(s, id);
+    node(element_node(id, A11yRole::Button, text_in), r);
     float dim = enabled ? 1.0f : s.appearance.palette.opacity;
     float hv = enabled ? hover(id) : 0;
     bool pressed = enabled && s.input.pressed == id && s.input.pressed.param == id.param;

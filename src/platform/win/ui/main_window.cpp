@@ -96,7 +96,10 @@ MainWindow::MainWindow(HWND window, std::shared_ptr<RenderFactories> factories,
       workers_(make_real_workers(std::move(machine), queue_)),
       host_(window, std::move(taskbar)),
       renderer_(std::move(factories)),
-      controller_(host_, *workers_, queue_, real_clock(), std::move(initial)) {
+      controller_(host_, *workers_, queue_, real_clock(), std::move(initial)),
+      a11y_source_(window, controller_),
+      uia_(window, a11y_source_) {
+    host_.set_announcer([this](std::string_view text) { uia_.announce(text); });
     // A post to a window that is gone fails harmlessly, and the controller
     // drops the waker when the window is destroyed.
     queue_->set_waker([window] { PostMessageW(window, kWakeMessage, 0, 0); });
@@ -107,6 +110,15 @@ MainWindow::MainWindow(HWND window, std::shared_ptr<RenderFactories> factories,
 
 MainWindow::~MainWindow() {
     queue_->clear_waker();
+    host_.set_announcer(nullptr);
+}
+
+void ControllerA11ySource::invoke(ElementId element) {
+    PostMessageW(window_, kInvokeMessage, static_cast<WPARAM>(element.kind), element.param);
+}
+
+void ControllerA11ySource::focus(ElementId element) {
+    PostMessageW(window_, kFocusMessage, static_cast<WPARAM>(element.kind), element.param);
 }
 
 void MainWindow::paint() {
@@ -132,6 +144,7 @@ void MainWindow::paint() {
     // results; the next tick or input repaints.
     ValidateRect(window_, nullptr);
     controller_.update_animation_timer();
+    uia_.frame_painted();
 }
 
 void MainWindow::dpi_changed(UINT dpi, const RECT& suggested) {
@@ -208,12 +221,25 @@ LRESULT MainWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {
         case kPickerMessage:
             ui.picker_result(host_.run_picker());
             return 0;
+        case kInvokeMessage:
+        case kFocusMessage: {
+            const ElementId element{static_cast<UiAction>(wparam), static_cast<uint32_t>(lparam)};
+            if (message == kInvokeMessage)
+                ui.invoke(element);
+            else
+                ui.focus_element(element);
+            return 0;
+        }
+        case WM_GETOBJECT:
+            if (auto answer = uia_.get_object(wparam, lparam)) return *answer;
+            break;
         case WM_CLOSE:
             ui.close();
             return 0;
         case WM_QUERYENDSESSION:
             return ui.query_end_session() ? TRUE : FALSE;
         case WM_DESTROY:
+            uia_.window_destroyed();
             ui.destroy();
             PostQuitMessage(0);
             return 0;

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "platform/win/ui/renderer.h"
+#include "platform/win/ui/uia_provider.h"
 #include "platform/win/ui/win32_host.h"
 #include "ui/controller.h"
 #include "ui/placement.h"
@@ -24,6 +25,23 @@ inline constexpr wchar_t kWindowClass[] = L"OrtivexStickwright";
 inline constexpr wchar_t kWindowTitle[] = L"Ortivex Stickwright";
 inline constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 
+// What the window's UI Automation providers read (the last frame's tree)
+// and act on: actions are posted to the window, which carries them out from
+// its procedure as it does a click.
+class ControllerA11ySource final : public UiaSource {
+  public:
+    ControllerA11ySource(HWND window, WindowController& controller)
+        : window_(window), controller_(controller) {}
+    const A11yTree& tree() const override { return controller_.state().last_frame.a11y; }
+    double scale() const override { return controller_.state().geometry.dpi / 96.0; }
+    void invoke(ElementId element) override;
+    void focus(ElementId element) override;
+
+  private:
+    HWND window_;
+    WindowController& controller_;
+};
+
 class MainWindow {
   public:
     // `initial` carries the DPI, settings, language, backdrop and paths that
@@ -34,6 +52,7 @@ class MainWindow {
     ~MainWindow();
 
     WindowController& controller() { return controller_; }
+    UiaWindow& uia() { return uia_; }
     LRESULT handle(UINT message, WPARAM wparam, LPARAM lparam);
 
     // The window procedure's hold on the record: a handler that destroys the
@@ -60,7 +79,11 @@ class MainWindow {
     std::unique_ptr<UiWorkers> workers_;
     Win32Host host_;
     Renderer renderer_;
-    WindowController controller_;  // last: it goes first, before what it uses
+    WindowController controller_;  // it goes before what it uses
+    // The screen reader's view goes first: providers that clients still hold
+    // answer "not available" before anything they read is gone.
+    ControllerA11ySource a11y_source_;
+    UiaWindow uia_;
 };
 
 // The work area of `monitor`; empty when it cannot be read.

@@ -190,4 +190,8 @@ std::optional<std::filesystem::path> Win32Host::downloads_folder() {
     return folder;
 }
 
+void Win32Host::announce(std::string_view text) {
+    if (announcer_) announcer_(text);
+}
+
 }  // namespace sw::win

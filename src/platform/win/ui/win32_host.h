@@ -6,6 +6,7 @@
 #include <shobjidl.h>
 #include <wrl/client.h>
 
+#include <functional>
 #include <string>
 
 #include "ui/window_host.h"
@@ -17,6 +18,11 @@ inline constexpr UINT kWakeMessage = WM_APP + 1;
 // Posted by the window to itself, so that the picker's modal loop runs
 // outside the handler that asked for it.
 inline constexpr UINT kPickerMessage = WM_APP + 2;
+// Posted by the UI Automation providers, so that what a screen reader asks
+// for runs from the window procedure as a click does: the action's kind in
+// wParam, its parameter in lParam.
+inline constexpr UINT kInvokeMessage = WM_APP + 3;
+inline constexpr UINT kFocusMessage = WM_APP + 4;
 
 // Only secure web addresses and existing folders are handed to the shell:
 // anything else could start a program.
@@ -47,6 +53,12 @@ class Win32Host final : public WindowHost {
     ThemeQueries theme_queries() override;
     void set_frame(const FrameColors& frame) override;
     std::optional<std::filesystem::path> downloads_folder() override;
+    void announce(std::string_view text) override;
+
+    // Where announcements go (the window's UI Automation).
+    void set_announcer(std::function<void(std::string_view)> announcer) {
+        announcer_ = std::move(announcer);
+    }
 
     // The picker asked for by open_picker: the chosen file, if any.
     std::optional<std::string> run_picker();
@@ -55,6 +67,7 @@ class Win32Host final : public WindowHost {
     HWND window_;
     Microsoft::WRL::ComPtr<ITaskbarList3> taskbar_;
     std::wstring filter_name_;
+    std::function<void(std::string_view)> announcer_;
 };
 
 }  // namespace sw::win
