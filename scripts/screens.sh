@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Draws every screen of the window in every language and theme with the real
 # Direct2D renderer under wine, into OUT/SCREEN-LANG-THEME-DPI.png and
-# OUT/index.html, and fails when a text does not fit its box or two hit
+# OUT/index.html, with what a screen reader is told of each screen beside
+# them in OUT/SCREEN-LANG.a11y.json, and fails when a text does not fit its box or two hit
 # regions overlap.
 #   scripts/screens.sh OUT [DPI...]     (DPI 96 and/or 144; both by default)
 # Uses $WINEPREFIX when set, a throw-away prefix otherwise.
@@ -45,5 +46,6 @@ status=0
 for dpi in "${DPIS[@]}"; do
     run render "Z:$OUT" --dpi "$dpi" || status=1
 done
-echo "$(ls "$OUT"/*.png | wc -l) images in $OUT/index.html"
+echo "$(ls "$OUT"/*.png | wc -l) images in $OUT/index.html," \
+    "$(ls "$OUT"/*.a11y.json | wc -l) accessibility trees beside them"
 exit $status

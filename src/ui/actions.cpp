@@ -44,8 +44,10 @@ void WindowController::on_phase_changed() {
         if (!state_.last_frame.screen_picture.empty())
             state_.last_frame.outgoing_picture = std::move(state_.last_frame.screen_picture);
         state_.last_frame.screen_picture.clear();
-        state_.animations.screen_fade = Animation::run(now(), kScreenFade, 0, 1);
-        if (screen == ScreenKind::Complete) state_.write.complete_at = now();
+        state_.animations.screen_fade = Animation::run(now(), motion(kScreenFade), 0, 1);
+        // Without animations the mark is drawn whole from the start.
+        if (screen == ScreenKind::Complete && state_.appearance.animate)
+            state_.write.complete_at = now();
         set_hovered({});
         state_.input.focus = {};
         state_.geometry.scroll = 0;
@@ -55,7 +57,7 @@ void WindowController::on_phase_changed() {
 
 void WindowController::open_overlay(Overlay overlay) {
     state_.overlay = overlay;
-    state_.animations.overlay_fade = Animation::run(now(), kOverlayFade, 0, 1);
+    state_.animations.overlay_fade = Animation::run(now(), motion(kOverlayFade), 0, 1);
     switch (overlay) {
         case Overlay::EraseConfirm:
             state_.input.focus = {UiAction::DismissErase};
@@ -265,8 +267,9 @@ void WindowController::setting_action(ElementId action) {
             float from = state_.animations.switch_anim.value(now());
             state_.appearance.prefs.verify = !state_.appearance.prefs.verify;
             save_settings();
-            state_.animations.switch_anim = Animation::run(
-                now(), kSwitchAnimation, from, state_.appearance.prefs.verify ? 1.0f : 0.0f);
+            state_.animations.switch_anim =
+                Animation::run(now(), motion(kSwitchAnimation), from,
+                               state_.appearance.prefs.verify ? 1.0f : 0.0f);
             host_.invalidate();
             update_animation_timer();
             return;

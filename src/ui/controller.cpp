@@ -23,6 +23,10 @@ WindowController::WindowController(WindowHost& host, UiWorkers& workers,
     state_.previous_screen = state_.screen;
 }
 
+double WindowController::motion(double seconds) const {
+    return state_.appearance.animate ? seconds : 0;
+}
+
 double WindowController::now() const {
     return elapsed_seconds(origin_, clock_.now());
 }
@@ -35,6 +39,7 @@ float WindowController::to_dip(int physical) const {
 void WindowController::start() {
     Guard guard(*this);
     if (!guard.entered()) return;
+    state_.appearance.animate = host_.client_area_animation();
     apply_theme();
     request_scan();
     workers_.check_release_and_updates();
@@ -75,6 +80,10 @@ void WindowController::carry_out(const Effect& effect) {
 void WindowController::after_handler() {
     if (std::exchange(wake_put_off_, false)) worker_wake();
     if (std::exchange(paint_put_off_, false)) host_.invalidate();
+    // What the handler changed that a screen reader user would not notice
+    // by themselves, said once.
+    for (const std::string& said : announcements(state_, announced_))
+        host_.announce(said);
 }
 
 std::string WindowController::failure_details_text() const {

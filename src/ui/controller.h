@@ -11,6 +11,7 @@
 #include <string>
 
 #include "core/clock.h"
+#include "ui/announcements.h"
 #include "ui/app_state.h"
 #include "ui/canvas.h"
 #include "ui/message_queue.h"
@@ -50,6 +51,9 @@ class WindowController {
     const WindowState& state() const { return state_; }
     // Seconds since the controller was made.
     double now() const;
+    // An animation's duration, or none when the system shows no animations:
+    // fades and slides become cuts.
+    double motion(double seconds) const;
 
     // Start: the palette, the first drive scan, the release and update checks.
     void start();
@@ -177,6 +181,7 @@ class WindowController {
     bool busy_ = false;
     bool wake_put_off_ = false;
     bool paint_put_off_ = false;
+    Announced announced_;
 };
 
 }  // namespace sw

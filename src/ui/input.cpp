@@ -41,8 +41,8 @@ void WindowController::set_hovered(ElementId id) {
         }
         state_.animations.hovers.push_back({e, Animation::run(t, duration, 0, target)});
     };
-    fade_to(state_.input.hovered, 0, kHoverOut);
-    fade_to(id, 1, kHoverIn);
+    fade_to(state_.input.hovered, 0, motion(kHoverOut));
+    fade_to(id, 1, motion(kHoverIn));
     state_.input.hovered = id;
     host_.invalidate();
     update_animation_timer();
@@ -63,6 +63,7 @@ void WindowController::dpi_changed(uint32_t dpi) {
 void WindowController::settings_changed() {
     Guard guard(*this);
     if (!guard.entered()) return;
+    state_.appearance.animate = host_.client_area_animation();
     apply_theme();
 }
 

@@ -53,6 +53,31 @@ std::string elapsed_text(double seconds) {
     return fmt("{}:{}{}", whole / 60, s < 10 ? "0" : "", s);
 }
 
+float write_fraction(const WindowState& s) {
+    if (s.write.shown_total == 0) {
+        if (s.phase == AppPhase::Flushing) return s.write.verify ? 0.7f : 1.0f;
+        if (s.phase == AppPhase::Ejecting) return 1.0f;
+        if (s.phase == AppPhase::Verifying) return 0.7f;
+        return 0;
+    }
+    float part =
+        static_cast<float>(static_cast<double>(std::min(s.write.shown_done, s.write.shown_total)) /
+                           static_cast<double>(s.write.shown_total));
+    float write_share = s.write.verify ? 0.7f : 1.0f;
+    switch (s.phase) {
+        case AppPhase::Writing:
+            return write_share * part;
+        case AppPhase::Flushing:
+            return write_share;
+        case AppPhase::Verifying:
+            return 0.7f + 0.3f * part;
+        case AppPhase::Ejecting:
+            return 1.0f;
+        default:
+            return 0;
+    }
+}
+
 void build_frame(WindowState& state, Canvas& canvas, double now) {
     Frame f{state, canvas, now, string_table(language_from_value(state.appearance.prefs.lang))};
     state.last_frame.regions.clear();

@@ -26,6 +26,10 @@ void build_frame(WindowState& state, Canvas& canvas, double now);
 // The image file whose bytes contain `position` (files sorted by offset), if any.
 const ImageFile* file_at_position(const std::vector<ImageFile>& files, uint64_t position);
 
+// How far the running write is, 0 to 1, as its progress bar shows it: the
+// writing is the first 70 % when it is verified afterwards.
+float write_fraction(const WindowState& state);
+
 // "7:05", "64:00": whole elapsed seconds as minutes and seconds.
 std::string elapsed_text(double seconds);
 

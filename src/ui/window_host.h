@@ -44,6 +44,8 @@ class WindowHost {
     virtual void set_frame(const FrameColors& frame) = 0;
     // The user's Downloads folder, if the system can name it.
     virtual std::optional<std::filesystem::path> downloads_folder() = 0;
+    // Whether the user lets windows animate; when not, fades become cuts.
+    virtual bool client_area_animation() { return true; }
     // Tells a screen reader, once, what changed without the user acting.
     virtual void announce(std::string_view text) { (void)text; }
 };

@@ -96,6 +96,8 @@ struct Appearance {
     // The language is the one in use (0 English, 1 Spanish, 2 Chinese),
     // never "not set": the window resolves it before it opens.
     Preferences prefs{Theme::System, 0, true};
+    // The system shows animations ("Show animations in Windows").
+    bool animate = true;
 };
 
 // The pointer and the keyboard.

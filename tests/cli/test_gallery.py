@@ -2,6 +2,7 @@
 Direct2D renderer under wine (`ortivex-screens render`), with no text wider
 or taller than its box and no overlapping hit regions."""
 
+import json
 import os
 import shutil
 import struct
@@ -82,6 +83,13 @@ class Gallery(unittest.TestCase):
         for png in pngs:
             self.assertIn(f'src="{png}"', index)
         self.assertIn("No problems found.", index)
+        # What a screen reader is told of each screen lies beside it.
+        trees = sorted(f for f in os.listdir(self.out) if f.endswith(".a11y.json"))
+        self.assertEqual(len(trees), len(self.names) * 3)
+        with open(os.path.join(self.out, "setup-selected-es.a11y.json"), encoding="utf-8") as f:
+            tree = json.load(f)
+        self.assertFalse(tree["modal"])
+        self.assertIn("Crear USB de arranque", [n["name"] for n in tree["nodes"]])
 
     def test_images_follow_the_theme_and_the_language(self):
         facts = {}

@@ -74,6 +74,8 @@ class FakeWindowHost final : public WindowHost {
         record("frame");
     }
     std::optional<std::filesystem::path> downloads_folder() override { return downloads; }
+    void announce(std::string_view text) override { announced.emplace_back(text); }
+    bool client_area_animation() override { return animations; }
 
     bool timer_running(TimerId id) const { return timers.count(id) != 0; }
     size_t count(std::string_view call) const {
@@ -105,6 +107,8 @@ class FakeWindowHost final : public WindowHost {
     ThemeQueries queries;
     FrameColors frame;
     std::optional<std::filesystem::path> downloads;
+    std::vector<std::string> announced;  // what a screen reader was told, in order
+    bool animations = true;              // the system's "Show animations" setting
 
   private:
     void record(std::string call) {

@@ -18,6 +18,7 @@
 
 #include "core/text.h"
 #include "i18n/strings.h"
+#include "ui/scripted/recording_canvas.h"
 #include "platform/win/ui/renderer.h"
 #include "platform/win/wide.h"
 #include "gallery_checks.h"
@@ -247,6 +248,12 @@ int render_command(const std::vector<std::string>& args) {
                 // The regions the view recorded are the ones that can be pressed:
                 // under an open overlay only the overlay's and the header's.
                 check_regions(screen->state.last_frame.regions, frame_name, problems);
+                // What a screen reader is told of the screen, beside its
+                // pictures: the same in every theme and at every DPI.
+                if (theme == 0)
+                    std::ofstream(out / (std::string(name) + "-" + kLanguages[lang] + ".a11y.json"),
+                                  std::ios::binary)
+                        << a11y_json(screen->state.last_frame.a11y) << "\n";
                 if (!drawn || !save_png(wic.Get(), bitmap.Get(), out / (frame_name + ".png"))) {
                     std::fprintf(stderr, "%s: drawing or saving failed\n", frame_name.c_str());
                     ++failures;

@@ -86,31 +86,6 @@ std::string detail_line(Frame& f) {
     return {};
 }
 
-float overall_fraction(const WindowState& s) {
-    if (s.write.shown_total == 0) {
-        if (s.phase == AppPhase::Flushing) return s.write.verify ? 0.7f : 1.0f;
-        if (s.phase == AppPhase::Ejecting) return 1.0f;
-        if (s.phase == AppPhase::Verifying) return 0.7f;
-        return 0;
-    }
-    float part =
-        static_cast<float>(static_cast<double>(std::min(s.write.shown_done, s.write.shown_total)) /
-                           static_cast<double>(s.write.shown_total));
-    float write_share = s.write.verify ? 0.7f : 1.0f;
-    switch (s.phase) {
-        case AppPhase::Writing:
-            return write_share * part;
-        case AppPhase::Flushing:
-            return write_share;
-        case AppPhase::Verifying:
-            return 0.7f + 0.3f * part;
-        case AppPhase::Ejecting:
-            return 1.0f;
-        default:
-            return 0;
-    }
-}
-
 }  // namespace
 
 void progress_screen(Frame& f) {
@@ -126,7 +101,7 @@ void progress_screen(Frame& f) {
                  : s.phase == AppPhase::Flushing  ? TextId::PhaseFlushing
                  : s.phase == AppPhase::Verifying ? TextId::PhaseVerifying
                                                   : TextId::PhaseEjecting;
-    float fraction = overall_fraction(s);
+    float fraction = write_fraction(s);
     std::string percent = fmt("{}%", static_cast<int>(std::floor(fraction * 100)));
     float pw = std::ceil(f.c.measure(percent, kValue, 1000).w) + 2;
     f.label(f.tx(sub), Rect{inner, top + 20, inner_w - pw - 8, 24}, kHeading, {Slot::Text, 1});

@@ -166,6 +166,13 @@ ThemeQueries Win32Host::theme_queries() {
     return q;
 }
 
+bool Win32Host::client_area_animation() {
+    // "Show animations in Windows"; animate when the system cannot say.
+    BOOL animate = TRUE;
+    if (!SystemParametersInfoW(SPI_GETCLIENTAREAANIMATION, 0, &animate, 0)) return true;
+    return animate != FALSE;
+}
+
 void Win32Host::set_frame(const FrameColors& frame) {
     // The attribute numbers of newer SDKs, spelt out for older headers.
     constexpr DWORD kDarkMode = 20, kCaptionColor = 35, kTextColor = 36;

@@ -51,6 +51,7 @@ class Win32Host final : public WindowHost {
     void open_picker(std::string_view filter_name) override;
     void destroy_window() override;
     ThemeQueries theme_queries() override;
+    bool client_area_animation() override;
     void set_frame(const FrameColors& frame) override;
     std::optional<std::filesystem::path> downloads_folder() override;
     void announce(std::string_view text) override;
