@@ -3,8 +3,11 @@
 # mkfs.exfat: each formats its own fresh sparse file of SIZE bytes (through a
 # loop device when run as root, as a drive would be), and the figures are the
 # elapsed time and the bytes the backing file then holds (du: blocks
-# allocated, i.e. what was written). Prints figures only; nothing passes or
-# fails.
+# allocated, i.e. what was written). The formatter alone (format-probe) and
+# a whole restore through the headless mode (`--restore` on the file or loop
+# device as a simulated drive: identification, locking, the write test,
+# writing, flushing, reading back, the table re-read) are both measured.
+# Prints figures only; nothing passes or fails.
 #
 #   usage: scripts/bench-format.sh [SIZE-BYTES] [DIR]   (64000000000, /tmp)
 set -euo pipefail
@@ -18,6 +21,10 @@ if [[ -z ${PROBE:-} ]]; then
     cmake --preset native >/dev/null
     cmake --build --preset native --target format-probe >/dev/null
     PROBE=$ROOT/build/native/format-probe
+fi
+if [[ -z ${EXE:-} ]]; then
+    cmake --build --preset native --target stickwright_app >/dev/null
+    EXE=$ROOT/build/native/ortivex-stickwright
 fi
 
 WORK=$(mktemp -d "$DIR/stickwright-bench-format.XXXXXX")
@@ -49,14 +56,21 @@ measure() {  # name backing-file command...
     end=$(date +%s.%N)
     printf '%-12s %8.3f s  %12d bytes written\n' "$name" "$(echo "$end - $start" | bc)" \
         "$(du -B1 "$file" | cut -f1)"
-    [[ $name == stickwright ]] && sed 's/^/  /' <<<"$out"
+    [[ $name != mkfs.exfat ]] && sed 's/^/  /' <<<"$out"
     return 0
 }
 
 echo "formatting $SIZE bytes ($(echo "scale=1; $SIZE / 1000000000" | bc) GB)"
 target "$WORK/ours.img"
 OURS=$TARGET
+target "$WORK/restore.img"
+RESTORE=$TARGET
 target "$WORK/mkfs.img"
 THEIRS=$TARGET
 measure stickwright "$WORK/ours.img" "$PROBE" "$OURS"
+restore() {
+    ORTIVEX_SIMULATED_USB="$RESTORE,serial=BENCH" ORTIVEX_TEST_USB_SERIAL=BENCH \
+        LOCALAPPDATA="$WORK/appdata" "$EXE" --enable-destructive-usb-tests --restore | tail -n 1
+}
+measure restore "$WORK/restore.img" restore
 measure mkfs.exfat "$WORK/mkfs.img" mkfs.exfat "$THEIRS"

@@ -7,8 +7,8 @@
 namespace sw {
 
 Face choose_face(const std::vector<std::string>& args) {
-    static constexpr std::array<std::string_view, 5> kModeFlags = {
-        "--list-drives", "--verify-image", "--health", "--write", "--benchmark"};
+    static constexpr std::array<std::string_view, 6> kModeFlags = {
+        "--list-drives", "--verify-image", "--health", "--write", "--benchmark", "--restore"};
     for (const auto& arg : args) {
         if (std::find(kModeFlags.begin(), kModeFlags.end(), arg) != kModeFlags.end())
             return Face::Headless;

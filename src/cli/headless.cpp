@@ -33,7 +33,8 @@ std::optional<std::string> value_after(const std::vector<std::string>& args,
 bool is_option(std::string_view arg) {
     static constexpr std::string_view kOptions[] = {
         "--list-drives", "--verify-image", "--health",    "--enable-destructive-usb-tests",
-        "--write",       "--no-verify",    "--benchmark", "--bench-mib"};
+        "--write",       "--no-verify",    "--benchmark", "--bench-mib",
+        "--restore"};
     return std::find(std::begin(kOptions), std::end(kOptions), arg) != std::end(kOptions);
 }
 
@@ -96,6 +97,7 @@ int dispatch(const std::vector<std::string>& args, const std::optional<std::stri
     }
     auto drive = modes.select_test_drive(test_serial);
     if (!drive) return kExitNoTestDrive;
+    if (has(args, "--restore")) return modes.restore(*drive);
     if (has(args, "--benchmark")) return modes.benchmark(*drive, bench_mib(args));
     out("nothing to do");
     return kExitRefused;
@@ -113,6 +115,7 @@ HeadlessModes product_modes(std::shared_ptr<Machine> machine) {
                            bool verify) { return write_mode(machine, drive, path, verify); },
         .benchmark = [machine](const DeviceInfo& drive,
                                uint64_t mib) { return run_benchmark(machine, drive, mib); },
+        .restore = [machine](const DeviceInfo& drive) { return restore_mode(machine, drive); },
     };
 }
 

@@ -35,6 +35,7 @@ struct HeadlessModes {
     std::function<std::optional<DeviceInfo>(const std::string& serial)> select_test_drive;
     std::function<int(const DeviceInfo& drive, const std::string& image_path, bool verify)> write;
     std::function<int(const DeviceInfo& drive, uint64_t mib)> benchmark;
+    std::function<int(const DeviceInfo& drive)> restore;
 };
 
 // The modes of this build, on `machine`.

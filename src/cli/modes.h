@@ -19,6 +19,7 @@ int health_mode(const MachinePtr& machine);
 std::optional<DeviceInfo> select_test_drive(const MachinePtr& machine, const std::string& serial);
 int write_mode(const MachinePtr& machine, const DeviceInfo& drive, const std::string& image_path,
                bool verify);
+int restore_mode(const MachinePtr& machine, const DeviceInfo& drive);
 int run_benchmark(const MachinePtr& machine, const DeviceInfo& drive, uint64_t requested_mib);
 
 }  // namespace sw

@@ -11,6 +11,8 @@
 #include <string_view>
 
 #include "core/clock.h"
+#include "core/process.h"
+#include "runtime/thread.h"
 #include "writer/progress.h"
 
 namespace sw {
@@ -38,5 +40,25 @@ struct ReporterSignal {
 // finishes).
 void run_progress_reporter(const WriteProgress& progress, ReporterSignal& signal, Clock& clock,
                            const std::function<void(std::string_view)>& print);
+
+// Runs `job` on this thread with the system kept awake, while a reporter
+// thread prints the progress it records. Returns the job's result and the
+// seconds from just before the reporter started to the job's end.
+template <class Job>
+auto run_reported(const WriteProgress& progress, Clock& clock,
+                  const std::function<void(std::string_view)>& print, Job&& job) {
+    const auto started = clock.now();
+    ReporterSignal signal;
+    std::thread reporter =
+        spawn_thread([&] { run_progress_reporter(progress, signal, clock, print); });
+    auto result = [&] {
+        platform::KeepAwake awake;
+        return job();
+    }();
+    const double total = elapsed_seconds(started, clock.now());
+    signal.end();
+    reporter.join();
+    return std::make_pair(std::move(result), total);
+}
 
 }  // namespace sw

@@ -70,18 +70,8 @@ int write_mode_with(const DeviceInfo& drive, const std::string& image_path, bool
     request.eject_when_done = true;
     request.stop = std::move(stop);
 
-    Clock& clock = system->clock();
-    const auto started = clock.now();
-    ReporterSignal signal;
-    std::thread reporter = spawn_thread(
-        [&] { run_progress_reporter(*request.progress, signal, clock, out.print_line); });
-    WriteResult result = [&] {
-        platform::KeepAwake awake;
-        return run_write_job(request, system);
-    }();
-    const double total = elapsed_seconds(started, clock.now());
-    signal.end();
-    reporter.join();
+    auto [result, total] = run_reported(*request.progress, system->clock(), out.print_line,
+                                        [&] { return run_write_job(request, system); });
 
     if (!result) {
         out.emit(fmt("FAILED: {}", result.error().text()));

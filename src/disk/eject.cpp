@@ -147,6 +147,13 @@ EjectOutcome eject_drive(const Disks& disks, const DeviceInfo& drive) {
     return unexpected(failure);
 }
 
+Result<void, std::string> refresh_layout(const Disks& disks, uint32_t number) {
+    auto system = disks->eject_system(number);
+    if (auto refreshed = system->refresh_layout(number); !refreshed)
+        return unexpected(fmt("{}: {}", system->refresh_name(), refreshed.error().text));
+    return {};
+}
+
 EjectOutcome eject_on_request(const Disks& disks, const DeviceInfo& drive) {
     EjectOutcome outcome = eject_drive(disks, drive);
     Logger::write(LogLevel::Info,

@@ -25,6 +25,11 @@ std::string debug_string(const EjectOutcome& outcome);
 // each refusal; when that fails, asks the system to re-read the disk's layout.
 EjectOutcome eject_drive(const std::shared_ptr<DiskSystem>& disks, const DeviceInfo& drive);
 
+// Asks the system to read disk `number`'s partition table again
+// (IOCTL_DISK_UPDATE_PROPERTIES; BLKRRPART on Linux). The error is
+// "{request}: {system error}".
+Result<void, std::string> refresh_layout(const std::shared_ptr<DiskSystem>& disks, uint32_t number);
+
 // The operator's eject: eject_drive, with the outcome logged.
 EjectOutcome eject_on_request(const std::shared_ptr<DiskSystem>& disks, const DeviceInfo& drive);
 

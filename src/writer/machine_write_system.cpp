@@ -42,6 +42,9 @@ class MachineWriteSystem final : public WriteSystem {
     EjectOutcome eject_drive(const DeviceInfo& drive) override {
         return sw::eject_drive(disks_, drive);
     }
+    Result<void, std::string> refresh_layout(uint32_t number) override {
+        return sw::refresh_layout(disks_, number);
+    }
     Result<std::unique_ptr<ImageReader>, std::string> open_image(const std::string& path) override {
         return machine_->open_image(path);
     }

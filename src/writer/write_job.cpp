@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/text.h"
+#include "writer/job_steps.h"
 #include "runtime/thread.h"
 #include "image/validation.h"
 #include "core/process.h"
@@ -75,27 +76,23 @@ using PKind = PipelineError::Kind;
 class Job {
   public:
     Job(const WriteRequest& request, std::shared_ptr<WriteSystem> system)
-        : request_(request), system_(std::move(system)), progress_(*request.progress) {}
+        : request_(request),
+          system_(system),
+          progress_(*request.progress),
+          steps_(JobTarget{request.drive, request.io, request.image_path, request.image.size},
+                 std::move(system), *request.progress, *request.stop) {}
 
     WriteResult run();
 
   private:
-    void prepare(std::string_view text) {
-        long long ms = elapsed_ms(started_, system_->clock().now());
-        system_->log(LogLevel::Info, fmt("prepare +{} ms: {}", ms, text));
-    }
-    bool stopped() const { return request_.stop->load(std::memory_order_relaxed); }
-    std::optional<std::string> reidentify(WritePhase phase);
-    Result<DeviceInfo, JobError> checked_drive();
-    Result<LockedVolumes, JobError> locked_volumes();
-    Result<RawDevice, JobError> opened_device(size_t locked_count);
-    Result<void, JobError> probe(RawDevice& device);
+    void prepare(std::string_view text) { steps_.prepare(text); }
+    bool stopped() const { return steps_.stopped(); }
     PipelineConfig pipeline_config() const;
 
     const WriteRequest& request_;
     std::shared_ptr<WriteSystem> system_;
     WriteProgress& progress_;
-    Clock::TimePoint started_{};
+    JobSteps steps_;
 };
 
 std::string write_start_line(const WriteRequest& r) {
@@ -106,131 +103,6 @@ std::string write_start_line(const WriteRequest& r) {
         d.number, drive_label(d), d.serial, d.size, bus_name(d.bus), d.logical_sector,
         d.physical_sector, usb_speed_debug(d.usb_speed), r.image_path, r.image.size,
         r.image.version, debug_string(r.io), r.chunk_size, r.buffer_count);
-}
-
-std::optional<std::string> Job::reidentify(WritePhase phase) {
-    system_->log(LogLevel::Info, fmt("phase {}: re-identifying the drive…", phase_name(phase)));
-    auto found = system_->identify_drive(identity_of(request_.drive));
-    system_->log(LogLevel::Info, fmt("phase {}: drive re-identified ({})", phase_name(phase),
-                                     found ? "same drive" : "CHANGED"));
-    if (!found) return found.error();
-    return std::nullopt;
-}
-
-// A failed lock, open or probe that says the device is gone.
-JobError disconnected(const OsError& error) {
-    return JobError::of_pipeline(PipelineError::of(PKind::DeviceDisconnected, error.text));
-}
-
-// The drive as it is now, if it is still the chosen one and holds nothing
-// of the running system.
-Result<DeviceInfo, JobError> Job::checked_drive() {
-    prepare("re-identifying the drive…");
-    auto drive = system_->identify_drive(identity_of(request_.drive));
-    if (!drive) return unexpected(JobError::of(JobError::Kind::IdentityChanged, drive.error()));
-
-    prepare("drive re-identified; gathering system facts…");
-    std::optional<std::string> image_path = request_.image_path;
-    auto facts = run_with_time_limit(
-        "system disk check", kFactsLimitSeconds,
-        [system = system_, image_path] { return system->gather_system_facts(image_path); },
-        system_->clock());
-    if (!facts) return unexpected(JobError::of(JobError::Kind::Message, facts.error()));
-
-    prepare("system facts gathered");
-    auto refusals = refusals_for(*drive, *facts, request_.image.size);
-    if (!refusals.empty()) return unexpected(JobError::protected_by(std::move(refusals)));
-    return std::move(*drive);
-}
-
-// Every volume of the drive locked and dismounted.
-Result<LockedVolumes, JobError> Job::locked_volumes() {
-    prepare("enumerating the drive's volumes…");
-    auto volumes = run_with_time_limit(
-        "volume enumeration", kVolumesLimitSeconds,
-        [system = system_] { return system->enumerate_volumes(); }, system_->clock());
-    if (!volumes) return unexpected(JobError::of(JobError::Kind::Message, volumes.error()));
-    if (!*volumes)
-        return unexpected(JobError::of(JobError::Kind::Message,
-                                       fmt("volume enumeration: {}", volumes->error().text)));
-
-    auto lock_progress = [&](LockStep step, std::string_view label) {
-        if (step == LockStep::Locking) {
-            progress_.set_step(PrepareStep::Locking);
-            prepare(fmt("locking volume {}", label));
-        } else {
-            progress_.set_step(PrepareStep::Dismounting);
-            prepare(fmt("dismounting volume {}", label));
-        }
-    };
-    auto lock = system_->lock_and_dismount(request_.drive.number, **volumes, lock_progress);
-    if (!lock) {
-        const OsError& e = lock.error();
-        if (e.is(kInUse)) return unexpected(JobError::of(JobError::Kind::InUse, e.text));
-        if (e.is(kAccessDenied))
-            return unexpected(JobError::of(JobError::Kind::AccessDenied, e.text));
-        if (e.is(kDisconnected)) return unexpected(disconnected(e));
-        return unexpected(JobError::of(JobError::Kind::Message, fmt("lock volumes: {}", e.text)));
-    }
-    return std::move(*lock);
-}
-
-// The drive, identified once more now that nothing else can reach it, opened
-// for raw transfers.
-Result<RawDevice, JobError> Job::opened_device(size_t locked_count) {
-    prepare(fmt("locked and dismounted {} volume(s); re-identifying the drive…", locked_count));
-    progress_.set_step(PrepareStep::Checking);
-    auto again = system_->identify_drive(identity_of(request_.drive));
-    if (!again) return unexpected(JobError::of(JobError::Kind::IdentityChanged, again.error()));
-
-    prepare("drive re-identified after locking; opening the raw device…");
-    progress_.set_step(PrepareStep::Opening);
-    const uint32_t number = again->number;
-    const uint32_t sector = again->logical_sector;
-    const uint64_t size = again->size;
-    const IoConfig io = request_.io;
-    auto opened = run_with_time_limit(
-        "opening the drive", kOpenLimitSeconds,
-        [system = system_, number, sector, size, io] {
-            return system->open_raw(number, sector, size, io);
-        },
-        system_->clock());
-    if (!opened) return unexpected(JobError::of(JobError::Kind::Message, opened.error()));
-    if (!*opened) {
-        const OsError& e = opened->error();
-        if (e.is(kAccessDenied))
-            return unexpected(JobError::of(JobError::Kind::AccessDenied, e.text));
-        if (e.is(kDisconnected)) return unexpected(disconnected(e));
-        return unexpected(JobError::of(JobError::Kind::Message, fmt("open disk: {}", e.text)));
-    }
-    return std::move(**opened);
-}
-
-// Whether the drive takes a write at all, before anything on it is erased.
-Result<void, JobError> Job::probe(RawDevice& device) {
-    prepare("testing that the drive accepts writes (nothing is changed)…");
-    auto probe = [&] {
-        // A stop while a probe request hangs cancels it.
-        auto watching = device.stop_on(*request_.stop);
-        return system_->probe_writable(device);
-    }();
-    if (!probe && probe.error().error.is(kStopped))
-        return unexpected(JobError::of_pipeline(PipelineError::of(PKind::Cancelled)));
-    if (probe) {
-        prepare(fmt("write test passed (read {} ms, write-back {} ms)", probe->read_ms,
-                    probe->write_ms));
-        return {};
-    }
-    const WriteProbeFailure& f = probe.error();
-    prepare(fmt("write test FAILED at {}: {}", f.step, f.error.text));
-    if (f.error.is(kDisconnected)) return unexpected(disconnected(f.error));
-    std::optional<char> letter;
-    if (!request_.drive.letters.empty()) letter = request_.drive.letters.front();
-    std::string diagnosis = system_->filesystem_diagnosis(letter);
-    prepare(fmt("filesystem write test: {}", diagnosis));
-    return unexpected(
-        JobError::of(JobError::Kind::NotWritable,
-                     fmt("{}: {}; filesystem write test: {}", f.step, f.error.text, diagnosis)));
 }
 
 PipelineConfig Job::pipeline_config() const {
@@ -248,25 +120,16 @@ PipelineConfig Job::pipeline_config() const {
 
 WriteResult Job::run() {
     WriteSystem& sys = *system_;
-    system_->log(LogLevel::Info, write_start_line(request_));
-    progress_.set(0, 0, WritePhase::Preparing);
-    progress_.set_step(PrepareStep::Checking);
-    started_ = sys.clock().now();
+    steps_.start(write_start_line(request_));
 
-    if (auto drive = checked_drive(); !drive) return unexpected(drive.error());
+    if (auto drive = steps_.checked_drive(); !drive) return unexpected(drive.error());
     if (stopped()) return unexpected(JobError::of_pipeline(PipelineError::of(PKind::Cancelled)));
 
-    // Held from here until the job returns; released after the device (the
-    // members of a scope end in reverse order).
-    std::optional<LockedVolumes> locked;
-    std::optional<RawDevice> device;
-    auto lock = locked_volumes();
-    if (!lock) return unexpected(lock.error());
-    locked.emplace(std::move(*lock));
-    auto opened = opened_device(locked->size());
-    if (!opened) return unexpected(opened.error());
-    device.emplace(std::move(*opened));
-    if (auto accepted = probe(*device); !accepted) return unexpected(accepted.error());
+    // Held from here until the job returns.
+    JobSteps::Taken taken;
+    if (auto took = steps_.take(taken); !took) return unexpected(took.error());
+    std::optional<RawDevice>& device = taken.device;
+    std::optional<LockedVolumes>& locked = taken.locked;
 
     auto image = sys.open_image(request_.image_path);
     if (!image)
@@ -276,7 +139,7 @@ WriteResult Job::run() {
     prepare("raw device and image opened; starting the pipeline…");
     auto pass = run_pipeline(
         **image, *device, pipeline_config(), *request_.stop, progress_,
-        [this](WritePhase phase) { return reidentify(phase); }, sys.clock());
+        [this](WritePhase phase) { return steps_.reidentify(phase); }, sys.clock());
     if (!pass) {
         // Nothing the device may still be doing outlives the job.
         device->cancel_all();
@@ -346,19 +209,9 @@ void run_heartbeat(const WriteProgress& progress, HeartbeatSignal& signal, Write
 
 void run_job_thread(const WriteRequest& request, const WriteFinishedReporter& finished,
                     std::shared_ptr<WriteSystem> system) {
-    platform::KeepAwake awake;
-    HeartbeatSignal signal;
-    std::thread heartbeat =
-        spawn_thread([&] { run_heartbeat(*request.progress, signal, *system); });
-    WriteResult result = run_write_job(request, system);
-    signal.finish();
-    heartbeat.join();
-    if (result) {
-        system->log(LogLevel::Info, outcome_line(request, result));
-    } else {
-        system->log(LogLevel::Error, outcome_line(request, result));
-    }
-    finished(std::move(result));
+    run_as_job_thread(
+        *request.progress, *system, [&] { return run_write_job(request, system); },
+        [&](const WriteResult& result) { return outcome_line(request, result); }, finished);
 }
 
 WriteRequest window_write_request(const WriteChoice& choice) {

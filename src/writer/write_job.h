@@ -16,6 +16,7 @@
 
 #include "core/clock.h"
 #include "core/os_error.h"
+#include "core/process.h"
 #include "core/result.h"
 #include "disk/device_info.h"
 #include "disk/eject.h"
@@ -25,6 +26,7 @@
 #include "image/image_reader.h"
 #include "logging/logger.h"
 #include "machine/machine.h"
+#include "runtime/thread.h"
 #include "writer/job_types.h"
 
 namespace sw {
@@ -50,6 +52,9 @@ class WriteSystem {
     virtual Result<WriteProbeTimes, WriteProbeFailure> probe_writable(RawDevice& device) = 0;
     virtual std::string filesystem_diagnosis(std::optional<char> letter) = 0;
     virtual EjectOutcome eject_drive(const DeviceInfo& drive) = 0;
+    // Asks the system to read disk `number`'s partition table again; the
+    // error names the request ("BLKRRPART: …").
+    virtual Result<void, std::string> refresh_layout(uint32_t number) = 0;
     virtual Result<std::unique_ptr<ImageReader>, std::string> open_image(
         const std::string& path) = 0;
 };
@@ -138,5 +143,22 @@ void run_heartbeat(const WriteProgress& progress, HeartbeatSignal& signal, Write
 
 inline constexpr std::chrono::milliseconds kHeartbeatCheck{250};
 inline constexpr int kHeartbeatEvery = 20;
+
+// The body of a job thread: keeps the system awake, runs the heartbeat
+// while `job` runs, logs `outcome` of its result (ERROR for a failure),
+// hands the result to `finished`; the system may sleep again once the
+// guard ends.
+template <class Job, class Outcome, class Finished>
+void run_as_job_thread(const WriteProgress& progress, WriteSystem& system, Job&& job,
+                       Outcome&& outcome, Finished&& finished) {
+    platform::KeepAwake awake;
+    HeartbeatSignal signal;
+    std::thread heartbeat = spawn_thread([&] { run_heartbeat(progress, signal, system); });
+    auto result = job();
+    signal.finish();
+    heartbeat.join();
+    system.log(result ? LogLevel::Info : LogLevel::Error, outcome(result));
+    finished(std::move(result));
+}
 
 }  // namespace sw

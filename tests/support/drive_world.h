@@ -82,6 +82,11 @@ class DriveWorld final : public WriteSystem {
         record("eject");
         return {};
     }
+    // The simulated drive counts the request.
+    Result<void, std::string> refresh_layout(uint32_t number) override {
+        record("refresh");
+        return sw::refresh_layout(disks_, number);
+    }
     Result<std::unique_ptr<ImageReader>, std::string> open_image(const std::string& path) override {
         auto image = open_image_file(path);
         if (image && wrap_image) return wrap_image(std::move(*image));

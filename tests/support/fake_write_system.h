@@ -171,6 +171,10 @@ class FakeWriteSystem final : public WriteSystem {
         if (on_eject) return on_eject();
         return {};
     }
+    Result<void, std::string> refresh_layout(uint32_t) override {
+        events->add("refresh");
+        return {};
+    }
     Result<std::unique_ptr<ImageReader>, std::string> open_image(const std::string&) override {
         events->add("open image");
         if (on_open_image) return on_open_image();

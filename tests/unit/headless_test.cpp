@@ -12,6 +12,7 @@ TEST(Face, ModeFlagsAnywhereSelectTheHeadlessFace) {
     EXPECT_EQ(choose_face({"foo", "bar", "--health"}), Face::Headless);
     EXPECT_EQ(choose_face({"--verify-image"}), Face::Headless);
     EXPECT_EQ(choose_face({"x", "--benchmark"}), Face::Headless);
+    EXPECT_EQ(choose_face({"--restore"}), Face::Headless);
     // Exact, case-sensitive, whole-argument comparison.
     EXPECT_EQ(choose_face({"--HEALTH"}), Face::Window);
     EXPECT_EQ(choose_face({"--health=1"}), Face::Window);
@@ -57,6 +58,11 @@ struct Recorder {
             .benchmark =
                 [this](const DeviceInfo& d, uint64_t mib) {
                     calls.push_back("benchmark " + d.serial + " " + std::to_string(mib));
+                    return 0;
+                },
+            .restore =
+                [this](const DeviceInfo& d) {
+                    calls.push_back("restore " + d.serial);
                     return 0;
                 },
         };
@@ -149,6 +155,29 @@ TEST(Dispatch, AnOptionAfterWriteIsNoImagePath) {
     r.drive = drive_with_serial("S1");
     EXPECT_EQ(r.run({"--enable-destructive-usb-tests", "--write", "--image.iso"}, "S1"), 0);
     EXPECT_EQ(r.calls, (std::vector<std::string>{"select 'S1'", "write S1 --image.iso verify"}));
+}
+
+TEST(Dispatch, RestoreIsDestructiveAndOnlyOnTheTestDrive) {
+    Recorder refused;
+    refused.drive = drive_with_serial("S1");
+    EXPECT_EQ(refused.run({"--restore"}, "S1"), 2);
+    EXPECT_TRUE(refused.calls.empty());
+    EXPECT_EQ(refused.lines, std::vector<std::string>{
+                                 "refused: destructive modes need --enable-destructive-usb-tests"});
+
+    Recorder none;
+    EXPECT_EQ(none.run({"--enable-destructive-usb-tests", "--restore"}, "S1"), 3);
+    EXPECT_EQ(none.calls, std::vector<std::string>{"select 'S1'"});
+
+    // Restore comes before the benchmark; a write named with it runs instead.
+    Recorder r;
+    r.drive = drive_with_serial("S1");
+    EXPECT_EQ(r.run({"--restore", "--enable-destructive-usb-tests", "--benchmark"}, "S1"), 0);
+    EXPECT_EQ(r.calls, (std::vector<std::string>{"select 'S1'", "restore S1"}));
+    Recorder w;
+    w.drive = drive_with_serial("S1");
+    EXPECT_EQ(w.run({"--restore", "--enable-destructive-usb-tests", "--write", "a.iso"}, "S1"), 0);
+    EXPECT_EQ(w.calls, (std::vector<std::string>{"select 'S1'", "write S1 a.iso verify"}));
 }
 
 TEST(Dispatch, BenchmarkSizeFromTheFirstBenchMib) {

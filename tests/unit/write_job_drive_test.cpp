@@ -17,6 +17,7 @@
 #include "image/validation.h"
 #include "support/drive_world.h"
 #include "support/machine.h"
+#include "support/simulated_stick.h"
 #include "support/temp_dir.h"
 #include "support/test_images.h"
 
@@ -27,7 +28,6 @@ namespace fs = std::filesystem;
 using test::DriveWorld;
 
 using test::MiB;
-constexpr uint32_t kStick = 4000000000u;
 
 #ifdef _WIN32
 constexpr int kIoErrorCode = 1117;  // ERROR_IO_DEVICE
@@ -39,18 +39,12 @@ std::string simulated_text(platform::SimulatedError e) {
     return platform::simulated_error(e).text;
 }
 
-size_t count_lines(const std::string& log, const std::string& needle) {
-    size_t n = 0;
-    for (size_t at = log.find(needle); at != std::string::npos; at = log.find(needle, at + 1))
-        ++n;
-    return n;
-}
+using test::count_lines;
 
-class SimulatedWrite : public ::testing::Test {
+class SimulatedWrite : public test::SimulatedStickTest {
   public:
     void SetUp() override {
-        reset_simulated_states();
-        Logger::init(dir / "logs");
+        SimulatedStickTest::SetUp();
         image_file = dir / "ortivex.iso";
         image = test::load_test_image("signed.iso");
         test::write_file(image_file, image);
@@ -62,27 +56,10 @@ class SimulatedWrite : public ::testing::Test {
         ASSERT_TRUE(facts.expected_digest);
         ASSERT_GT(image.size(), 3 * MiB);
     }
-    void TearDown() override {
-        Logger::shut_down();
-        reset_simulated_states();
-    }
 
     // A simulated drive backed by a zero-filled file, and its listed record.
     DeviceInfo attach(const std::string& settings, uint64_t size = 16 * MiB) {
-        stick_file = dir / "stick.img";
-        { std::ofstream(stick_file, std::ios::binary).close(); }
-        fs::resize_file(stick_file, size);
-        set_drives(utf8_of(stick_file) + ",serial=E2E" + settings);
-        auto drives = list_drives(test::dev_disks());
-        EXPECT_TRUE(drives);
-        for (const auto& d : *drives)
-            if (d.number == kStick) return d;
-        ADD_FAILURE() << "the simulated drive is not listed";
-        return {};
-    }
-    void set_drives(const std::string& value) {
-        env.reset();
-        env.emplace(std::string(kSimulatedDrivesVariable), value);
+        return SimulatedStickTest::attach(settings, size);
     }
 
     WriteRequest request_for(const DeviceInfo& drive) {
@@ -94,22 +71,6 @@ class SimulatedWrite : public ::testing::Test {
         return r;
     }
 
-    std::string stick(uint64_t offset, size_t n) {
-        std::ifstream in(stick_file, std::ios::binary);
-        in.seekg(static_cast<std::streamoff>(offset));
-        std::string s(n, '\0');
-        in.read(s.data(), static_cast<std::streamsize>(n));
-        s.resize(static_cast<size_t>(in.gcount()));
-        return s;
-    }
-    bool stick_zero(uint64_t offset, size_t n) {
-        std::string s = stick(offset, n);
-        return s.size() == n && std::all_of(s.begin(), s.end(), [](char c) { return c == 0; });
-    }
-    std::string log() {
-        auto file = Logger::current_file();
-        return file ? test::read_file(*file) : std::string();
-    }
     Sha256Digest image_digest_with_block_zeroed() {
         std::string copy = image;
         std::fill_n(copy.begin() + static_cast<ptrdiff_t>(facts.capture->offset),
@@ -118,12 +79,9 @@ class SimulatedWrite : public ::testing::Test {
             std::span(reinterpret_cast<const uint8_t*>(copy.data()), copy.size()));
     }
 
-    test::TempDir dir;
     fs::path image_file;
-    fs::path stick_file;
     std::string image;
     ImageFacts facts;
-    std::optional<test::ScopedEnv> env;
     std::shared_ptr<DriveWorld> world = std::make_shared<DriveWorld>();
 };
 
@@ -245,13 +203,7 @@ TEST_P(SimulatedFault, EndsWithItsTextAndTheHeadStillZero) {
     if (f.arrange) f.arrange(*this, *world, request);
     auto result = run_write_job(request, world);
     ASSERT_FALSE(result);
-    std::string expected = f.text();
-    if (expected.ends_with("…")) {
-        expected.resize(expected.size() - std::string("…").size());
-        EXPECT_TRUE(result.error().text().starts_with(expected)) << result.error().text();
-    } else {
-        EXPECT_EQ(result.error().text(), expected);
-    }
+    test::expect_text(result.error().text(), f.text());
     EXPECT_TRUE(stick_zero(0, 65536));
     if (f.nothing_written) {
         EXPECT_TRUE(stick_zero(0, 16 * MiB)) << "the drive was changed";

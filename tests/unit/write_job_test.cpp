@@ -589,6 +589,7 @@ class ClockedSystem final : public WriteSystem {
     Result<WriteProbeTimes, WriteProbeFailure> probe_writable(RawDevice&) override { return {}; }
     std::string filesystem_diagnosis(std::optional<char>) override { return {}; }
     EjectOutcome eject_drive(const DeviceInfo&) override { return {}; }
+    Result<void, std::string> refresh_layout(uint32_t) override { return {}; }
     Result<std::unique_ptr<ImageReader>, std::string> open_image(const std::string&) override {
         return unexpected(std::string());
     }

@@ -49,6 +49,12 @@ class SimulatedEject final : public EjectSystem {
         ++state->layout_refreshes;
         if (state->removed)
             return unexpected(platform::simulated_error(platform::SimulatedError::Gone));
+        // A drive that stands in for a disk of the system (a loop device)
+        // passes the request on, so that the system sees its new table.
+        auto backing = platform::probe_backing(sim->path);
+        if (backing && backing->disk_number)
+            return disks_->eject_system(*backing->disk_number)
+                ->refresh_layout(*backing->disk_number);
         return {};
     }
     std::string_view refresh_name() const override {

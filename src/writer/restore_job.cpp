@@ -1,0 +1,298 @@
+#include "writer/restore_job.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/process.h"
+#include "core/text.h"
+#include "disk/drives.h"
+#include "runtime/thread.h"
+#include "writer/buffer.h"
+#include "writer/job_steps.h"
+
+namespace sw {
+
+namespace {
+
+using PKind = PipelineError::Kind;
+
+// Transfers go in pieces of this size, so that a stop is seen between them
+// and progress moves on large zero extents.
+constexpr size_t kPiece = 1048576;
+
+JobError pipeline_error(PKind kind, std::string detail = {}) {
+    return JobError::of_pipeline(PipelineError::of(kind, std::move(detail)));
+}
+
+std::string restore_start_line(const RestoreRequest& r) {
+    const DeviceInfo& d = r.drive;
+    return fmt("restore start: disk {} '{}' serial='{}' size={} bus={} sector={}/{} usb={}; io={}",
+               d.number, drive_label(d), d.serial, d.size, bus_name(d.bus), d.logical_sector,
+               d.physical_sector, usb_speed_debug(d.usb_speed), debug_string(r.io));
+}
+
+class Restore {
+  public:
+    Restore(const RestoreRequest& request, std::shared_ptr<WriteSystem> system)
+        : request_(request),
+          system_(system),
+          progress_(*request.progress),
+          steps_(JobTarget{request.drive, request.io, std::nullopt, std::nullopt},
+                 std::move(system), *request.progress, *request.stop),
+          buffer_(kPiece),
+          readback_(kPiece) {}
+
+    RestoreResult run();
+
+  private:
+    bool stopped() const { return steps_.stopped(); }
+    Result<void, JobError> write_extent(RawDevice& device, const format::Extent& extent,
+                                        bool zeros);
+    Result<void, JobError> compare_extent(RawDevice& device, const format::Extent& extent);
+    Result<void, JobError> flush(RawDevice& device);
+    Result<void, JobError> check_identity(WritePhase phase);
+
+    const RestoreRequest& request_;
+    std::shared_ptr<WriteSystem> system_;
+    WriteProgress& progress_;
+    JobSteps steps_;
+    AlignedBuffer buffer_;
+    AlignedBuffer readback_;
+    uint64_t written_ = 0;
+};
+
+Result<void, JobError> Restore::check_identity(WritePhase phase) {
+    if (auto changed = steps_.reidentify(phase))
+        return unexpected(pipeline_error(PKind::Refused, *changed));
+    return {};
+}
+
+// The extent's bytes, or as many zeros when `zeros` is set or it has none.
+Result<void, JobError> Restore::write_extent(RawDevice& device, const format::Extent& extent,
+                                             bool zeros) {
+    auto watching = device.stop_on(*request_.stop);
+    for (uint64_t at = 0; at < extent.length;) {
+        if (stopped()) return unexpected(pipeline_error(PKind::Cancelled));
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(kPiece, extent.length - at));
+        auto piece = buffer_.bytes_mut(0, n);
+        if (zeros || extent.bytes.empty())
+            std::memset(piece.data(), 0, n);
+        else
+            std::memcpy(piece.data(), extent.bytes.data() + at, n);
+        if (auto w = device.write_at(extent.offset + at, piece); !w)
+            return unexpected(JobError::of_pipeline(device_error(w.error(), PKind::DeviceWrite)));
+        at += n;
+        written_ += n;
+        progress_.done.fetch_add(n, std::memory_order_relaxed);
+    }
+    return {};
+}
+
+Result<void, JobError> Restore::compare_extent(RawDevice& device, const format::Extent& extent) {
+    auto watching = device.stop_on(*request_.stop);
+    for (uint64_t at = 0; at < extent.length;) {
+        if (stopped()) return unexpected(pipeline_error(PKind::Cancelled));
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(kPiece, extent.length - at));
+        auto got = readback_.bytes_mut(0, n);
+        if (auto r = device.read_at(extent.offset + at, got); !r)
+            return unexpected(JobError::of_pipeline(device_error(r.error(), PKind::ReadBack)));
+        const auto* bytes = reinterpret_cast<const uint8_t*>(got.data());
+        const bool same = extent.bytes.empty()
+                              ? std::all_of(bytes, bytes + n, [](uint8_t b) { return b == 0; })
+                              : std::memcmp(bytes, extent.bytes.data() + at, n) == 0;
+        if (!same) {
+            system_->log(LogLevel::Error,
+                         fmt("read-back differs within {} bytes at {}", n, extent.offset + at));
+            return unexpected(pipeline_error(PKind::ContentMismatch));
+        }
+        at += n;
+        progress_.done.fetch_add(n, std::memory_order_relaxed);
+    }
+    return {};
+}
+
+Result<void, JobError> Restore::flush(RawDevice& device) {
+    auto watching = device.stop_on(*request_.stop);
+    if (auto f = device.flush(); !f)
+        return unexpected(JobError::of_pipeline(device_error(f.error(), PKind::DeviceFlush)));
+    return {};
+}
+
+RestoreResult Restore::run() {
+    WriteSystem& sys = *system_;
+    Clock& clock = sys.clock();
+    steps_.start(restore_start_line(request_));
+
+    auto drive = steps_.checked_drive();
+    if (!drive) return unexpected(drive.error());
+    auto layout = format::lay_out(drive->size, drive->logical_sector, request_.volume_serial);
+    if (!layout)
+        return unexpected(
+            JobError::of(JobError::Kind::Message,
+                         fmt("cannot restore this drive: {}", format::describe(layout.error()))));
+    const std::vector<format::Extent>& extents = layout->extents;
+    // The extent at the drive's start, with the partition table, is the last.
+    const format::Extent& table = extents.back();
+    const auto body = std::span(extents).first(extents.size() - 1);
+    steps_.prepare(
+        fmt("laid out {} with {}-byte clusters: partition of {} bytes at {}, {} bytes "
+            "to write",
+            format::name(layout->fs), layout->cluster_bytes, layout->partition_bytes,
+            layout->partition_offset, layout->bytes_written()));
+    if (stopped()) return unexpected(pipeline_error(PKind::Cancelled));
+
+    // Held from here until the job returns.
+    JobSteps::Taken taken;
+    if (auto took = steps_.take(taken); !took) return unexpected(took.error());
+    std::optional<RawDevice>& device = taken.device;
+
+    RestoreReport report;
+    report.fs = layout->fs;
+    report.cluster_bytes = layout->cluster_bytes;
+    report.capacity_bytes = layout->capacity_bytes();
+
+    auto fail = [&](JobError error) -> RestoreResult {
+        // Nothing the device may still be doing outlives the job.
+        device->cancel_all();
+        return unexpected(std::move(error));
+    };
+
+    // Writing: first the old partition tables go, so that a drive left by a
+    // failed restore claims no file system at all; then the file system.
+    if (auto same = check_identity(WritePhase::Writing); !same) return fail(same.error());
+    auto t = clock.now();
+    progress_.set(0, layout->bytes_written(), WritePhase::Writing);
+    steps_.prepare("clearing the old partition tables…");
+    if (auto w = write_extent(*device, table, true); !w) return fail(w.error());
+    if (auto f = flush(*device); !f) return fail(f.error());
+    for (const auto& extent : body)
+        if (auto w = write_extent(*device, extent, false); !w) return fail(w.error());
+    report.write_seconds = elapsed_seconds(t, clock.now());
+
+    if (auto same = check_identity(WritePhase::Flushing); !same) return fail(same.error());
+    progress_.set(0, 0, WritePhase::Flushing);
+    t = clock.now();
+    if (auto f = flush(*device); !f) return fail(f.error());
+    report.flush_seconds = elapsed_seconds(t, clock.now());
+
+    // The file system as the medium holds it, before a table points at it.
+    if (auto same = check_identity(WritePhase::Verifying); !same) return fail(same.error());
+    t = clock.now();
+    progress_.set(0, layout->bytes_written(), WritePhase::Verifying);
+    {
+        auto medium = device->read_from_medium();
+        if (!medium)
+            return fail(JobError::of_pipeline(device_error(medium.error(), PKind::ReadBack)));
+        for (const auto& extent : body)
+            if (auto c = compare_extent(*device, extent); !c) return fail(c.error());
+    }
+
+    // The partition table, last, and proven like the rest.
+    steps_.prepare("writing the partition table…");
+    if (stopped()) return fail(pipeline_error(PKind::Cancelled));
+    if (auto w = write_extent(*device, table, false); !w) return fail(w.error());
+    if (auto f = flush(*device); !f) return fail(f.error());
+    {
+        auto medium = device->read_from_medium();
+        if (!medium)
+            return fail(JobError::of_pipeline(device_error(medium.error(), PKind::ReadBack)));
+        if (auto c = compare_extent(*device, table); !c) return fail(c.error());
+    }
+    report.verify_seconds = elapsed_seconds(t, clock.now());
+    report.bytes_written = written_;
+    progress_.set(0, 0, WritePhase::Finishing);
+
+    // The system reads a disk's table only when asked (or when the disk
+    // arrives), and not while this job holds it.
+    const uint32_t number = device->number();
+    taken.device.reset();
+    taken.locked.reset();
+    if (auto refreshed = sys.refresh_layout(number); !refreshed) {
+        sys.log(LogLevel::Warn, refreshed.error());
+        report.refresh_failure = refreshed.error();
+    } else {
+        sys.log(LogLevel::Info, "the system has read the new partition table");
+    }
+    return report;
+}
+
+std::string size_text(uint64_t bytes) {
+    constexpr const char* kUnits[] = {"bytes", "KiB", "MiB", "GiB", "TiB"};
+    double value = static_cast<double>(bytes);
+    size_t unit = 0;
+    while (value >= 1024 && unit + 1 < std::size(kUnits)) {
+        value /= 1024;
+        ++unit;
+    }
+    if (unit == 0) return fmt("{} bytes", bytes);
+    return fmt("{} {}", fixed(value, 1), kUnits[unit]);
+}
+
+std::string cluster_text(uint32_t bytes) {
+    if (bytes >= 1024 && bytes % 1024 == 0) return fmt("{} KiB", bytes / 1024);
+    return fmt("{} B", bytes);
+}
+
+}  // namespace
+
+RestoreResult run_restore_job(const RestoreRequest& request, std::shared_ptr<WriteSystem> system) {
+    Restore job(request, std::move(system));
+    return job.run();
+}
+
+std::string restored_summary(const RestoreReport& report) {
+    return fmt("{}, {} clusters, {}", format::name(report.fs), cluster_text(report.cluster_bytes),
+               size_text(report.capacity_bytes));
+}
+
+std::string restore_outcome_line(const RestoreResult& result) {
+    if (!result) return fmt("restore failed: {}", result.error().text());
+    const RestoreReport& r = *result;
+    return fmt("restore OK: {}; {} bytes written, write {}s, flush {}s, verify {}s",
+               restored_summary(r), r.bytes_written, fixed(r.write_seconds, 1),
+               fixed(r.flush_seconds, 1), fixed(r.verify_seconds, 1));
+}
+
+uint32_t volume_serial_at(std::chrono::system_clock::time_point when) {
+    // Seconds and their fraction in the high half, the day's count in the
+    // low one, mixed so that neighbouring moments differ in every byte.
+    const auto since = when.time_since_epoch();
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(since).count();
+    auto x = static_cast<uint64_t>(ms);
+    x ^= x >> 33;
+    x *= 0xff51afd7ed558ccdull;
+    x ^= x >> 33;
+    auto serial = static_cast<uint32_t>(x);
+    return serial == 0 ? 1 : serial;
+}
+
+namespace {
+
+void run_restore_thread(const RestoreRequest& request, const RestoreFinishedReporter& finished,
+                        std::shared_ptr<WriteSystem> system) {
+    run_as_job_thread(
+        *request.progress, *system, [&] { return run_restore_job(request, system); },
+        [](const RestoreResult& result) { return restore_outcome_line(result); }, finished);
+}
+
+}  // namespace
+
+std::optional<WriteJob> start_restore(const DeviceInfo& chosen,
+                                      const std::vector<DeviceInfo>& current_drives,
+                                      RestoreFinishedReporter finished,
+                                      std::shared_ptr<WriteSystem> system) {
+    if (!find_chosen_drive(current_drives, chosen)) return std::nullopt;
+    RestoreRequest request;
+    request.drive = chosen;
+    request.volume_serial = volume_serial_at(std::chrono::system_clock::now());
+    WriteJob job;
+    job.progress = request.progress;
+    job.stop = request.stop;
+    job.thread = spawn_thread(
+        [request = std::move(request), finished = std::move(finished), system = std::move(system)] {
+            run_restore_thread(request, finished, system);
+        });
+    return job;
+}
+
+}  // namespace sw
