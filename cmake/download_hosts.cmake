@@ -40,11 +40,6 @@ function(ortivex_is_development_host value out)
     set(${out} ${dev} PARENT_SCOPE)
 endfunction()
 
-if(ORTIVEX_RELEASE)
-    # Compiles out the development-only hooks (test certificate authority, resolver entries).
-    add_compile_definitions(ORTIVEX_RELEASE)
-endif()
-
 set(primary_host "${ORTIVEX_PRIMARY_HOST}")
 set(regional_host "${ORTIVEX_REGIONAL_HOST}")
 if(ORTIVEX_RELEASE)

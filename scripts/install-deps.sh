@@ -5,6 +5,8 @@ set -euo pipefail
 PACKAGES=(
     # Linux build and tests
     cmake ninja-build g++ python3 googletest clang-format libgcrypt20-dev liburing-dev libcurl4-openssl-dev
+    # A compiler cache: the release build reuses the development build's objects
+    ccache
     # Windows cross-build, its libraries, and wine to run its tests
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libgcrypt-mingw-w64-dev wine wine64
     # Test fixtures: real ISO images (xorriso; FAT EFI partitions with dosfstools

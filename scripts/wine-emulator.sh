@@ -1,25 +1,31 @@
 #!/usr/bin/env bash
-# Runs a Windows program under wine for CTest. Listing a test program's tests
-# gets up to three tries: now and then a wine process does its work and then
-# never ends, and a listing that does not end would cost the run every test
-# of that program. A listing's output is passed on only once it is complete.
+# Runs a Windows program under wine for CTest. Now and then a wine process
+# does its work and then never ends; a test program that writes its results
+# to a file (--gtest_output=xml:Z:/…) is therefore watched, and once the file
+# is complete and the process has still not ended a while later, the process
+# is stopped and the file's verdict is the program's.
 set -uo pipefail
-if [[ " $* " == *" --gtest_list_tests "* ]]; then
-    out=$(mktemp)
-    err=$(mktemp)
-    trap 'rm -f "$out" "$err"' EXIT
-    for attempt in 1 2 3; do
-        # Nothing of ours is handed to wine: a process it starts on the side
-        # would keep the caller's pipes open.
-        timeout 35 wine "$@" </dev/null >"$out" 2>"$err"
-        status=$?
-        if [ $status -ne 124 ]; then
-            cat "$out"
-            cat "$err" >&2
-            exit $status
-        fi
-        echo "wine did not end after listing the tests (attempt $attempt)" >&2
-    done
-    exit 124
-fi
-exec wine "$@"
+results=
+for arg in "$@"; do
+    case $arg in --gtest_output=xml:Z:*) results=${arg#--gtest_output=xml:Z:} ;; esac
+done
+[ -n "$results" ] || exec wine "$@"
+
+rm -f "$results"
+wine "$@" &
+pid=$!
+complete_since=
+while kill -0 "$pid" 2>/dev/null; do
+    sleep 1
+    if [ -z "$complete_since" ] && grep -q '</testsuites>' "$results" 2>/dev/null; then
+        complete_since=$SECONDS
+    fi
+    if [ -n "$complete_since" ] && [ $((SECONDS - complete_since)) -ge 30 ]; then
+        echo "wine did not end 30 s after the test program wrote its results; stopped" >&2
+        kill "$pid" 2>/dev/null
+        wait "$pid" 2>/dev/null
+        grep -qE '<testsuites [^>]*failures="0"[^>]*errors="0"' "$results"
+        exit $?
+    fi
+done
+wait "$pid"
