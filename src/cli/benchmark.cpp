@@ -8,13 +8,15 @@
 #include "core/text.h"
 #include "image/hashing.h"
 #include "core/process.h"
+#include "disk/drives.h"
 #include "writer/buffer.h"
 
 namespace sw {
 
 namespace {
 constexpr uint64_t MiB = 1048576;
-}
+using LineSink = std::function<void(std::string_view)>;
+}  // namespace
 
 const std::vector<BenchMethod>& bench_methods() {
     static const std::vector<BenchMethod> methods = {
@@ -62,10 +64,10 @@ void fill_bench_data(std::span<std::byte> out) {
 namespace {
 
 // The verify path's read rate over the first `run_size` bytes.
-void report_read_rate(const DeviceInfo& drive, uint64_t run_size, WriteSystem& system,
-                      const BenchmarkHooks& hooks) {
-    Clock& clock = system.clock();
-    if (auto device = system.open_raw(
+void report_read_rate(const DeviceInfo& drive, uint64_t run_size, DiskSystem& disks,
+                      const LineSink& out) {
+    Clock& clock = disks.clock();
+    if (auto device = disks.open_raw(
             drive.number, drive.logical_sector, drive.size,
             IoConfig{.no_buffering = true, .write_through = false, .depth = 1, .io_size = MiB})) {
         AlignedBuffer buffer(kBenchReadBytes);
@@ -78,13 +80,14 @@ void report_read_rate(const DeviceInfo& drive, uint64_t run_size, WriteSystem& s
             read += piece;
         }
         const double t = std::max(elapsed_seconds(started, clock.now()), 0.001);
-        hooks.out(fmt("Read (verify path) 8 MiB d4        {}",
-                      pad_left(fixed(static_cast<double>(read) / 1e6 / t, 1), 9)));
+        out(fmt("Read (verify path) 8 MiB d4        {}",
+                pad_left(fixed(static_cast<double>(read) / 1e6 / t, 1), 9)));
     }
 }
 
 // The in-process SHA-256 and, where asked, the system's, over the test data.
-void report_hash_rates(const AlignedBuffer& data, Clock& clock, const BenchmarkHooks& hooks) {
+void report_hash_rates(const AlignedBuffer& data, Clock& clock, bool system_sha256,
+                       const LineSink& out) {
     constexpr int kHashRounds = 16;
     constexpr double kHashedBytes = 536870912.0;
     {
@@ -94,41 +97,43 @@ void report_hash_rates(const AlignedBuffer& data, Clock& clock, const BenchmarkH
             hasher.update(data.octets(0, kBenchDataBytes));
         (void)std::move(hasher).finish();
         const double t = std::max(elapsed_seconds(started, clock.now()), 0.001);
-        hooks.out(fmt("SHA-256 sha2 crate (one core)       {}",
-                      pad_left(fixed(kHashedBytes / 1e6 / t, 1), 9)));
+        out(fmt("SHA-256 sha2 crate (one core)       {}",
+                pad_left(fixed(kHashedBytes / 1e6 / t, 1), 9)));
     }
-    if (hooks.system_sha256) {
+    if (system_sha256) {
         if (auto engine = make_system_sha256()) {
             const auto started = clock.now();
             for (int i = 0; i < kHashRounds; ++i)
                 engine->update(data.octets(0, kBenchDataBytes));
             (void)engine->finish();
             const double t = std::max(elapsed_seconds(started, clock.now()), 0.001);
-            hooks.out(fmt("SHA-256 Windows CNG (one core)      {}",
-                          pad_left(fixed(kHashedBytes / 1e6 / t, 1), 9)));
+            out(fmt("SHA-256 Windows CNG (one core)      {}",
+                    pad_left(fixed(kHashedBytes / 1e6 / t, 1), 9)));
         }
     }
 }
 
 }  // namespace
 
-int run_benchmark_with(const DeviceInfo& drive, uint64_t requested_mib, WriteSystem& system,
-                       const BenchmarkHooks& hooks) {
-    Clock& clock = system.clock();
-    auto volumes = system.enumerate_volumes();
+int run_benchmark(const std::shared_ptr<Machine>& machine, const DeviceInfo& drive,
+                  uint64_t requested_mib, unsigned processors, bool system_sha256,
+                  const LineSink& out) {
+    const std::shared_ptr<DiskSystem>& disks = machine->disks();
+    Clock& clock = machine->clock();
+    auto volumes = disks->enumerate_volumes();
     std::vector<VolumeInfo> none;
-    auto locked = system.lock_and_dismount(drive.number, volumes ? *volumes : none, {});
+    auto locked = lock_and_dismount(disks, drive.number, volumes ? *volumes : none, {});
     if (!locked) {
-        hooks.out(fmt("lock failed: {}", locked.error().text));
+        out(fmt("lock failed: {}", locked.error().text));
         return kExitFailed;
     }
 
-    const unsigned cpus = std::max(hooks.processors(), 1u);
+    const unsigned cpus = std::max(processors, 1u);
     const uint64_t run_size = bench_run_size(drive.size, drive.logical_sector, requested_mib);
-    hooks.out(fmt("benchmark: {} MiB per run, disk {} ({} bytes), {} logical CPUs", run_size / MiB,
-                  drive.number, drive.size, cpus));
-    hooks.out("Method                         Chunk   Write MB/s   CPU");
-    hooks.out(std::string(55, '-'));
+    out(fmt("benchmark: {} MiB per run, disk {} ({} bytes), {} logical CPUs", run_size / MiB,
+            drive.number, drive.size, cpus));
+    out("Method                         Chunk   Write MB/s   CPU");
+    out(std::string(55, '-'));
 
     AlignedBuffer data(kBenchDataBytes);
     fill_bench_data(data.bytes_mut());
@@ -137,13 +142,13 @@ int run_benchmark_with(const DeviceInfo& drive, uint64_t requested_mib, WriteSys
     for (const auto& method : bench_methods()) {
         for (uint64_t chunk_mib : bench_chunk_mib()) {
             auto device =
-                system.open_raw(drive.number, drive.logical_sector, drive.size, method.config);
+                disks->open_raw(drive.number, drive.logical_sector, drive.size, method.config);
             if (!device) {
-                hooks.out(fmt("open failed: {}", device.error().text));
+                out(fmt("open failed: {}", device.error().text));
                 return kExitFailed;
             }
             const auto started = clock.now();
-            const double cpu_before = hooks.cpu_seconds();
+            const double cpu_before = platform::process_cpu_seconds();
             std::optional<OsError> error;
             for (uint64_t offset = 0; offset < run_size && !error;) {
                 const size_t piece =
@@ -155,38 +160,33 @@ int run_benchmark_with(const DeviceInfo& drive, uint64_t requested_mib, WriteSys
             if (!error)
                 if (auto f = device->flush(); !f) error = f.error();
             const double t = std::max(elapsed_seconds(started, clock.now()), 0.001);
-            const double cpu = (hooks.cpu_seconds() - cpu_before) / t / cpus * 100.0;
+            const double cpu = (platform::process_cpu_seconds() - cpu_before) / t / cpus * 100.0;
             const std::string label = pad_right(method.label, 30);
             const std::string chunk = pad_left(fmt("{}", chunk_mib), 3);
             if (error) {
-                hooks.out(fmt("{} {} MiB  error: {}", label, chunk, error->text));
+                out(fmt("{} {} MiB  error: {}", label, chunk, error->text));
             } else {
                 const double rate = static_cast<double>(run_size) / 1e6 / t;
-                hooks.out(fmt("{} {} MiB  {}   {}%", label, chunk, pad_left(fixed(rate, 1), 9),
-                              pad_left(fixed(cpu, 1), 4)));
+                out(fmt("{} {} MiB  {}   {}%", label, chunk, pad_left(fixed(rate, 1), 9),
+                        pad_left(fixed(cpu, 1), 4)));
                 if (!best || rate > best->second)
                     best.emplace(fmt("{} {} MiB", method.label, chunk_mib), rate);
             }
         }  // the device is closed here
     }
 
-    report_read_rate(drive, run_size, system, hooks);
-    report_hash_rates(data, clock, hooks);
+    report_read_rate(drive, run_size, *disks, out);
+    report_hash_rates(data, clock, system_sha256, out);
 
-    hooks.out(fmt("best write: {} at {} MB/s", best ? best->first : std::string(),
-                  fixed(best ? best->second : 0.0, 1)));
+    out(fmt("best write: {} at {} MB/s", best ? best->first : std::string(),
+            fixed(best ? best->second : 0.0, 1)));
     *locked = LockedVolumes();  // the volumes are given back
     return kExitOk;
 }
 
 int run_benchmark(const MachinePtr& machine, const DeviceInfo& drive, uint64_t requested_mib) {
-    auto system = machine_write_system(machine);
-    BenchmarkHooks hooks;
-    hooks.out = emit;
-    hooks.cpu_seconds = platform::process_cpu_seconds;
-    hooks.processors = platform::logical_processors;
-    hooks.system_sha256 = system_sha256_available();
-    return run_benchmark_with(drive, requested_mib, *system, hooks);
+    return run_benchmark(machine, drive, requested_mib, platform::logical_processors(),
+                         system_sha256_available(), emit);
 }
 
 }  // namespace sw

@@ -13,7 +13,7 @@
 
 #include "disk/device_info.h"
 #include "disk/raw_device.h"
-#include "writer/write_job.h"
+#include "machine/machine.h"
 
 namespace sw {
 
@@ -37,15 +37,12 @@ uint64_t bench_run_size(uint64_t drive_size, uint32_t logical_sector, uint64_t r
 // 13 left, 7 right, 17 left and appends the state's 8 bytes little-endian.
 void fill_bench_data(std::span<std::byte> out);
 
-struct BenchmarkHooks {
-    std::function<void(std::string_view)> out;  // every line
-    std::function<double()> cpu_seconds;        // process CPU time (user + kernel)
-    std::function<unsigned()> processors;       // logical processors (0: unknown)
-    bool system_sha256 = false;                 // whether to measure the system's SHA-256
-};
-
-// The benchmark with its world given; returns the exit code.
-int run_benchmark_with(const DeviceInfo& drive, uint64_t requested_mib, WriteSystem& system,
-                       const BenchmarkHooks& hooks);
+// The benchmark on `machine`'s drives and clock, every line to `out`;
+// returns the exit code. `processors` is the count of logical processors
+// (0: unknown) the CPU column is shared by; `system_sha256` whether to
+// measure the system's SHA-256 too.
+int run_benchmark(const std::shared_ptr<Machine>& machine, const DeviceInfo& drive,
+                  uint64_t requested_mib, unsigned processors, bool system_sha256,
+                  const std::function<void(std::string_view)>& out);
 
 }  // namespace sw

@@ -22,15 +22,15 @@ std::string restored_line(double total_seconds, const RestoreReport& report) {
                report.bytes_written, refresh);
 }
 
-int restore_mode_with(const DeviceInfo& drive, std::shared_ptr<WriteSystem> system,
-                      const WriteModeOutput& out, std::shared_ptr<std::atomic<bool>> stop) {
+int restore_mode(const std::shared_ptr<Machine>& machine, const DeviceInfo& drive,
+                 const WriteModeOutput& out, std::shared_ptr<std::atomic<bool>> stop) {
     RestoreRequest request;
     request.drive = drive;
     request.volume_serial = volume_serial_at(std::chrono::system_clock::now());
     request.stop = std::move(stop);
 
-    auto [result, total] = run_reported(*request.progress, system->clock(), out.print_line,
-                                        [&] { return run_restore_job(request, system); });
+    auto [result, total] = run_reported(*request.progress, machine->clock(), out.print_line,
+                                        [&] { return run_restore_job(request, machine); });
 
     if (!result) {
         out.emit(fmt("FAILED: {}", result.error().text()));
@@ -45,8 +45,7 @@ int restore_mode(const MachinePtr& machine, const DeviceInfo& drive) {
     // drive released and the outcome reported.
     auto stop = std::make_shared<std::atomic<bool>>(false);
     platform::StopOnInterrupt interrupts(stop);
-    return restore_mode_with(drive, machine_write_system(machine),
-                             WriteModeOutput{emit, print_line}, stop);
+    return restore_mode(machine, drive, WriteModeOutput{emit, print_line}, stop);
 }
 
 }  // namespace sw

@@ -12,9 +12,10 @@
 
 namespace sw {
 
-// `stop` set from outside ends the restore as cancelled.
-int restore_mode_with(const DeviceInfo& drive, std::shared_ptr<WriteSystem> system,
-                      const WriteModeOutput& out, std::shared_ptr<std::atomic<bool>> stop);
+// The mode on `machine`'s drives and clock, its lines to `out`. `stop` set
+// from outside ends the restore as cancelled.
+int restore_mode(const std::shared_ptr<Machine>& machine, const DeviceInfo& drive,
+                 const WriteModeOutput& out, std::shared_ptr<std::atomic<bool>> stop);
 
 // "restored: exFAT, 128 KiB clusters, 59.6 GiB; total=… write=… flush=…
 // verify=… written=… refresh=Ok(())"

@@ -9,7 +9,6 @@
 #include "cli/progress_reporter.h"
 #include "core/text.h"
 #include "runtime/thread.h"
-#include "hex/hex.h"
 #include "image/hashing.h"
 #include "image/validation.h"
 #include "core/interrupt.h"
@@ -17,24 +16,13 @@
 
 namespace sw {
 
-std::string ok_line(double total_seconds, uint64_t image_size, const WriteReport& report) {
-    const PipelineReport& p = report.pipeline;
-    const double mb = static_cast<double>(image_size) / 1e6;
-    std::string eject = report.eject ? debug_string(*report.eject) : "Ok(())";
-    return fmt("OK total={}s write={}s ({} MB/s) flush={}s verify={}s ({} MB/s) digest={} eject={}",
-               fixed(total_seconds, 1), fixed(p.write_seconds, 1),
-               fixed(mb / std::max(p.write_seconds, 0.001), 1), fixed(p.flush_seconds, 2),
-               fixed(p.verify_seconds, 1), fixed(mb / std::max(p.verify_seconds, 0.001), 1),
-               hex_encode(p.digest), eject);
-}
-
-int write_mode_with(const DeviceInfo& drive, const std::string& image_path, bool verify,
-                    std::shared_ptr<WriteSystem> system, const WriteModeOutput& out,
-                    std::shared_ptr<std::atomic<bool>> stop) {
+int write_mode(const std::shared_ptr<Machine>& machine, const DeviceInfo& drive,
+               const std::string& image_path, bool verify, const WriteModeOutput& out,
+               std::shared_ptr<std::atomic<bool>> stop) {
     ImageFacts facts;
     bool is_signed = false;
     {
-        auto image = system->open_image(image_path);
+        auto image = machine->open_image(image_path);
         if (!image) {
             out.emit(fmt("open failed: {}", image.error()));
             return kExitFailed;
@@ -70,14 +58,14 @@ int write_mode_with(const DeviceInfo& drive, const std::string& image_path, bool
     request.eject_when_done = true;
     request.stop = std::move(stop);
 
-    auto [result, total] = run_reported(*request.progress, system->clock(), out.print_line,
-                                        [&] { return run_write_job(request, system); });
+    auto [result, total] = run_reported(*request.progress, machine->clock(), out.print_line,
+                                        [&] { return run_write_job(request, machine); });
 
     if (!result) {
         out.emit(fmt("FAILED: {}", result.error().text()));
         return kExitFailed;
     }
-    out.emit(ok_line(total, facts.size, *result));
+    out.emit(ok_line(OutcomeStyle::Headless, facts.size, *result, total));
     return kExitOk;
 }
 
@@ -87,8 +75,7 @@ int write_mode(const MachinePtr& machine, const DeviceInfo& drive, const std::st
     // released and the outcome reported, instead of ending the process.
     auto stop = std::make_shared<std::atomic<bool>>(false);
     platform::StopOnInterrupt interrupts(stop);
-    return write_mode_with(drive, image_path, verify, machine_write_system(machine),
-                           WriteModeOutput{emit, print_line}, stop);
+    return write_mode(machine, drive, image_path, verify, WriteModeOutput{emit, print_line}, stop);
 }
 
 }  // namespace sw

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "disk/device_info.h"
+#include "machine/machine.h"
 #include "writer/write_job.h"
 
 namespace sw {
@@ -18,12 +19,11 @@ struct WriteModeOutput {
     std::function<void(std::string_view)> print_line;  // progress lines, standard output only
 };
 
-// `stop` set from outside (validation included) ends the mode as cancelled.
-int write_mode_with(const DeviceInfo& drive, const std::string& image_path, bool verify,
-                    std::shared_ptr<WriteSystem> system, const WriteModeOutput& out,
-                    std::shared_ptr<std::atomic<bool>> stop);
-
-// "OK total=… write=… (… MB/s) flush=… verify=… (… MB/s) digest=… eject=Ok(())"
-std::string ok_line(double total_seconds, uint64_t image_size, const WriteReport& report);
+// The mode on `machine`'s drives, image files and clock, its lines to
+// `out`. `stop` set from outside (validation included) ends the mode as
+// cancelled.
+int write_mode(const std::shared_ptr<Machine>& machine, const DeviceInfo& drive,
+               const std::string& image_path, bool verify, const WriteModeOutput& out,
+               std::shared_ptr<std::atomic<bool>> stop);
 
 }  // namespace sw

@@ -39,13 +39,13 @@ sw::Result<Fat32Geometry, FormatError> fat32_geometry(const Layout& layout) {
     // The FATs hold an entry for each cluster and the two first ones; start
     // from a size that surely suffices and shrink it while it still does.
     uint64_t fat_sectors = ceil_div((g.sectors - kReserved) / g.spc + 2, per_fat_sector);
-    auto clusters_with = [&](uint64_t fat) {
+    auto clusters_for = [&](uint64_t fat) {
         return g.sectors > kReserved + 2 * fat ? (g.sectors - kReserved - 2 * fat) / g.spc : 0;
     };
     for (;;) {
-        uint64_t need = ceil_div(clusters_with(fat_sectors) + 2, per_fat_sector);
+        uint64_t need = ceil_div(clusters_for(fat_sectors) + 2, per_fat_sector);
         if (need >= fat_sectors) break;
-        if (ceil_div(clusters_with(need) + 2, per_fat_sector) > need) break;
+        if (ceil_div(clusters_for(need) + 2, per_fat_sector) > need) break;
         fat_sectors = need;
     }
     // The data area starts on a boundary that suits flash erase blocks: 1 MiB

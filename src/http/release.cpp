@@ -38,7 +38,7 @@ std::optional<ReleaseInfo> fetch_release_info(std::string_view base, HttpTranspo
 
 namespace {
 
-DownloadFinishedMessage finished_with(DownloadError::Kind kind, std::string message = {}) {
+DownloadFinishedMessage finished_as(DownloadError::Kind kind, std::string message = {}) {
     DownloadError error{kind, std::move(message)};
     Logger::write(LogLevel::Warn, fmt("download failed: {}", error.describe()));
     return {unexpected(std::move(error))};
@@ -59,7 +59,7 @@ void run_image_download(const std::filesystem::path& folder, const std::atomic<b
     std::optional<ReleaseInfo> release = fetch_release_info(base, services.transport, cancel);
     // Stopped while the descriptor was fetched: nothing was learned.
     if (cancel) {
-        report(finished_with(DownloadError::Kind::Cancelled));
+        report(finished_as(DownloadError::Kind::Cancelled));
         return;
     }
     report(ReleaseInfoMessage{release});
@@ -92,32 +92,32 @@ void run_image_download(const std::filesystem::path& folder, const std::atomic<b
         case DownloadOutcomeKind::Success:
             break;
         case DownloadOutcomeKind::Cancelled:
-            report(finished_with(DownloadError::Kind::Cancelled));
+            report(finished_as(DownloadError::Kind::Cancelled));
             return;
         case DownloadOutcomeKind::Mismatch:
             remove_quietly(partial_path);
-            report(finished_with(DownloadError::Kind::Corrupted));
+            report(finished_as(DownloadError::Kind::Corrupted));
             return;
         case DownloadOutcomeKind::ResumeRefused:
-            report(finished_with(DownloadError::Kind::Failed, "server does not support resume"));
+            report(finished_as(DownloadError::Kind::Failed, "server does not support resume"));
             return;
         // Neither file can become an image: it only takes the space.
         case DownloadOutcomeKind::TooLarge:
             remove_quietly(partial_path);
-            report(finished_with(DownloadError::Kind::TooLarge));
+            report(finished_as(DownloadError::Kind::TooLarge));
             return;
         case DownloadOutcomeKind::NoSpace:
             remove_quietly(partial_path);
-            report(finished_with(DownloadError::Kind::NoSpace));
+            report(finished_as(DownloadError::Kind::NoSpace));
             return;
         case DownloadOutcomeKind::Failed:
-            report(finished_with(DownloadError::Kind::Failed, outcome.message));
+            report(finished_as(DownloadError::Kind::Failed, outcome.message));
             return;
     }
 
     remove_quietly(final_path);
     if (auto moved = replace_file(partial_path, final_path); !moved) {
-        report(finished_with(DownloadError::Kind::Failed, fmt("rename: {}", moved.error().text)));
+        report(finished_as(DownloadError::Kind::Failed, fmt("rename: {}", moved.error().text)));
         return;
     }
     Logger::write(LogLevel::Info, fmt("download complete: {}", utf8_of(final_path)));

@@ -88,7 +88,7 @@ class ReadAhead {
             try {
                 read_all();
             } catch (...) {
-                finish_with("the image reader ended abnormally");
+                end_reading("the image reader ended abnormally");
             }
         });
     }
@@ -143,7 +143,7 @@ class ReadAhead {
             size_t n = static_cast<size_t>(std::min<uint64_t>(kContentChunkBytes, total_ - done));
             std::span<uint8_t> chunk(buffers_[index].data(), n);
             if (auto r = image_.read_at(done, chunk); !r) {
-                finish_with(r.error().text);
+                end_reading(r.error().text);
                 return;
             }
             {
@@ -153,9 +153,9 @@ class ReadAhead {
             cv_.notify_all();
             done += n;
         }
-        finish_with(std::nullopt);
+        end_reading(std::nullopt);
     }
-    void finish_with(std::optional<std::string> error) {
+    void end_reading(std::optional<std::string> error) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             if (!finished_) error_ = std::move(error);

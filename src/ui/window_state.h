@@ -175,7 +175,7 @@ struct DriveCheckState {
 // One write from its start to the end screen's last button: what ends it
 // resets it in one assignment.
 struct WriteSession {
-    std::optional<WriteHandles> handles;
+    std::optional<WriteJob> handles;
     std::optional<DeviceInfo> drive;  // the record the job was given
     WritePhase highest_applied = WritePhase::Preparing;
     std::optional<JobError> failure;

@@ -73,21 +73,20 @@ class RealWorkers final : public UiWorkers {
         });
     }
 
-    std::optional<WriteHandles> start_write(
-        const WriteChoice& choice, const std::vector<DeviceInfo>& current_drives) override {
+    std::optional<WriteJob> start_write(const WriteChoice& choice,
+                                        const std::vector<DeviceInfo>& current_drives) override {
         if (!find_chosen_drive(current_drives, choice.drive)) return std::nullopt;
         WriteRequest request = window_write_request(choice);
-        WriteHandles handles{request.progress, request.stop};
-        threads_.start(
-            [post = post(), request = std::move(request), system = machine_write_system(machine_)] {
-                run_job_thread(
-                    request, [post](WriteResult result) { post(WriteFinished{std::move(result)}); },
-                    system);
-            });
-        return handles;
+        WriteJob job{request.progress, request.stop};
+        threads_.start([post = post(), request = std::move(request), machine = machine_] {
+            run_job_thread(
+                request, [post](WriteResult result) { post(WriteFinished{std::move(result)}); },
+                machine);
+        });
+        return job;
     }
 
-    void stop_write(const WriteHandles& write) override {
+    void stop_write(const WriteJob& write) override {
         if (write.stop) write.stop->store(true, std::memory_order_relaxed);
     }
 

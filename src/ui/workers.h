@@ -21,13 +21,6 @@
 
 namespace sw {
 
-// What the window keeps of a started write: the shared record it reads on
-// its timer and the flag it sets to stop.
-struct WriteHandles {
-    std::shared_ptr<WriteProgress> progress;
-    std::shared_ptr<std::atomic<bool>> stop;
-};
-
 class UiWorkers {
   public:
     virtual ~UiWorkers() = default;
@@ -48,10 +41,10 @@ class UiWorkers {
     virtual void eject(const DeviceInfo& drive) = 0;
     // Starts the write unless the chosen drive has left `current_drives`;
     // sends WriteEjectStarted (if asked to eject) and WriteFinished.
-    virtual std::optional<WriteHandles> start_write(
-        const WriteChoice& choice, const std::vector<DeviceInfo>& current_drives) = 0;
+    virtual std::optional<WriteJob> start_write(const WriteChoice& choice,
+                                                const std::vector<DeviceInfo>& current_drives) = 0;
     // The operator's confirmed stop; the job ends as cancelled at its next check.
-    virtual void stop_write(const WriteHandles& write) = 0;
+    virtual void stop_write(const WriteJob& write) = 0;
 };
 
 // The jobs of this program on `machine`, each on a thread of its own that

@@ -2,6 +2,7 @@
 
 #include "core/text.h"
 #include "disk/drives.h"
+#include "disk/health.h"
 #include "runtime/thread.h"
 #include "writer/write_job.h"
 
@@ -13,55 +14,68 @@ JobError disconnected(const OsError& error) {
     return JobError::of_pipeline(PipelineError::of(PKind::DeviceDisconnected, error.text));
 }
 
-JobSteps::JobSteps(JobTarget target, std::shared_ptr<WriteSystem> system, WriteProgress& progress,
+JobSteps::JobSteps(JobTarget target, std::shared_ptr<Machine> machine, WriteProgress& progress,
                    const std::atomic<bool>& stop)
-    : target_(std::move(target)), system_(std::move(system)), progress_(progress), stop_(stop) {}
+    : target_(std::move(target)),
+      drive_(target_.drive),
+      machine_(std::move(machine)),
+      progress_(progress),
+      stop_(stop) {}
 
 void JobSteps::start(std::string_view first_line) {
-    system_->log(LogLevel::Info, first_line);
+    Logger::write(LogLevel::Info, first_line);
     progress_.set(0, 0, WritePhase::Preparing);
     progress_.set_step(PrepareStep::Checking);
-    started_ = system_->clock().now();
+    started_ = clock().now();
 }
 
 void JobSteps::prepare(std::string_view text) {
-    long long ms = elapsed_ms(started_, system_->clock().now());
-    system_->log(LogLevel::Info, fmt("prepare +{} ms: {}", ms, text));
+    long long ms = elapsed_ms(started_, clock().now());
+    Logger::write(LogLevel::Info, fmt("prepare +{} ms: {}", ms, text));
+}
+
+Result<DeviceInfo, std::string> JobSteps::match() {
+    auto found = identify_drive(machine_->disks(), identity_of(drive_));
+    if (!found) return found;
+    std::vector<char> letters = std::move(drive_.letters);
+    drive_ = *found;
+    drive_.letters = std::move(letters);
+    return found;
 }
 
 std::optional<std::string> JobSteps::reidentify(WritePhase phase) {
-    system_->log(LogLevel::Info, fmt("phase {}: re-identifying the drive…", phase_name(phase)));
-    auto found = system_->identify_drive(identity_of(target_.drive));
-    system_->log(LogLevel::Info, fmt("phase {}: drive re-identified ({})", phase_name(phase),
-                                     found ? "same drive" : "CHANGED"));
+    Logger::write(LogLevel::Info, fmt("phase {}: re-identifying the drive…", phase_name(phase)));
+    auto found = match();
+    Logger::write(LogLevel::Info, fmt("phase {}: drive re-identified ({})", phase_name(phase),
+                                      found ? "same drive" : "CHANGED"));
     if (!found) return found.error();
     return std::nullopt;
 }
 
 Result<DeviceInfo, JobError> JobSteps::checked_drive() {
     prepare("re-identifying the drive…");
-    auto drive = system_->identify_drive(identity_of(target_.drive));
+    auto drive = match();
     if (!drive) return unexpected(JobError::of(JobError::Kind::IdentityChanged, drive.error()));
 
     prepare("drive re-identified; gathering system facts…");
     std::optional<std::string> image_path = target_.image_path;
     auto facts = run_with_time_limit(
         "system disk check", kFactsLimitSeconds,
-        [system = system_, image_path] { return system->gather_system_facts(image_path); },
-        system_->clock());
+        [disks = machine_->disks(), image_path] { return gather_system_facts(disks, image_path); },
+        clock());
     if (!facts) return unexpected(JobError::of(JobError::Kind::Message, facts.error()));
 
     prepare("system facts gathered");
     auto refusals = refusals_for(*drive, *facts, target_.image_size);
     if (!refusals.empty()) return unexpected(JobError::protected_by(std::move(refusals)));
-    return std::move(*drive);
+    return drive_;
 }
 
 Result<LockedVolumes, JobError> JobSteps::locked_volumes() {
     prepare("enumerating the drive's volumes…");
     auto volumes = run_with_time_limit(
         "volume enumeration", kVolumesLimitSeconds,
-        [system = system_] { return system->enumerate_volumes(); }, system_->clock());
+        [disks = machine_->disks()] { return disks->enumerate_volumes(); }, clock());
     if (!volumes) return unexpected(JobError::of(JobError::Kind::Message, volumes.error()));
     if (!*volumes)
         return unexpected(JobError::of(JobError::Kind::Message,
@@ -76,7 +90,7 @@ Result<LockedVolumes, JobError> JobSteps::locked_volumes() {
             prepare(fmt("dismounting volume {}", label));
         }
     };
-    auto lock = system_->lock_and_dismount(target_.drive.number, **volumes, lock_progress);
+    auto lock = lock_and_dismount(machine_->disks(), drive_.number, **volumes, lock_progress);
     if (!lock) {
         const OsError& e = lock.error();
         if (e.is(kInUse)) return unexpected(JobError::of(JobError::Kind::InUse, e.text));
@@ -91,21 +105,21 @@ Result<LockedVolumes, JobError> JobSteps::locked_volumes() {
 Result<RawDevice, JobError> JobSteps::opened_device(size_t locked_count) {
     prepare(fmt("locked and dismounted {} volume(s); re-identifying the drive…", locked_count));
     progress_.set_step(PrepareStep::Checking);
-    auto again = system_->identify_drive(identity_of(target_.drive));
-    if (!again) return unexpected(JobError::of(JobError::Kind::IdentityChanged, again.error()));
+    if (auto again = match(); !again)
+        return unexpected(JobError::of(JobError::Kind::IdentityChanged, again.error()));
 
     prepare("drive re-identified after locking; opening the raw device…");
     progress_.set_step(PrepareStep::Opening);
-    const uint32_t number = again->number;
-    const uint32_t sector = again->logical_sector;
-    const uint64_t size = again->size;
+    const uint32_t number = drive_.number;
+    const uint32_t sector = drive_.logical_sector;
+    const uint64_t size = drive_.size;
     const IoConfig io = target_.io;
     auto opened = run_with_time_limit(
         "opening the drive", kOpenLimitSeconds,
-        [system = system_, number, sector, size, io] {
-            return system->open_raw(number, sector, size, io);
+        [disks = machine_->disks(), number, sector, size, io] {
+            return disks->open_raw(number, sector, size, io);
         },
-        system_->clock());
+        clock());
     if (!opened) return unexpected(JobError::of(JobError::Kind::Message, opened.error()));
     if (!*opened) {
         const OsError& e = opened->error();
@@ -122,7 +136,7 @@ Result<void, JobError> JobSteps::probe(RawDevice& device) {
     auto probe = [&] {
         // A stop while a probe request hangs cancels it.
         auto watching = device.stop_on(stop_);
-        return system_->probe_writable(device);
+        return probe_writable(machine_->disks(), device);
     }();
     if (!probe && probe.error().error.is(kStopped))
         return unexpected(JobError::of_pipeline(PipelineError::of(PKind::Cancelled)));
@@ -135,8 +149,8 @@ Result<void, JobError> JobSteps::probe(RawDevice& device) {
     prepare(fmt("write test FAILED at {}: {}", f.step, f.error.text));
     if (f.error.is(kDisconnected)) return unexpected(disconnected(f.error));
     std::optional<char> letter;
-    if (!target_.drive.letters.empty()) letter = target_.drive.letters.front();
-    std::string diagnosis = system_->filesystem_diagnosis(letter);
+    if (!drive_.letters.empty()) letter = drive_.letters.front();
+    std::string diagnosis = filesystem_diagnosis(machine_->disks(), letter);
     prepare(fmt("filesystem write test: {}", diagnosis));
     return unexpected(
         JobError::of(JobError::Kind::NotWritable,

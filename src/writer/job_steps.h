@@ -15,12 +15,11 @@
 #include "core/result.h"
 #include "disk/device_info.h"
 #include "disk/raw_device.h"
+#include "machine/machine.h"
 #include "writer/job_types.h"
 #include "writer/progress.h"
 
 namespace sw {
-
-class WriteSystem;
 
 // What the steps need of a job.
 struct JobTarget {
@@ -34,7 +33,7 @@ struct JobTarget {
 
 class JobSteps {
   public:
-    JobSteps(JobTarget target, std::shared_ptr<WriteSystem> system, WriteProgress& progress,
+    JobSteps(JobTarget target, std::shared_ptr<Machine> machine, WriteProgress& progress,
              const std::atomic<bool>& stop);
 
     // Logs the job's first line, sets the progress to the first step and
@@ -45,7 +44,8 @@ class JobSteps {
     bool stopped() const { return stop_.load(std::memory_order_relaxed); }
 
     // The drive as it is now, if it is still the chosen one and nothing of
-    // the running system (nor any other refusal) stands in the way.
+    // the running system (nor any other refusal) stands in the way. From
+    // here on the steps work with this record (see drive()).
     Result<DeviceInfo, JobError> checked_drive();
     // Every volume of the drive locked and dismounted.
     Result<LockedVolumes, JobError> locked_volumes();
@@ -68,11 +68,20 @@ class JobSteps {
     // longer the chosen one.
     std::optional<std::string> reidentify(WritePhase phase);
 
-    WriteSystem& system() { return *system_; }
+    // The drive as last identified: the chosen record until the first
+    // match, then the record that match found. The disk walk knows no drive
+    // letters, so the chosen record's letters stay with it.
+    const DeviceInfo& drive() const { return drive_; }
+    Clock& clock() { return machine_->clock(); }
+    Machine& machine() { return *machine_; }
 
   private:
+    // Identifies the drive again and carries the record found.
+    Result<DeviceInfo, std::string> match();
+
     JobTarget target_;
-    std::shared_ptr<WriteSystem> system_;
+    DeviceInfo drive_;
+    std::shared_ptr<Machine> machine_;
     WriteProgress& progress_;
     const std::atomic<bool>& stop_;
     Clock::TimePoint started_{};

@@ -6,6 +6,7 @@
 #include "core/process.h"
 #include "core/text.h"
 #include "disk/drives.h"
+#include "disk/eject.h"
 #include "runtime/thread.h"
 #include "writer/buffer.h"
 #include "writer/job_steps.h"
@@ -33,12 +34,11 @@ std::string restore_start_line(const RestoreRequest& r) {
 
 class Restore {
   public:
-    Restore(const RestoreRequest& request, std::shared_ptr<WriteSystem> system)
+    Restore(const RestoreRequest& request, std::shared_ptr<Machine> machine)
         : request_(request),
-          system_(system),
           progress_(*request.progress),
           steps_(JobTarget{request.drive, request.io, std::nullopt, std::nullopt},
-                 std::move(system), *request.progress, *request.stop),
+                 std::move(machine), *request.progress, *request.stop),
           buffer_(kPiece),
           readback_(kPiece) {}
 
@@ -53,7 +53,6 @@ class Restore {
     Result<void, JobError> check_identity(WritePhase phase);
 
     const RestoreRequest& request_;
-    std::shared_ptr<WriteSystem> system_;
     WriteProgress& progress_;
     JobSteps steps_;
     AlignedBuffer buffer_;
@@ -101,8 +100,8 @@ Result<void, JobError> Restore::compare_extent(RawDevice& device, const format::
                               ? std::all_of(bytes, bytes + n, [](uint8_t b) { return b == 0; })
                               : std::memcmp(bytes, extent.bytes.data() + at, n) == 0;
         if (!same) {
-            system_->log(LogLevel::Error,
-                         fmt("read-back differs within {} bytes at {}", n, extent.offset + at));
+            Logger::write(LogLevel::Error,
+                          fmt("read-back differs within {} bytes at {}", n, extent.offset + at));
             return unexpected(pipeline_error(PKind::ContentMismatch));
         }
         at += n;
@@ -119,8 +118,7 @@ Result<void, JobError> Restore::flush(RawDevice& device) {
 }
 
 RestoreResult Restore::run() {
-    WriteSystem& sys = *system_;
-    Clock& clock = sys.clock();
+    Clock& clock = steps_.clock();
     steps_.start(restore_start_line(request_));
 
     auto drive = steps_.checked_drive();
@@ -207,11 +205,11 @@ RestoreResult Restore::run() {
     const uint32_t number = device->number();
     taken.device.reset();
     taken.locked.reset();
-    if (auto refreshed = sys.refresh_layout(number); !refreshed) {
-        sys.log(LogLevel::Warn, refreshed.error());
+    if (auto refreshed = refresh_layout(steps_.machine().disks(), number); !refreshed) {
+        Logger::write(LogLevel::Warn, refreshed.error());
         report.refresh_failure = refreshed.error();
     } else {
-        sys.log(LogLevel::Info, "the system has read the new partition table");
+        Logger::write(LogLevel::Info, "the system has read the new partition table");
     }
     return report;
 }
@@ -235,8 +233,8 @@ std::string cluster_text(uint32_t bytes) {
 
 }  // namespace
 
-RestoreResult run_restore_job(const RestoreRequest& request, std::shared_ptr<WriteSystem> system) {
-    Restore job(request, std::move(system));
+RestoreResult run_restore_job(const RestoreRequest& request, std::shared_ptr<Machine> machine) {
+    Restore job(request, std::move(machine));
     return job.run();
 }
 
@@ -266,33 +264,18 @@ uint32_t volume_serial_at(std::chrono::system_clock::time_point when) {
     return serial == 0 ? 1 : serial;
 }
 
-namespace {
-
-void run_restore_thread(const RestoreRequest& request, const RestoreFinishedReporter& finished,
-                        std::shared_ptr<WriteSystem> system) {
-    run_as_job_thread(
-        *request.progress, *system, [&] { return run_restore_job(request, system); },
-        [](const RestoreResult& result) { return restore_outcome_line(result); }, finished);
-}
-
-}  // namespace
-
-std::optional<WriteJob> start_restore(const DeviceInfo& chosen,
-                                      const std::vector<DeviceInfo>& current_drives,
-                                      RestoreFinishedReporter finished,
-                                      std::shared_ptr<WriteSystem> system) {
-    if (!find_chosen_drive(current_drives, chosen)) return std::nullopt;
+RestoreRequest window_restore_request(const DeviceInfo& chosen) {
     RestoreRequest request;
     request.drive = chosen;
     request.volume_serial = volume_serial_at(std::chrono::system_clock::now());
-    WriteJob job;
-    job.progress = request.progress;
-    job.stop = request.stop;
-    job.thread = spawn_thread(
-        [request = std::move(request), finished = std::move(finished), system = std::move(system)] {
-            run_restore_thread(request, finished, system);
-        });
-    return job;
+    return request;
+}
+
+void run_restore_thread(const RestoreRequest& request, const RestoreFinishedReporter& finished,
+                        std::shared_ptr<Machine> machine) {
+    run_as_job_thread(
+        *request.progress, machine->clock(), [&] { return run_restore_job(request, machine); },
+        [](const RestoreResult& result) { return restore_outcome_line(result); }, finished);
 }
 
 }  // namespace sw

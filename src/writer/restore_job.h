@@ -49,7 +49,7 @@ struct RestoreReport {
 using RestoreResult = Result<RestoreReport, JobError>;
 
 // The whole job on the calling thread.
-RestoreResult run_restore_job(const RestoreRequest& request, std::shared_ptr<WriteSystem> system);
+RestoreResult run_restore_job(const RestoreRequest& request, std::shared_ptr<Machine> machine);
 
 // "exFAT, 128 KiB clusters, 59.6 GiB": what a restored drive now holds.
 std::string restored_summary(const RestoreReport& report);
@@ -65,13 +65,16 @@ uint32_t volume_serial_at(std::chrono::system_clock::time_point when);
 
 using RestoreFinishedReporter = std::function<void(RestoreResult)>;
 
-// Starts the job thread for a confirmed restore, with a fresh stop flag and
-// progress record, unless the chosen drive has left the current drive list
-// (then nothing starts). The thread keeps the system awake, logs a
-// heartbeat, logs the outcome and reports it.
-std::optional<WriteJob> start_restore(const DeviceInfo& chosen,
-                                      const std::vector<DeviceInfo>& current_drives,
-                                      RestoreFinishedReporter finished,
-                                      std::shared_ptr<WriteSystem> system);
+// The request of a confirmed restore from the window: a fresh stop flag
+// and progress record, and a volume serial from the time of day. The window
+// keeps them as its WriteJob and starts run_restore_thread on a thread of
+// its own, as it does for a write, once it has found the chosen drive in the
+// current drive list (find_chosen_drive).
+RestoreRequest window_restore_request(const DeviceInfo& chosen);
+
+// The job thread's body: keeps the system awake, runs the heartbeat, runs
+// the restore, logs its outcome, reports it, lets the system sleep again.
+void run_restore_thread(const RestoreRequest& request, const RestoreFinishedReporter& finished,
+                        std::shared_ptr<Machine> machine);
 
 }  // namespace sw

@@ -2,11 +2,13 @@
 
 #include <algorithm>
 
-#include "core/text.h"
-#include "writer/job_steps.h"
-#include "runtime/thread.h"
-#include "image/validation.h"
 #include "core/process.h"
+#include "core/text.h"
+#include "disk/eject.h"
+#include "hex/hex.h"
+#include "image/validation.h"
+#include "runtime/thread.h"
+#include "writer/job_steps.h"
 
 namespace sw {
 
@@ -75,12 +77,11 @@ using PKind = PipelineError::Kind;
 // One run of the job: its request, its world, its clock and its lines.
 class Job {
   public:
-    Job(const WriteRequest& request, std::shared_ptr<WriteSystem> system)
+    Job(const WriteRequest& request, std::shared_ptr<Machine> machine)
         : request_(request),
-          system_(system),
           progress_(*request.progress),
           steps_(JobTarget{request.drive, request.io, request.image_path, request.image.size},
-                 std::move(system), *request.progress, *request.stop) {}
+                 std::move(machine), *request.progress, *request.stop) {}
 
     WriteResult run();
 
@@ -90,7 +91,6 @@ class Job {
     PipelineConfig pipeline_config() const;
 
     const WriteRequest& request_;
-    std::shared_ptr<WriteSystem> system_;
     WriteProgress& progress_;
     JobSteps steps_;
 };
@@ -119,7 +119,6 @@ PipelineConfig Job::pipeline_config() const {
 }
 
 WriteResult Job::run() {
-    WriteSystem& sys = *system_;
     steps_.start(write_start_line(request_));
 
     if (auto drive = steps_.checked_drive(); !drive) return unexpected(drive.error());
@@ -131,7 +130,7 @@ WriteResult Job::run() {
     std::optional<RawDevice>& device = taken.device;
     std::optional<LockedVolumes>& locked = taken.locked;
 
-    auto image = sys.open_image(request_.image_path);
+    auto image = steps_.machine().open_image(request_.image_path);
     if (!image)
         return unexpected(
             JobError::of_pipeline(PipelineError::of(PKind::ImageRead, image.error())));
@@ -139,7 +138,7 @@ WriteResult Job::run() {
     prepare("raw device and image opened; starting the pipeline…");
     auto pass = run_pipeline(
         **image, *device, pipeline_config(), *request_.stop, progress_,
-        [this](WritePhase phase) { return steps_.reidentify(phase); }, sys.clock());
+        [this](WritePhase phase) { return steps_.reidentify(phase); }, steps_.clock());
     if (!pass) {
         // Nothing the device may still be doing outlives the job.
         device->cancel_all();
@@ -157,41 +156,54 @@ WriteResult Job::run() {
         device.reset();
         locked.reset();
         if (request_.eject_started) request_.eject_started();
-        report.eject = sys.eject_drive(request_.drive);
+        report.eject = eject_drive(steps_.machine().disks(), steps_.drive());
     }
     return report;
 }
 
 }  // namespace
 
-WriteResult run_write_job(const WriteRequest& request, std::shared_ptr<WriteSystem> system) {
-    Job job(request, std::move(system));
+WriteResult run_write_job(const WriteRequest& request, std::shared_ptr<Machine> machine) {
+    Job job(request, std::move(machine));
     return job.run();
+}
+
+std::string ok_line(OutcomeStyle style, uint64_t image_size, const WriteReport& report,
+                    double total_seconds) {
+    const PipelineReport& p = report.pipeline;
+    const double mb = static_cast<double>(image_size) / 1e6;
+    const std::string write = fixed(p.write_seconds, 1);
+    const std::string write_rate = fixed(mb / std::max(p.write_seconds, 0.001), 1);
+    const std::string verify = fixed(p.verify_seconds, 1);
+    const std::string verify_rate = fixed(mb / std::max(p.verify_seconds, 0.001), 1);
+    const std::string eject = report.eject ? debug_string(*report.eject) : "Ok(())";
+    if (style == OutcomeStyle::Log)
+        return fmt(
+            "write OK: {} bytes, write {}s ({} MB/s), flush {}s, verify {}s ({} MB/s), eject {}",
+            p.bytes_written, write, write_rate, fixed(p.flush_seconds, 1), verify, verify_rate,
+            eject);
+    return fmt("OK total={}s write={}s ({} MB/s) flush={}s verify={}s ({} MB/s) digest={} eject={}",
+               fixed(total_seconds, 1), write, write_rate, fixed(p.flush_seconds, 2), verify,
+               verify_rate, hex_encode(p.digest), eject);
 }
 
 std::string outcome_line(const WriteRequest& request, const WriteResult& result) {
     if (!result) return fmt("write failed: {}", result.error().text());
-    const PipelineReport& p = result->pipeline;
-    const double mb = static_cast<double>(request.image.size) / 1e6;
-    std::string eject = result->eject ? debug_string(*result->eject) : "Ok(())";
-    return fmt("write OK: {} bytes, write {}s ({} MB/s), flush {}s, verify {}s ({} MB/s), eject {}",
-               p.bytes_written, fixed(p.write_seconds, 1),
-               fixed(mb / std::max(p.write_seconds, 0.001), 1), fixed(p.flush_seconds, 1),
-               fixed(p.verify_seconds, 1), fixed(mb / std::max(p.verify_seconds, 0.001), 1), eject);
+    return ok_line(OutcomeStyle::Log, request.image.size, *result);
 }
 
 // --- The window's face ---------------------------------------------------------
 
 std::optional<DeviceInfo> find_chosen_drive(const std::vector<DeviceInfo>& drives,
                                             const DeviceInfo& chosen) {
+    // The identity holds the disk number.
     const DeviceIdentity wanted = identity_of(chosen);
     for (const auto& d : drives)
-        if (d.number == chosen.number && identity_of(d) == wanted) return d;
+        if (identity_of(d) == wanted) return d;
     return std::nullopt;
 }
 
-void run_heartbeat(const WriteProgress& progress, HeartbeatSignal& signal, WriteSystem& system) {
-    Clock& clock = system.clock();
+void run_heartbeat(const WriteProgress& progress, HeartbeatSignal& signal, Clock& clock) {
     for (int checks = 1;; ++checks) {
         {
             std::unique_lock<std::mutex> lock(signal.mutex);
@@ -199,7 +211,7 @@ void run_heartbeat(const WriteProgress& progress, HeartbeatSignal& signal, Write
                 return;
         }
         if (checks % kHeartbeatEvery != 0) continue;
-        system.log(
+        Logger::write(
             LogLevel::Info,
             fmt("heartbeat: phase {} step {} {}/{} bytes", phase_name(progress.read_phase()),
                 step_name(progress.read_step()), progress.done.load(std::memory_order_relaxed),
@@ -208,9 +220,9 @@ void run_heartbeat(const WriteProgress& progress, HeartbeatSignal& signal, Write
 }
 
 void run_job_thread(const WriteRequest& request, const WriteFinishedReporter& finished,
-                    std::shared_ptr<WriteSystem> system) {
+                    std::shared_ptr<Machine> machine) {
     run_as_job_thread(
-        *request.progress, *system, [&] { return run_write_job(request, system); },
+        *request.progress, machine->clock(), [&] { return run_write_job(request, machine); },
         [&](const WriteResult& result) { return outcome_line(request, result); }, finished);
 }
 
@@ -222,26 +234,6 @@ WriteRequest window_write_request(const WriteChoice& choice) {
     request.verify = choice.verify;
     request.eject_when_done = false;  // the window ejects as a later step
     return request;
-}
-
-std::optional<WriteJob> start_write(const WriteChoice& choice,
-                                    const std::vector<DeviceInfo>& current_drives,
-                                    WriteFinishedReporter finished,
-                                    std::shared_ptr<WriteSystem> system) {
-    if (!find_chosen_drive(current_drives, choice.drive)) return std::nullopt;
-    WriteRequest request = window_write_request(choice);
-    WriteJob job;
-    job.progress = request.progress;
-    job.stop = request.stop;
-    job.thread =
-        spawn_thread([request = std::move(request), finished = std::move(finished),
-                      system = std::move(system)] { run_job_thread(request, finished, system); });
-    return job;
-}
-
-void stop_write(WriteJob& job, WriteSystem& system) {
-    system.log(LogLevel::Info, "operator stopped the write");
-    job.stop->store(true, std::memory_order_relaxed);
 }
 
 }  // namespace sw

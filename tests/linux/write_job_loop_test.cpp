@@ -72,7 +72,7 @@ TEST_F(LoopBackedDrive, TheJobWritesTheImageWithTheMachinesOwnFacts) {
     request.image = image_facts_of(*inspection);
     request.image_path = image_file.string();
     request.drive = *stick;
-    auto result = run_write_job(request, world);
+    auto result = run_write_job(request, test::machine_of(world));
     ASSERT_TRUE(result) << result.error().text();
     EXPECT_EQ(result->pipeline.digest, *request.image.expected_digest);
 
@@ -115,7 +115,7 @@ TEST_F(LoopBackedDrive, AWriteThatFellBackToBufferedIsReadBackFromTheDevice) {
     request.image_path = image_file.string();
     request.drive = *stick;
     const uint64_t before = sectors_read(node);
-    auto result = run_write_job(request, world);
+    auto result = run_write_job(request, test::machine_of(world));
     const uint64_t after = sectors_read(node);
     ASSERT_TRUE(result) << result.error().text();
     ASSERT_TRUE(result->pipeline.verified);

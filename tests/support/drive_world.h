@@ -1,11 +1,10 @@
 // The write job's world on simulated USB drives (development builds): the
-// real drive layer (identification, volumes, locking, the platform's
-// transfer engine with the drive's injected faults) and real image files.
-// Only what lies outside this subsystem is stood in for: the system facts
-// (answers of a machine whose system is elsewhere, as a file-backed drive
-// always is), the write-acceptance probe (read the first 64 KiB and write
-// them back, as the drive check does), the file-system diagnosis and eject.
-// The engine's pauses (reopening, degrading) run on a fake clock.
+// real drive layer (identification, volumes, locking, the write probe, the
+// platform's transfer engine with the drive's injected faults) and real
+// image files. Only what lies outside this subsystem is stood in for: the
+// system facts (answers of a machine whose system is elsewhere, as a
+// file-backed drive always is) and the eject itself, which is recorded and
+// accepted. The engine's pauses (reopening, degrading) run on a fake clock.
 #pragma once
 
 #include <functional>
@@ -14,96 +13,108 @@
 #include <vector>
 
 #include "disk/drives.h"
+#include "disk/eject_steps.h"
+#include "machine/machine.h"
 #include "support/event_log.h"
 #include "support/fake_clock.h"
 #include "support/machine.h"
-#include "writer/buffer.h"
 #include "writer/write_job.h"
 
 namespace sw::test {
 
-class DriveWorld final : public WriteSystem {
+// Eject requests recorded and accepted without detaching anything; layout
+// refreshes recorded and passed on to the simulated drive, which counts them.
+class RecordedEject final : public EjectSystem {
   public:
+    RecordedEject(std::unique_ptr<EjectSystem> base, std::function<void(std::string)> record)
+        : base_(std::move(base)), record_(std::move(record)) {}
+    Result<DeviceInfo, std::string> identify(const DeviceIdentity& expected) override {
+        return base_->identify(expected);
+    }
+    std::optional<EjectTarget> parent_of(const DeviceInfo& disk) override {
+        return base_->parent_of(disk);
+    }
+    EjectTarget own_node(const DeviceInfo& disk) override { return base_->own_node(disk); }
+    Result<void, std::string> request_eject(const DeviceInfo&, const EjectTarget&) override {
+        record_("eject");
+        return {};
+    }
+    Result<void, OsError> refresh_layout(uint32_t number) override {
+        record_("refresh");
+        return base_->refresh_layout(number);
+    }
+    std::string_view refresh_name() const override { return base_->refresh_name(); }
+
+  private:
+    std::unique_ptr<EjectSystem> base_;
+    std::function<void(std::string)> record_;
+};
+
+class DriveWorld final : public DiskSystemWrapper {
+  public:
+    DriveWorld() : DiskSystemWrapper(dev_disks()) {}
+
     FakeClock device_clock;
-    bool probe_does_io = true;
     bool real_facts = false;
     // Called before each identification with its number (from 1).
     std::function<void(int call)> before_identify;
     // Wraps the opened image (to act while it is read).
     std::function<std::unique_ptr<ImageReader>(std::unique_ptr<ImageReader>)> wrap_image;
 
-    Clock& clock() override { return real_clock(); }
-    void log(LogLevel level, std::string_view line) override { Logger::write(level, line); }
-
-    Result<DeviceInfo, std::string> identify_drive(const DeviceIdentity& expected) override {
+    Result<std::vector<DeviceInfo>, OsError> enumerate_disks() override {
         int call = 0;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             call = ++identify_calls_;
         }
         if (before_identify) before_identify(call);
-        return sw::identify_drive(disks_, expected);
+        return DiskSystemWrapper::enumerate_disks();
     }
-    SystemFacts gather_system_facts(const std::optional<std::string>& image_path) override {
-        if (real_facts) return sw::gather_system_facts(disks_, image_path);
+    SystemFacts gather_facts(const std::optional<std::string>& image_path,
+                             const FactsHooks& hooks) override {
+        if (real_facts) return DiskSystemWrapper::gather_facts(image_path, hooks);
         DiskFact none = std::vector<uint32_t>{};
         return SystemFacts{none, none, none, none, none, none};
-    }
-    Result<std::vector<VolumeInfo>, OsError> enumerate_volumes() override {
-        return disks_->enumerate_volumes();
-    }
-    Result<LockedVolumes, OsError> lock_and_dismount(uint32_t number,
-                                                     const std::vector<VolumeInfo>& volumes,
-                                                     const LockProgress& progress) override {
-        return sw::lock_and_dismount(disks_, number, volumes, progress);
     }
     Result<RawDevice, OsError> open_raw(uint32_t number, uint32_t sector, uint64_t size,
                                         const IoConfig& config) override {
         return device_disks_->open_raw(number, sector, size, config);
     }
-    Result<WriteProbeTimes, WriteProbeFailure> probe_writable(RawDevice& device) override {
-        record("probe");
-        if (!probe_does_io) return WriteProbeTimes{};
-        auto settings = device.use_settings(45000, 1, 65536);
-        AlignedBuffer first(65536);
-        if (auto r = device.read_at(0, first.bytes_mut()); !r)
-            return unexpected(WriteProbeFailure{"raw read of the first 64 KiB", r.error()});
-        if (auto w = device.write_at(0, first.bytes_mut()); !w) {
-            device.cancel_all();
-            return unexpected(WriteProbeFailure{"raw write-back of the first 64 KiB", w.error()});
-        }
-        return WriteProbeTimes{};
-    }
-    std::string filesystem_diagnosis(std::optional<char>) override {
-        record("diagnosis");
-        return "skipped (the drive has no drive letter)";
-    }
-    EjectOutcome eject_drive(const DeviceInfo&) override {
-        record("eject");
-        return {};
-    }
-    // The simulated drive counts the request.
-    Result<void, std::string> refresh_layout(uint32_t number) override {
-        record("refresh");
-        return sw::refresh_layout(disks_, number);
-    }
-    Result<std::unique_ptr<ImageReader>, std::string> open_image(const std::string& path) override {
-        auto image = open_image_file(path);
-        if (image && wrap_image) return wrap_image(std::move(*image));
-        return image;
+    std::unique_ptr<EjectSystem> eject_system(uint32_t number) override {
+        return std::make_unique<RecordedEject>(DiskSystemWrapper::eject_system(number),
+                                               [this](std::string e) { record(std::move(e)); });
     }
 
     std::vector<std::string> events() { return events_.all(); }
 
   private:
     void record(std::string e) { events_.add(std::move(e)); }
-    std::shared_ptr<DiskSystem> disks_ = dev_disks();
     // The engine's pauses run on the fake clock.
     std::shared_ptr<DiskSystem> device_disks_ = dev_disks(device_clock);
     std::mutex mutex_;
     int identify_calls_ = 0;
     EventLog events_;
 };
+
+// The machine over a DriveWorld: its drives and clock, and real image files
+// (wrapped as the world asks).
+class DriveWorldMachine final : public MachineWrapper {
+  public:
+    explicit DriveWorldMachine(std::shared_ptr<DriveWorld> world)
+        : MachineWrapper(platform_machine(world)), world_(std::move(world)) {}
+    Result<std::unique_ptr<ImageReader>, std::string> open_image(const std::string& path) override {
+        auto image = open_image_file(path);
+        if (image && world_->wrap_image) return world_->wrap_image(std::move(*image));
+        return image;
+    }
+
+  private:
+    std::shared_ptr<DriveWorld> world_;
+};
+
+inline std::shared_ptr<Machine> machine_of(std::shared_ptr<DriveWorld> world) {
+    return std::make_shared<DriveWorldMachine>(std::move(world));
+}
 
 // An image reader that calls `at` once when a read reaches `offset`.
 class TrippingImage final : public ImageReader {

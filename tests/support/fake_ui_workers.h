@@ -31,15 +31,15 @@ class FakeUiWorkers final : public UiWorkers {
     void check_release_and_updates() override { ++release_checks; }
     void check_drive(const DeviceInfo& drive) override { drive_checks.push_back(drive.number); }
     void eject(const DeviceInfo& drive) override { ejects.push_back(drive.number); }
-    std::optional<WriteHandles> start_write(const WriteChoice& choice,
-                                            const std::vector<DeviceInfo>&) override {
+    std::optional<WriteJob> start_write(const WriteChoice& choice,
+                                        const std::vector<DeviceInfo>&) override {
         writes.push_back(choice);
         if (refuse_writes) return std::nullopt;
-        write = WriteHandles{std::make_shared<WriteProgress>(),
-                             std::make_shared<std::atomic<bool>>(false)};
+        write =
+            WriteJob{std::make_shared<WriteProgress>(), std::make_shared<std::atomic<bool>>(false)};
         return write;
     }
-    void stop_write(const WriteHandles& w) override {
+    void stop_write(const WriteJob& w) override {
         ++stops;
         w.stop->store(true);
     }
@@ -56,7 +56,7 @@ class FakeUiWorkers final : public UiWorkers {
     std::vector<uint32_t> ejects;
     std::vector<WriteChoice> writes;
     bool refuse_writes = false;
-    std::optional<WriteHandles> write;
+    std::optional<WriteJob> write;
     int stops = 0;
 };
 

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <optional>
 #include <string>
@@ -62,7 +63,19 @@ class SimulatedStickTest : public ::testing::Test {
     void set_drives(const std::string& value) {
         env.reset();
         env.emplace(std::string(kSimulatedDrivesVariable), value);
+        drives_value = value;
     }
+    // An identification hook that gives the stick `n` media changes in a row
+    // at the job's identification `call` (3: the one before writing, after
+    // the write probe), so that they meet the transfers, not the probe.
+    std::function<void(int)> media_changes_at(int call, uint32_t n) {
+        return [this, call, n](int c) {
+            if (c != call) return;
+            auto parsed = parse_simulated_drives(drives_value);
+            simulated_state(parsed.drives.at(0))->media_changed_left = n;
+        };
+    }
+    std::string drives_value;  // the simulated drive list as last set
     // `n` bytes of the stick from `offset` (fewer at its end).
     std::string stick(uint64_t offset, size_t n) {
         std::ifstream in(stick_file, std::ios::binary);

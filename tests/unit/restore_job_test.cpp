@@ -97,7 +97,7 @@ TEST_F(SimulatedRestore, TheDriveHoldsTheLayoutAndTheSystemIsAskedToReadIt) {
         world = std::make_shared<DriveWorld>();
         DeviceInfo drive = attach(c.settings, c.size);
         ASSERT_EQ(drive.logical_sector, c.sector);
-        auto result = run_restore_job(request_for(drive), world);
+        auto result = run_restore_job(request_for(drive), test::machine_of(world));
         ASSERT_TRUE(result) << result.error().text() << "\n" << log();
 
         auto layout = format::lay_out(c.size, c.sector, kSerial);
@@ -114,7 +114,8 @@ TEST_F(SimulatedRestore, TheDriveHoldsTheLayoutAndTheSystemIsAskedToReadIt) {
         EXPECT_EQ(result->bytes_written, layout->bytes_written() + layout->extents.back().length);
         EXPECT_FALSE(result->refresh_failure);
         EXPECT_EQ(refreshes(), 1u);
-        EXPECT_EQ(world->events(), (std::vector<std::string>{"probe", "refresh"}));
+        EXPECT_EQ(world->events(), std::vector<std::string>{"refresh"});
+        EXPECT_NE(log().find(" ms: write test passed (read "), std::string::npos) << log();
         // One entry, from 1 MiB to the drive's end.
         std::string table = stick(446, 16);
         EXPECT_EQ(test::le32({table.begin() + 8, table.end()}, 0), MiB / c.sector);
@@ -132,7 +133,7 @@ TEST_F(SimulatedRestore, TheDriveHoldsTheLayoutAndTheSystemIsAskedToReadIt) {
 
 TEST_F(SimulatedRestore, ADriveTooSmallForTheFileSystemIsLeftAsItWas) {
     DeviceInfo drive = attach("", 16 * MiB);
-    auto result = run_restore_job(request_for(drive), world);
+    auto result = run_restore_job(request_for(drive), test::machine_of(world));
     ASSERT_FALSE(result);
     EXPECT_EQ(result.error().text(), fmt("cannot restore this drive: {}",
                                          format::describe(format::FormatError::TooSmall)));
@@ -162,7 +163,7 @@ TEST_P(SimulatedRestoreFault, EndsWithItsTextAndNoTableClaimingAFileSystem) {
     DeviceInfo drive = attach(f.settings);
     RestoreRequest request = request_for(drive);
     if (f.arrange) f.arrange(*this, *world, request);
-    auto result = run_restore_job(request, world);
+    auto result = run_restore_job(request, test::machine_of(world));
     ASSERT_FALSE(result);
     test::expect_text(result.error().text(), f.text());
     if (f.nothing_written) {
@@ -201,20 +202,21 @@ INSTANTIATE_TEST_SUITE_P(
         Fault{"WriteError", ",error=" + std::to_string(kIoErrorCode) + "@1048576", nullptr,
               [] { return "device write failed: " + os_error(kIoErrorCode).text; },
               2},  // 64 KiB requests, then buffered, then the error
-        Fault{"MediaChangedOnEveryRequest", ",media-changed=1000",
-              [](SimulatedRestore&, DriveWorld& w, RestoreRequest&) { w.probe_does_io = false; },
+        Fault{"MediaChangedOnEveryRequest", "",
+              [](SimulatedRestore& t, DriveWorld& w, RestoreRequest&) {
+                  w.before_identify = t.media_changes_at(3, 1000);  // after the probe
+              },
               [] { return "device write failed: " + simulated_text(SE::MediaChanged); }, 2,
               true},  // not even the old table could be cleared
         Fault{"SilentlyDroppedWrites", ",drop-writes-at=1048576", nullptr,
               [] { return std::string("device content differs from the image"); }},
         Fault{"WriteProtected", ",write-protect", nullptr,
               [] {
-                  return "drive does not accept writes (nothing was erased): raw write-back of "
-                         "the first 64 KiB: " +
+                  return "drive does not accept writes (nothing was erased): writable query: " +
                          simulated_text(SE::WriteProtected) +
                          "; filesystem write test: skipped (the drive has no drive letter)";
               },
-              1, true},
+              0, true},  // the writable query finds the protection before any write
         Fault{"SwappedBeforeLocking", "",
               [](SimulatedRestore& t, DriveWorld& w, RestoreRequest&) {
                   swap_at_identification(t, w, 1);

@@ -92,7 +92,7 @@ TEST_F(SimulatedWrite, ASignatureBlockChangedAfterValidationIsRefused) {
     std::string swapped = image;
     swapped[static_cast<size_t>(facts.capture->offset) + 100] ^= 0x5A;
     test::write_file(image_file, swapped);
-    auto result = run_write_job(request_for(drive), world);
+    auto result = run_write_job(request_for(drive), test::machine_of(world));
     ASSERT_FALSE(result);
     EXPECT_EQ(result.error().text(), "image bytes differ from the signed hash");
     // Nothing that could boot was left behind.
@@ -103,7 +103,7 @@ TEST_F(SimulatedWrite, TheDriveHoldsTheImageByteForByte) {
     DeviceInfo drive = attach("");
     WriteRequest request = request_for(drive);
     request.eject_when_done = true;
-    auto result = run_write_job(request, world);
+    auto result = run_write_job(request, test::machine_of(world));
     ASSERT_TRUE(result) << result.error().text() << "\n" << log();
     EXPECT_EQ(stick(0, image.size()), image);
     EXPECT_TRUE(stick_zero(image.size(), 16 * MiB - image.size()));
@@ -112,8 +112,9 @@ TEST_F(SimulatedWrite, TheDriveHoldsTheImageByteForByte) {
     EXPECT_EQ(result->pipeline.bytes_written, (image.size() + 511) / 512 * 512);
     EXPECT_TRUE(result->pipeline.verified);
     ASSERT_TRUE(result->eject);
-    EXPECT_EQ(world->events(), (std::vector<std::string>{"probe", "eject"}));
+    EXPECT_EQ(world->events(), std::vector<std::string>{"eject"});
     std::string text = log();
+    EXPECT_NE(text.find(" ms: write test passed (read "), std::string::npos) << text;
     EXPECT_NE(text.find("INFO  phase Verifying: drive re-identified (same drive)"),
               std::string::npos);
     EXPECT_EQ(count_lines(text, " WARN  "), 0u);
@@ -126,10 +127,10 @@ TEST_F(SimulatedWrite, ASecondJobOnTheDriveIsInUseAndTheFirstWritesOn) {
     world->wrap_image = [&](std::unique_ptr<ImageReader> inner) {
         return std::make_unique<test::TrippingImage>(std::move(inner), 2 * MiB, [&] {
             auto other = std::make_shared<DriveWorld>();
-            second = run_write_job(request_for(drive), other);
+            second = run_write_job(request_for(drive), test::machine_of(other));
         });
     };
-    auto result = run_write_job(request_for(drive), world);
+    auto result = run_write_job(request_for(drive), test::machine_of(world));
     ASSERT_TRUE(result) << result.error().text() << "\n" << log();
     EXPECT_EQ(stick(0, image.size()), image);
     ASSERT_TRUE(second);
@@ -139,7 +140,8 @@ TEST_F(SimulatedWrite, ASecondJobOnTheDriveIsInUseAndTheFirstWritesOn) {
               "drive in use: another write or drive check holds disk 4000000000");
     // The first job's end gave the drive back.
     world->wrap_image = nullptr;
-    EXPECT_TRUE(run_write_job(request_for(drive), std::make_shared<DriveWorld>()));
+    EXPECT_TRUE(
+        run_write_job(request_for(drive), test::machine_of(std::make_shared<DriveWorld>())));
 }
 
 TEST_F(SimulatedWrite, FourKiBSectorsWithoutVerification) {
@@ -147,7 +149,7 @@ TEST_F(SimulatedWrite, FourKiBSectorsWithoutVerification) {
     ASSERT_EQ(drive.logical_sector, 4096u);
     WriteRequest request = request_for(drive);
     request.verify = false;
-    auto result = run_write_job(request, world);
+    auto result = run_write_job(request, test::machine_of(world));
     ASSERT_TRUE(result) << result.error().text();
     EXPECT_FALSE(result->pipeline.verified);
     EXPECT_EQ(result->pipeline.verify_seconds, 0.0);
@@ -157,9 +159,9 @@ TEST_F(SimulatedWrite, FourKiBSectorsWithoutVerification) {
 
 TEST_F(SimulatedWrite, MediaChangedWithinAndBeyondTheThreeReopens) {
     {
-        DeviceInfo drive = attach(",media-changed=3");
-        world->probe_does_io = false;  // the first requests are the pipeline's
-        auto result = run_write_job(request_for(drive), world);
+        DeviceInfo drive = attach("");
+        world->before_identify = media_changes_at(3, 3);  // after the probe
+        auto result = run_write_job(request_for(drive), test::machine_of(world));
         ASSERT_TRUE(result) << result.error().text();
         EXPECT_EQ(stick(0, image.size()), image);
         EXPECT_EQ(count_lines(log(), "ERROR_MEDIA_CHANGED: reopening the drive"), 3u);
@@ -168,8 +170,10 @@ TEST_F(SimulatedWrite, MediaChangedWithinAndBeyondTheThreeReopens) {
     {
         // A fourth change in a row: the write goes on with gentler settings.
         reset_simulated_states();
-        DeviceInfo drive = attach(",media-changed=4,vendor=Other");
-        auto result = run_write_job(request_for(drive), world);
+        DeviceInfo drive = attach(",vendor=Other");
+        world = std::make_shared<DriveWorld>();  // identifications counted from 1 again
+        world->before_identify = media_changes_at(3, 4);
+        auto result = run_write_job(request_for(drive), test::machine_of(world));
         ASSERT_TRUE(result) << result.error().text();
         EXPECT_EQ(stick(0, image.size()), image);
         EXPECT_EQ(count_lines(log(), " WARN  write at 0 failed ("), 1u);
@@ -201,7 +205,7 @@ TEST_P(SimulatedFault, EndsWithItsTextAndTheHeadStillZero) {
     DeviceInfo drive = attach(f.settings);
     WriteRequest request = request_for(drive);
     if (f.arrange) f.arrange(*this, *world, request);
-    auto result = run_write_job(request, world);
+    auto result = run_write_job(request, test::machine_of(world));
     ASSERT_FALSE(result);
     test::expect_text(result.error().text(), f.text());
     EXPECT_TRUE(stick_zero(0, 65536));
@@ -221,8 +225,10 @@ INSTANTIATE_TEST_SUITE_P(
         Fault{"WriteError", ",error=" + std::to_string(kIoErrorCode) + "@2097152", nullptr,
               [] { return "device write failed: " + os_error(kIoErrorCode).text; },
               2},  // 64 KiB requests, then buffered, then the error
-        Fault{"MediaChangedOnEveryRequest", ",media-changed=1000",
-              [](SimulatedWrite&, DriveWorld& w, WriteRequest&) { w.probe_does_io = false; },
+        Fault{"MediaChangedOnEveryRequest", "",
+              [](SimulatedWrite& t, DriveWorld& w, WriteRequest&) {
+                  w.before_identify = t.media_changes_at(3, 1000);  // after the probe
+              },
               [] { return "device write failed: " + simulated_text(SE::MediaChanged); }, 2},
         // The test image holds data in its first 512 KiB only.
         Fault{"SilentlyDroppedWrites", ",drop-writes-at=131072", nullptr,
@@ -252,12 +258,11 @@ INSTANTIATE_TEST_SUITE_P(
               [] { return std::string("refused: expected DeviceIdentity {…"); }},
         Fault{"WriteProtected", ",write-protect", nullptr,
               [] {
-                  return "drive does not accept writes (nothing was erased): raw write-back of "
-                         "the first 64 KiB: " +
+                  return "drive does not accept writes (nothing was erased): writable query: " +
                          simulated_text(SE::WriteProtected) +
                          "; filesystem write test: skipped (the drive has no drive letter)";
               },
-              1, true},  // the engine tries buffered writes once before giving up
+              0, true},  // the writable query finds the protection before any write
         Fault{"StoppedWhilePreparing", "",
               [](SimulatedWrite&, DriveWorld&, WriteRequest& r) { *r.stop = true; },
               [] { return std::string("cancelled"); }, 0, true},

@@ -10,7 +10,7 @@
 #include "cli/write_mode.h"
 #include "hex/hex.h"
 #include "image/crypto.h"
-#include "support/fake_write_system.h"
+#include "support/fake_write_machine.h"
 #include "support/test_images.h"
 #include "support/temp_dir.h"
 
@@ -18,7 +18,7 @@ namespace sw {
 namespace {
 
 using test::FakeDisk;
-using test::FakeWriteSystem;
+using test::FakeWriteDisks;
 
 using test::MiB;
 
@@ -53,12 +53,12 @@ struct Output {
 
 struct WriteRig {
     std::string image = test::load_test_image("signed.iso");
-    std::shared_ptr<FakeWriteSystem> sys = std::make_shared<FakeWriteSystem>(stick(), image);
+    std::shared_ptr<FakeWriteDisks> sys = std::make_shared<FakeWriteDisks>(stick(), image);
     Output out;
     ~WriteRig() { sys->gate->open(); }
     int run(bool verify = true) {
-        return write_mode_with(stick(), "signed.iso", verify, sys, out.sinks(),
-                               std::make_shared<std::atomic<bool>>(false));
+        return write_mode(test::machine_of(sys), stick(), "signed.iso", verify, out.sinks(),
+                          std::make_shared<std::atomic<bool>>(false));
     }
     std::string stored(size_t n) const {
         return std::string(reinterpret_cast<const char*>(sys->disk->storage.data()), n);
@@ -108,18 +108,18 @@ TEST(WriteMode, NoVerifyReadsBackOnlyTheHead) {
     std::vector<FakeDisk::Request> reads;
     for (const auto& r : rig.sys->disk->requests)
         if (r.direction == IoDirection::Read) reads.push_back(r);
-    ASSERT_EQ(reads.size(), 1u);
-    EXPECT_EQ(reads[0].offset, 0u);
-    EXPECT_EQ(reads[0].length, 65536u);
+    // The write probe's read of the first 64 KiB, then the head's read-back.
+    ASSERT_EQ(reads.size(), 2u);
+    for (const auto& r : reads) {
+        EXPECT_EQ(r.offset, 0u);
+        EXPECT_EQ(r.length, 65536u);
+    }
 }
 
 TEST(WriteMode, FailuresAndRefusals) {
     {
         WriteRig rig;
-        rig.sys->on_probe = [](RawDevice&) -> Result<WriteProbeTimes, WriteProbeFailure> {
-            return unexpected(WriteProbeFailure{
-                "writable query", message_error("Media is write protected.", kWriteProtected)});
-        };
+        rig.sys->disk->writable_error = message_error("Media is write protected.", kWriteProtected);
         EXPECT_EQ(rig.run(), 1);
         EXPECT_EQ(rig.out.emitted.back(),
                   "FAILED: drive does not accept writes (nothing was erased): writable query: "
@@ -155,12 +155,13 @@ TEST(WriteMode, OkLineNumbers) {
     report.pipeline.verify_seconds = 1.5;
     report.pipeline.digest[0] = 0xab;
     report.eject = EjectOutcome(unexpected(std::string("CM_Request_Device_EjectW cr=23 veto=6 X")));
-    EXPECT_EQ(ok_line(12.345, 3000000, report),
+    EXPECT_EQ(ok_line(OutcomeStyle::Headless, 3000000, report, 12.345),
               "OK total=12.3s write=10.0s (0.3 MB/s) flush=0.25s verify=1.5s (2.0 MB/s) "
               "digest=ab00000000000000000000000000000000000000000000000000000000000000 "
               "eject=Err(\"CM_Request_Device_EjectW cr=23 veto=6 X\")");
     report.pipeline.write_seconds = 0;  // rates use at least 1 ms
-    EXPECT_NE(ok_line(0, 3000000, report).find("write=0.0s (3000.0 MB/s)"), std::string::npos);
+    EXPECT_NE(ok_line(OutcomeStyle::Headless, 3000000, report, 0).find("write=0.0s (3000.0 MB/s)"),
+              std::string::npos);
 }
 
 // A clock whose bounded waits end at once, calling `tick` each time (with
@@ -230,20 +231,16 @@ TEST(ProgressReporter, AFailedJobEndsItToo) {
 // --- Benchmark -----------------------------------------------------------------
 
 struct BenchRig {
-    std::shared_ptr<FakeWriteSystem> sys;
+    std::shared_ptr<FakeWriteDisks> sys;
     std::vector<std::string> lines;
-    double cpu = 0;
-    BenchmarkHooks hooks;
 
-    explicit BenchRig(uint64_t size) {
-        sys = std::make_shared<FakeWriteSystem>(stick(size), "");
-        hooks.out = [this](std::string_view l) { lines.emplace_back(l); };
-        hooks.cpu_seconds = [this] { return cpu += 0.0001; };
-        hooks.processors = [] { return 2u; };
-        hooks.system_sha256 = false;
-    }
+    explicit BenchRig(uint64_t size) { sys = std::make_shared<FakeWriteDisks>(stick(size), ""); }
     ~BenchRig() { sys->gate->open(); }
-    int run(uint64_t mib) { return run_benchmark_with(sys->drive, mib, *sys, hooks); }
+    // Two logical processors, without the system's SHA-256.
+    int run(uint64_t mib) {
+        return run_benchmark(test::machine_of(sys), sys->drive, mib, 2, false,
+                             [this](std::string_view l) { lines.emplace_back(l); });
+    }
 };
 
 // "{:<30} {:>3} MiB  {:>9.1}   {:>4.1}%"
@@ -309,7 +306,7 @@ TEST(Benchmark, TheWholeTableOnADriveOfAnOddNumberOfSectors) {
 
 TEST(Benchmark, ADriveThatRejectsWriteThroughGetsErrorRowsOnly) {
     BenchRig rig(64 * MiB);
-    FakeWriteSystem* sys = rig.sys.get();  // the hook lives inside it: no owning copy
+    FakeWriteDisks* sys = rig.sys.get();  // the hook lives inside it: no owning copy
     sys->disk->complete = [sys](const FakeDisk::Request& r) -> std::optional<SlotOutcome> {
         if (r.direction == IoDirection::Write && sys->opened_config.write_through)
             return SlotOutcome{SlotOutcome::Failed, 0,
@@ -349,10 +346,9 @@ TEST(Benchmark, ZeroMiBWritesNothingButFlushes) {
 TEST(Benchmark, LockingAndOpeningFailuresEndIt) {
     {
         BenchRig rig(64 * MiB);
-        rig.sys->on_lock = [] {
-            return std::optional<OsError>(
-                message_error("FSCTL_LOCK_VOLUME failed on E:: Access is denied.", kInUse));
-        };
+        rig.sys->volumes = {VolumeInfo{"\\\\?\\Volume{aa}\\", "", {4000000007u}, {'E'}, {}}};
+        rig.sys->lock_error =
+            message_error("FSCTL_LOCK_VOLUME failed on E:: Access is denied.", kInUse);
         EXPECT_EQ(rig.run(4), 1);
         EXPECT_EQ(rig.lines, std::vector<std::string>{
                                  "lock failed: FSCTL_LOCK_VOLUME failed on E:: Access is denied."});
