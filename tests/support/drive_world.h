@@ -95,11 +95,21 @@ class DriveWorld final : public WriteSystem {
 
     std::vector<std::string> events() { return events_.all(); }
 
+    // What the world's simulated drives went through.
+    SimulatedStates& simulated_states() { return *states_; }
+    // Starts the simulated drives afresh, as a new run of the program would.
+    void restart_simulated_drives() {
+        states_ = std::make_shared<SimulatedStates>();
+        disks_ = dev_disks(real_clock(), states_);
+        device_disks_ = dev_disks(device_clock, states_);
+    }
+
   private:
     void record(std::string e) { events_.add(std::move(e)); }
-    std::shared_ptr<DiskSystem> disks_ = dev_disks();
-    // The engine's pauses run on the fake clock.
-    std::shared_ptr<DiskSystem> device_disks_ = dev_disks(device_clock);
+    std::shared_ptr<SimulatedStates> states_ = std::make_shared<SimulatedStates>();
+    std::shared_ptr<DiskSystem> disks_ = dev_disks(real_clock(), states_);
+    // The engine's pauses run on the fake clock; the drives are the same.
+    std::shared_ptr<DiskSystem> device_disks_ = dev_disks(device_clock, states_);
     std::mutex mutex_;
     int identify_calls_ = 0;
     EventLog events_;

@@ -167,7 +167,7 @@ TEST_F(SimulatedWrite, MediaChangedWithinAndBeyondTheThreeReopens) {
     }
     {
         // A fourth change in a row: the write goes on with gentler settings.
-        reset_simulated_states();
+        world->restart_simulated_drives();
         DeviceInfo drive = attach(",media-changed=4,vendor=Other");
         auto result = run_write_job(request_for(drive), world);
         ASSERT_TRUE(result) << result.error().text();
