@@ -16,7 +16,7 @@
 int main(int argc, char** argv) {
     std::shared_ptr<sw::DiskSystem> disks = sw::platform_disk_system(sw::real_clock());
 #ifdef ORTIVEX_SIMULATED_DRIVES
-    disks = sw::with_simulated_drives(std::move(disks));
+    disks = sw::with_simulated_drives(std::move(disks), std::make_shared<sw::SimulatedStates>());
 #endif
     std::shared_ptr<sw::Machine> machine = sw::platform_machine(std::move(disks));
 #ifdef ORTIVEX_SIMULATED_DRIVES

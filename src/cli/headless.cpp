@@ -70,53 +70,71 @@ uint64_t bench_mib(const std::vector<std::string>& args) {
     return parse_u64_decimal(*value).value_or(1024);
 }
 
-int dispatch(const std::vector<std::string>& args, const std::optional<std::string>& serial,
-             const HeadlessModes& modes, const std::function<void(std::string_view)>& out) {
-    if (has(args, "--list-drives")) return modes.list_drives();
-    if (auto path = value_after(args, "--verify-image")) return modes.verify_image(*path);
-    if (has(args, "--health")) return modes.health();
-    if (!has(args, "--enable-destructive-usb-tests")) {
-        out("refused: destructive modes need --enable-destructive-usb-tests");
-        return kExitRefused;
-    }
+bool on_test_drive(const HeadlessRequest& request) {
+    return request.mode >= HeadlessRequest::Write;
+}
+
+HeadlessRequest dispatch(const std::vector<std::string>& args,
+                         const std::optional<std::string>& serial) {
+    using R = HeadlessRequest;
+    if (has(args, "--list-drives")) return R{.mode = R::ListDrives};
+    if (auto path = value_after(args, "--verify-image"))
+        return R{.mode = R::VerifyImage, .image_path = *path};
+    if (has(args, "--health")) return R{.mode = R::Health};
+    if (!has(args, "--enable-destructive-usb-tests"))
+        return R{.mode = R::Refused,
+                 .line = "refused: destructive modes need --enable-destructive-usb-tests"};
     std::string test_serial = serial.value_or("");
-    if (trim(test_serial).empty()) {
-        out("refused: set ORTIVEX_TEST_USB_SERIAL to the serial number of the test drive");
-        return kExitRefused;
-    }
+    if (trim(test_serial).empty())
+        return R{.mode = R::Refused,
+                 .line =
+                     "refused: set ORTIVEX_TEST_USB_SERIAL to the serial number of the "
+                     "test drive"};
     if (auto image = value_after(args, "--write")) {
         // "--write --no-verify" names no image: an option word is never the
         // path of the image to erase a drive with.
-        if (is_option(*image)) {
-            out(fmt("refused: missing image path after --write (found {})", *image));
-            return kExitRefused;
-        }
-        auto drive = modes.select_test_drive(test_serial);
-        if (!drive) return kExitNoTestDrive;
-        return modes.write(*drive, *image, !has(args, "--no-verify"));
+        if (is_option(*image))
+            return R{.mode = R::Refused,
+                     .line = fmt("refused: missing image path after --write (found {})", *image)};
+        return R{.mode = R::Write,
+                 .image_path = *image,
+                 .verify = !has(args, "--no-verify"),
+                 .serial = test_serial};
     }
-    auto drive = modes.select_test_drive(test_serial);
-    if (!drive) return kExitNoTestDrive;
-    if (has(args, "--restore")) return modes.restore(*drive);
-    if (has(args, "--benchmark")) return modes.benchmark(*drive, bench_mib(args));
-    out("nothing to do");
-    return kExitRefused;
+    if (has(args, "--restore")) return R{.mode = R::Restore, .serial = test_serial};
+    if (has(args, "--benchmark"))
+        return R{.mode = R::Benchmark, .mib = bench_mib(args), .serial = test_serial};
+    return R{.mode = R::NothingToDo, .serial = test_serial};
 }
 
-HeadlessModes product_modes(std::shared_ptr<Machine> machine) {
-    return HeadlessModes{
-        .list_drives = [machine] { return list_drives_mode(machine); },
-        .verify_image =
-            [machine](const std::string& path) { return verify_image_mode(machine, path); },
-        .health = [machine] { return health_mode(machine); },
-        .select_test_drive =
-            [machine](const std::string& serial) { return select_test_drive(machine, serial); },
-        .write = [machine](const DeviceInfo& drive, const std::string& path,
-                           bool verify) { return write_mode(machine, drive, path, verify); },
-        .benchmark = [machine](const DeviceInfo& drive,
-                               uint64_t mib) { return run_benchmark(machine, drive, mib); },
-        .restore = [machine](const DeviceInfo& drive) { return restore_mode(machine, drive); },
-    };
+int run_request(const HeadlessRequest& request, const std::shared_ptr<Machine>& machine) {
+    using R = HeadlessRequest;
+    switch (request.mode) {
+        case R::ListDrives:
+            return list_drives_mode(machine);
+        case R::VerifyImage:
+            return verify_image_mode(machine, request.image_path);
+        case R::Health:
+            return health_mode(machine);
+        case R::Refused:
+            emit(request.line);
+            return kExitRefused;
+        default:
+            break;
+    }
+    auto drive = select_test_drive(machine, request.serial);
+    if (!drive) return kExitNoTestDrive;
+    switch (request.mode) {
+        case R::Write:
+            return write_mode(machine, *drive, request.image_path, request.verify);
+        case R::Restore:
+            return restore_mode(machine, *drive);
+        case R::Benchmark:
+            return run_benchmark(machine, *drive, request.mib);
+        default:
+            emit("nothing to do");
+            return kExitRefused;
+    }
 }
 
 int run_headless(const std::vector<std::string>& args, std::shared_ptr<Machine> machine) {
@@ -131,8 +149,7 @@ int run_headless(const std::vector<std::string>& args, std::shared_ptr<Machine> 
     }
     emit(fmt("Ortivex Stickwright {} (headless) on {}", version_text(),
              platform::system_description()));
-    int code = dispatch(args, platform::env_var("ORTIVEX_TEST_USB_SERIAL"),
-                        product_modes(std::move(machine)), emit);
+    int code = run_request(dispatch(args, platform::env_var("ORTIVEX_TEST_USB_SERIAL")), machine);
     std::lock_guard<std::mutex> lock(g_out_mutex);
     if (g_transcript.is_open()) g_transcript.close();
     return code;

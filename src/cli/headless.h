@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -26,25 +25,38 @@ void emit(std::string_view line);
 // Writes one line to standard output only (the progress lines of --write).
 void print_line(std::string_view line);
 
-// The modes the dispatcher hands over to; each returns the exit code.
-struct HeadlessModes {
-    std::function<int()> list_drives;
-    std::function<int(const std::string& image_path)> verify_image;
-    std::function<int()> health;
-    // Emits the reason and returns nothing when no drive may be used.
-    std::function<std::optional<DeviceInfo>(const std::string& serial)> select_test_drive;
-    std::function<int(const DeviceInfo& drive, const std::string& image_path, bool verify)> write;
-    std::function<int(const DeviceInfo& drive, uint64_t mib)> benchmark;
-    std::function<int(const DeviceInfo& drive)> restore;
+// What a run asks for, as the dispatch rules read its arguments.
+struct HeadlessRequest {
+    enum Mode {
+        ListDrives,
+        VerifyImage,
+        Health,
+        Refused,  // prints `line`, exit code 2
+        // The modes from here on run on the test drive, selected first by
+        // `serial`; a run without one ends with exit code 3.
+        Write,
+        Restore,
+        Benchmark,
+        NothingToDo,  // prints "nothing to do", exit code 2
+    };
+    Mode mode = Refused;
+    std::string line;        // Refused
+    std::string image_path;  // VerifyImage, Write
+    bool verify = true;      // Write
+    uint64_t mib = 0;        // Benchmark
+    std::string serial;      // the test drive's modes
 };
 
-// The modes of this build, on `machine`.
-HeadlessModes product_modes(std::shared_ptr<Machine> machine);
+bool on_test_drive(const HeadlessRequest& request);
 
 // The dispatch rules, first match decides. `serial` is the value of
 // ORTIVEX_TEST_USB_SERIAL (absent when unset or not valid text).
-int dispatch(const std::vector<std::string>& args, const std::optional<std::string>& serial,
-             const HeadlessModes& modes, const std::function<void(std::string_view)>& out);
+HeadlessRequest dispatch(const std::vector<std::string>& args,
+                         const std::optional<std::string>& serial);
+
+// Runs the request's mode on `machine` (selecting the test drive first where
+// the mode needs it) and returns the exit code.
+int run_request(const HeadlessRequest& request, const std::shared_ptr<Machine>& machine);
 
 // "--bench-mib" value: the argument after its first occurrence; 1024 when
 // missing or not an unsigned decimal number.

@@ -8,10 +8,10 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/clock.h"
@@ -24,14 +24,6 @@
 #include "disk/raw_device.h"
 
 namespace sw {
-
-// What gathering the system facts takes from the outermost system: the
-// volume list (with simulated drives added to the volumes they alias) and
-// the disks that hold a path without any volume knowing it.
-struct FactsHooks {
-    std::function<Result<std::vector<VolumeInfo>, OsError>()> volumes;
-    std::function<std::vector<uint32_t>(const std::string& path)> extra_disks_of;
-};
 
 class DiskSystem {
   public:
@@ -52,10 +44,15 @@ class DiskSystem {
     // says so (a simulated drive backed by it); none on a real system.
     virtual std::vector<uint32_t> disks_backed_by(const std::string& path) = 0;
 
-    // Where the running system lives, learned through `hooks` so that a
-    // decorator's volumes and disks count. Never fails as a whole.
-    virtual SystemFacts gather_facts(const std::optional<std::string>& image_path,
-                                     const FactsHooks& hooks) = 0;
+    // Where the running system keeps itself, its boot files, its swap and
+    // this program, as the system names them; gather_system_facts turns them
+    // into disks through this seam's volumes. Fails only when none of them
+    // can be learned.
+    virtual Result<SystemPlaces, std::string> system_places() = 0;
+    // Adds to the disks the system holds those held through them or for
+    // reasons of their own (a simulated drive that aliases a held disk or
+    // cannot be opened); none on a real system.
+    virtual void add_held(std::vector<std::pair<uint32_t, std::string>>& held) = 0;
     // The disks holding `path` (Windows: through the volume that holds it;
     // Linux: through the block device of its file system).
     virtual DiskFact locate_path(const std::vector<VolumeInfo>& volumes,
@@ -99,9 +96,9 @@ class DiskSystemWrapper : public DiskSystem {
     std::vector<uint32_t> disks_backed_by(const std::string& path) override {
         return base_->disks_backed_by(path);
     }
-    SystemFacts gather_facts(const std::optional<std::string>& image_path,
-                             const FactsHooks& hooks) override {
-        return base_->gather_facts(image_path, hooks);
+    Result<SystemPlaces, std::string> system_places() override { return base_->system_places(); }
+    void add_held(std::vector<std::pair<uint32_t, std::string>>& held) override {
+        base_->add_held(held);
     }
     DiskFact locate_path(const std::vector<VolumeInfo>& volumes, const std::string& path) override {
         return base_->locate_path(volumes, path);

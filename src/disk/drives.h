@@ -45,12 +45,6 @@ Result<DeviceInfo, std::string> identify_drive(const Disks& disks, const DeviceI
 // fails as a whole: what cannot be learned is a reason in its fact.
 SystemFacts gather_system_facts(const Disks& disks, const std::optional<std::string>& image_path);
 
-// open_raw with the health-check configuration on a thread named "opening
-// the drive", waiting at most 30 s; the error is the OS error's text or the
-// time-limit text.
-Result<RawDevice, std::string> open_raw_with_time_limit(const Disks& disks, uint32_t number,
-                                                        uint32_t sector, uint64_t size);
-
 // Takes the volumes of disk `number` away from the system for one job, through
 // the seam's volume locker and waiting on its clock. First claims the disk
 // (claim_disk), so that a second job on it fails before it touches anything.

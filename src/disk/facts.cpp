@@ -131,80 +131,61 @@ DiskFact windows_disks_of_path(const std::vector<VolumeInfo>& volumes, const std
         // extents could not be read, which must not pass for "on no disk".
         if (v.disks.empty())
             return unexpected(fmt("disks of volume {} of {} unknown", *guid, path));
-        std::vector<uint32_t> disks = v.disks;
-        for (uint32_t extra : query.extra_disks_of(path))
-            disks.push_back(extra);
-        return disks;
+        return v.disks;
     }
     return unexpected(fmt("volume {} of {} not found", *guid, path));
 }
 
-SystemFacts gather_windows_facts(WindowsFactsSource& source,
-                                 const std::optional<std::string>& image_path) {
-    auto volumes = source.volumes();
-    if (!volumes) {
-        std::string reason = fmt("volume enumeration failed: {}", volumes.error().text);
-        DiskFact same = unexpected(reason);
-        return SystemFacts{same, same, same, same, same, same};
-    }
-    auto locate = [&](const std::string& path) {
-        return windows_disks_of_path(*volumes, path, source);
-    };
-
-    SystemFacts facts;
+SystemPlaces windows_system_places(WindowsFactsSource& source) {
+    SystemPlaces places;
     auto root = source.env("SystemRoot");
     if (!root) root = source.env("windir");
-    facts.system_volume =
-        root ? locate(*root) : DiskFact(unexpected(std::string("SystemRoot is not set")));
+    if (root) {
+        places.system = std::vector<std::string>{*root};
+    } else {
+        places.system = unexpected(std::string("SystemRoot is not set"));
+    }
 
     auto drive = source.env("SystemDrive");
-    facts.boot_volume = drive ? locate(fmt("{}\\", *drive))
-                              : DiskFact(unexpected(std::string("SystemDrive is not set")));
+    if (drive) {
+        places.boot = fmt("{}\\", *drive);
+    } else {
+        places.boot = unexpected(std::string("SystemDrive is not set"));
+    }
 
     auto partition = source.system_partition();
-    if (!partition) {
-        facts.boot_partition = unexpected(fmt("SystemPartition: {}", partition.error().text));
+    if (partition) {
+        places.boot_partition = BootPartitionPlace{{}, *partition};
     } else {
-        facts.boot_partition =
-            unexpected(fmt("boot partition {} not found among volumes", *partition));
-        for (const auto& v : *volumes) {
-            if (v.device.empty() || !iequals_ascii(v.device, *partition)) continue;
-            if (!v.disks.empty()) facts.boot_partition = v.disks;
-            break;
-        }
+        places.boot_partition = unexpected(fmt("SystemPartition: {}", partition.error().text));
     }
 
     auto page_files = source.existing_page_files();
     if (!page_files) {
         if (page_files.error().is(kNotFound)) {
-            facts.swap = std::vector<uint32_t>{};
+            places.swap = std::vector<SwapPlace>{};
         } else {
-            facts.swap = unexpected(fmt("ExistingPageFiles: {}", page_files.error().text));
+            places.swap = unexpected(fmt("ExistingPageFiles: {}", page_files.error().text));
         }
     } else {
-        std::vector<uint32_t> all;
-        std::optional<std::string> last_reason;
+        std::vector<SwapPlace> files;
         for (const auto& entry : *page_files) {
             if (entry.empty()) continue;
             std::string_view file = entry;
             while (file.starts_with("\\??\\"))
                 file.remove_prefix(4);
-            auto fact = locate(std::string(file));
-            if (fact) {
-                all.insert(all.end(), fact->begin(), fact->end());
-            } else {
-                last_reason = fact.error();
-            }
+            files.push_back({std::string(file)});
         }
-        facts.swap = last_reason ? DiskFact(unexpected(*last_reason)) : DiskFact(all);
+        places.swap = std::move(files);
     }
 
     auto exe = source.current_exe();
-    facts.executable =
-        exe ? locate(*exe) : DiskFact(unexpected(fmt("current_exe: {}", exe.error().text)));
-
-    facts.image = image_path ? locate(*image_path) : DiskFact(std::vector<uint32_t>{});
-    return facts;
+    if (exe) {
+        places.executable = *exe;
+    } else {
+        places.executable = unexpected(fmt("current_exe: {}", exe.error().text));
+    }
+    return places;
 }
 
 }  // namespace sw

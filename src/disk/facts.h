@@ -50,6 +50,48 @@ struct SystemFacts {
 // SystemFacts { windows: Ok([0]), system_drive: Ok([0]), ... }
 std::string debug_string(const SystemFacts& facts);
 
+// How the system holds one block device of a listed disk (Linux: the sysfs
+// holders and an exclusive open; Windows tells none).
+struct KernelClaim {
+    std::string name;  // "sdb2"
+    std::string dev;   // "8:18"
+    uint32_t disk = 0;
+    std::vector<std::string> holders;
+    // The answer of an exclusive open (tried on partitions, and on disks
+    // without partitions): nullopt when it was granted or not tried.
+    std::optional<OsError> exclusive_open;
+};
+
+// One swap area or page file. A swap file is named by the path it had when
+// it was switched on; `intact` says the file found there now can still be
+// that area (a file system mounted over the path since shows another one).
+struct SwapPlace {
+    std::string path;
+    bool file = false;
+    bool intact = true;
+};
+
+// Where the EFI system partition is: a path on its file system, or the
+// device name of its volume (matched against the volume list).
+struct BootPartitionPlace {
+    std::string path;
+    std::string volume_device;
+};
+
+// Where the running system keeps what must never be overwritten, as paths
+// the system names; gathering the facts turns each into the disks under it
+// through the drive seam. A place that cannot be learned carries the reason.
+struct SystemPlaces {
+    // The system's own files (every path of it: the root and /usr).
+    Result<std::vector<std::string>, std::string> system;
+    Result<std::string, std::string> boot;
+    // nullopt: the machine has no EFI system partition.
+    Result<std::optional<BootPartitionPlace>, std::string> boot_partition;
+    Result<std::vector<SwapPlace>, std::string> swap;
+    Result<std::string, std::string> executable;
+    Result<std::vector<KernelClaim>, OsError> claims = std::vector<KernelClaim>{};
+};
+
 struct Refusal {
     enum Kind {
         NotUsb,
@@ -92,9 +134,6 @@ class WindowsPathQuery {
         const std::string& mount_point) = 0;
     // GetDriveTypeW says DRIVE_REMOTE.
     virtual bool is_remote_drive(const std::string& root) = 0;
-    // Disks that hold `path` without any volume knowing it: simulated drives
-    // backed by that very file (development builds); none in the product.
-    virtual std::vector<uint32_t> extra_disks_of(const std::string&) { return {}; }
 };
 
 // The disks holding `path`: a network path lies on no local disk; otherwise
@@ -103,9 +142,9 @@ DiskFact windows_disks_of_path(const std::vector<VolumeInfo>& volumes, const std
                                WindowsPathQuery& query);
 
 // What Windows answers when the facts are gathered.
-class WindowsFactsSource : public WindowsPathQuery {
+class WindowsFactsSource {
   public:
-    virtual Result<std::vector<VolumeInfo>, OsError> volumes() = 0;
+    virtual ~WindowsFactsSource() = default;
     virtual std::optional<std::string> env(std::string_view name) = 0;
     // HKLM\SYSTEM\Setup "SystemPartition".
     virtual Result<std::string, OsError> system_partition() = 0;
@@ -114,7 +153,8 @@ class WindowsFactsSource : public WindowsPathQuery {
     virtual Result<std::string, OsError> current_exe() = 0;
 };
 
-SystemFacts gather_windows_facts(WindowsFactsSource& source,
-                                 const std::optional<std::string>& image_path);
+// Where Windows lives: the Windows folder, the system drive, the system
+// partition's device, the page files and this program.
+SystemPlaces windows_system_places(WindowsFactsSource& source);
 
 }  // namespace sw

@@ -220,16 +220,6 @@ std::vector<SwapArea> parse_swap_areas(std::string_view text) {
     return out;
 }
 
-std::vector<std::string> parse_swaps(std::string_view text) {
-    std::vector<std::string> out;
-    auto lines = split_lines(text);
-    for (size_t i = 1; i < lines.size(); ++i) {
-        auto f = split_blanks(lines[i]);
-        if (!f.empty()) out.push_back(unescape_octal(f[0]));
-    }
-    return out;
-}
-
 namespace {
 
 // The mount whose mount point is the longest one above an absolute path (the
@@ -305,15 +295,6 @@ const VolumeInfo* volume_of_device(const std::vector<VolumeInfo>& volumes, const
 
 }  // namespace
 
-Result<std::string, std::string> device_of_path(const std::vector<MountEntry>& mounts,
-                                                const std::string& path, LinuxPathQuery& query,
-                                                int depth) {
-    auto devices = devices_of_path(mounts, path, query, depth);
-    if (!devices) return unexpected(devices.error());
-    if (devices->empty()) return std::string();
-    return devices->front();
-}
-
 DiskFact linux_disks_of_path(const std::vector<VolumeInfo>& volumes,
                              const std::vector<MountEntry>& mounts, const std::string& path,
                              LinuxPathQuery& query) {
@@ -328,8 +309,6 @@ DiskFact linux_disks_of_path(const std::vector<VolumeInfo>& volumes,
         for (uint32_t d : v->disks)  // devices of one file system share disks
             add_unique(disks, d);
     }
-    for (uint32_t extra : query.extra_disks_of(path))
-        add_unique(disks, extra);
     return disks;
 }
 
@@ -397,158 +376,60 @@ std::vector<VolumeInfo> linux_volumes(const std::vector<BlockNode>& nodes,
     return out;
 }
 
-namespace {
-
-bool listed_in(const DiskFact& fact, uint32_t disk) {
-    return fact && std::find(fact->begin(), fact->end(), disk) != fact->end();
-}
-
-std::string joined(const std::vector<std::string>& items) {
-    std::string out;
-    for (const auto& item : items)
-        out += (out.empty() ? "" : ", ") + item;
-    return out;
-}
-
-// Disks the kernel holds for something the other facts do not account for.
-// A mounted file system of the disk's own accounts for a refused exclusive
-// open (the job unmounts it); anything else does not: a device-mapper or md
-// device stacked on it, an external journal of a mounted file system, or
-// whatever else claims it.
-std::vector<std::pair<uint32_t, std::string>> held_disks(LinuxFactsSource& source,
-                                                         const std::vector<VolumeInfo>& volumes,
-                                                         const SystemFacts& facts) {
-    std::vector<std::pair<uint32_t, std::string>> held;
-    auto note = [&](uint32_t disk, std::string reason) {
-        for (const auto& [d, r] : held)
-            if (d == disk) return;
-        held.emplace_back(disk, std::move(reason));
-    };
-    auto claims = source.claims();
-    if (!claims) {
-        // Unknown for every disk: as good as held.
-        std::string reason = fmt("holders of the disks: {}", claims.error().text);
-        for (const auto& v : volumes)
-            for (uint32_t d : v.disks)
-                note(d, reason);
-        return held;
-    }
-    for (const auto& c : *claims) {
-        const DiskFact* known[] = {&facts.system_volume, &facts.boot_volume, &facts.boot_partition,
-                                   &facts.swap,          &facts.executable,  &facts.image};
-        if (std::any_of(std::begin(known), std::end(known),
-                        [&](const DiskFact* f) { return listed_in(*f, c.disk); }))
-            continue;  // refused already
-        if (!c.holders.empty()) {
-            note(c.disk, fmt("/dev/{} is held by {}", c.name, joined(c.holders)));
-            continue;
-        }
-        if (!c.exclusive_open) continue;
-        if (!c.exclusive_open->is(kInUse)) {
-            note(c.disk,
-                 fmt("/dev/{} cannot be checked for holders: {}", c.name, c.exclusive_open->text));
-            continue;
-        }
-        const VolumeInfo* v = volume_of_device(volumes, c.dev);
-        if (v != nullptr && !v->mount_points.empty()) continue;  // its own mounts
-        note(c.disk, fmt("/dev/{} is in use by the system although nothing of it is mounted ({})",
-                         c.name, c.exclusive_open->text));
-    }
-    return held;
-}
-
-// The disks of every swap area in /proc/swaps, found with `locate`.
-template <class Locate>
-DiskFact swap_disks(LinuxFactsSource& source, const Locate& locate) {
-    auto swaps = source.swaps();
-    if (!swaps) return unexpected(fmt("/proc/swaps: {}", swaps.error().text));
-    std::vector<uint32_t> all;
-    std::optional<std::string> last_reason;
-    for (const auto& area : parse_swap_areas(*swaps)) {
-        auto fact = locate(area.path);
-        if (fact && area.type == "file") {
-            // The table names a swap file by the path it had when it was
-            // switched on; a file system mounted over that path since
-            // shows another file there. What is found must at least be
-            // a file on a disk that can hold the whole area.
-            auto st = source.stat(area.path);
-            if (!st || !st->regular || st->size / 1024 < area.size_kib || fact->empty())
-                fact =
-                    unexpected(fmt("swap file {}: the file at that path is not the swap "
-                                   "area (mounted over?)",
-                                   area.path));
-        }
-        if (fact) {
-            all.insert(all.end(), fact->begin(), fact->end());
-        } else {
-            last_reason = fact.error();
-        }
-    }
-    if (last_reason) return unexpected(*last_reason);
-    return all;
-}
-
-}  // namespace
-
-SystemFacts gather_linux_facts(LinuxFactsSource& source,
-                               const std::optional<std::string>& image_path) {
-    auto volumes = source.volumes();
-    if (!volumes) {
-        DiskFact same = unexpected(fmt("volume enumeration failed: {}", volumes.error().text));
-        return SystemFacts{same, same, same, same, same, same};
-    }
+Result<SystemPlaces, std::string> linux_system_places(LinuxFactsSource& source) {
     auto mount_text = source.mountinfo();
-    if (!mount_text) {
-        DiskFact same = unexpected(fmt("/proc/self/mountinfo: {}", mount_text.error().text));
-        return SystemFacts{same, same, same, same, same, same};
-    }
+    if (!mount_text) return unexpected(fmt("/proc/self/mountinfo: {}", mount_text.error().text));
     auto mounts = parse_mountinfo(*mount_text);
-    auto locate = [&](const std::string& path) {
-        return linux_disks_of_path(*volumes, mounts, path, source);
-    };
     auto exists = [&](const std::string& path) {
         auto st = source.stat(path);
         return st || !st.error().is(kNotFound);
     };
 
-    SystemFacts facts;
-    facts.system_volume = locate("/");
-    if (facts.system_volume && exists("/usr")) {
-        auto usr = locate("/usr");
-        if (usr) {
-            for (uint32_t d : *usr)
-                add_unique(*facts.system_volume, d);
-        } else {
-            facts.system_volume = usr;
-        }
-    }
+    SystemPlaces places;
+    std::vector<std::string> system{"/"};
+    if (exists("/usr")) system.push_back("/usr");
+    places.system = system;
+    places.boot = std::string(exists("/boot") ? "/boot" : "/");
 
-    facts.boot_volume = locate(exists("/boot") ? "/boot" : "/");
-
-    facts.boot_partition = std::vector<uint32_t>{};
+    places.boot_partition = std::optional<BootPartitionPlace>{};
     bool found = false;
     for (std::string_view point : {"/boot/efi", "/efi", "/boot"}) {
         for (const auto& m : mounts) {
             if (m.mount_point == point && m.fs_type == "vfat") found = true;
         }
         if (found) {
-            facts.boot_partition = locate(std::string(point));
+            places.boot_partition = BootPartitionPlace{std::string(point), {}};
             break;
         }
     }
     if (!found && source.uefi_firmware())
-        facts.boot_partition =
+        places.boot_partition =
             unexpected(std::string("boot partition EFI system partition not found among volumes"));
 
-    facts.swap = swap_disks(source, locate);
+    auto swaps = source.swaps();
+    if (swaps) {
+        std::vector<SwapPlace> areas;
+        for (const auto& area : parse_swap_areas(*swaps)) {
+            SwapPlace place{area.path, area.type == "file"};
+            if (place.file) {
+                auto st = source.stat(area.path);
+                place.intact = st && st->regular && st->size / 1024 >= area.size_kib;
+            }
+            areas.push_back(std::move(place));
+        }
+        places.swap = std::move(areas);
+    } else {
+        places.swap = unexpected(fmt("/proc/swaps: {}", swaps.error().text));
+    }
 
     auto exe = source.current_exe();
-    facts.executable =
-        exe ? locate(*exe) : DiskFact(unexpected(fmt("current_exe: {}", exe.error().text)));
-
-    facts.image = image_path ? locate(*image_path) : DiskFact(std::vector<uint32_t>{});
-    facts.held = held_disks(source, *volumes, facts);
-    return facts;
+    if (exe) {
+        places.executable = *exe;
+    } else {
+        places.executable = unexpected(fmt("current_exe: {}", exe.error().text));
+    }
+    places.claims = source.claims();
+    return places;
 }
 
 }  // namespace sw

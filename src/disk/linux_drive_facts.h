@@ -74,9 +74,6 @@ UnmountPlan plan_unmounts(const std::vector<MountEntry>& mounts,
 // point (the one on top of any it covers); nullptr when none is.
 const MountEntry* top_mount_at(const std::vector<MountEntry>& mounts, const std::string& point);
 
-// The swap areas of /proc/swaps (first field of every line after the header).
-std::vector<std::string> parse_swaps(std::string_view text);
-
 struct SwapArea {
     std::string path;
     std::string type;       // "partition", "file"
@@ -108,17 +105,7 @@ class LinuxPathQuery {
         return unexpected(
             fmt("the devices of the btrfs file system at {} are not known", mount.mount_point));
     }
-    // Disks that hold `path` without any volume knowing it: simulated drives
-    // backed by that very file (development builds); none in the product.
-    virtual std::vector<uint32_t> extra_disks_of(const std::string&) { return {}; }
 };
-
-// The block device ("major:minor") that a path's data lives on, an empty
-// text when it lives on no local disk (RAM, network or virtual file
-// systems), or the reason it cannot be told.
-Result<std::string, std::string> device_of_path(const std::vector<MountEntry>& mounts,
-                                                const std::string& path, LinuxPathQuery& query,
-                                                int depth = 0);
 
 // The disks holding `path`, through the volume of its block device.
 DiskFact linux_disks_of_path(const std::vector<VolumeInfo>& volumes,
@@ -149,24 +136,12 @@ std::vector<VolumeInfo> linux_volumes(const std::vector<BlockNode>& nodes,
 
 // --- facts -------------------------------------------------------------------
 
-// How the kernel holds one block device of a listed disk.
-struct KernelClaim {
-    std::string name;  // "sdb2"
-    std::string dev;   // "8:18"
-    uint32_t disk = 0;
-    std::vector<std::string> holders;
-    // The answer of an exclusive open (tried on partitions, and on disks
-    // without partitions): nullopt when it was granted or not tried.
-    std::optional<OsError> exclusive_open;
-};
-
 class LinuxFactsSource : public LinuxPathQuery {
   public:
     // Every block device of the listed disks as the kernel holds it.
     virtual Result<std::vector<KernelClaim>, OsError> claims() {
         return std::vector<KernelClaim>{};
     }
-    virtual Result<std::vector<VolumeInfo>, OsError> volumes() = 0;
     virtual Result<std::string, OsError> mountinfo() = 0;
     virtual Result<std::string, OsError> swaps() = 0;
     virtual Result<std::string, OsError> current_exe() = 0;
@@ -174,7 +149,9 @@ class LinuxFactsSource : public LinuxPathQuery {
     virtual bool uefi_firmware() = 0;
 };
 
-SystemFacts gather_linux_facts(LinuxFactsSource& source,
-                               const std::optional<std::string>& image_path);
+// Where Linux lives: the root file system and /usr, /boot, the EFI system
+// partition's mount, the swap areas, this program and the kernel's claims.
+// Fails as a whole when the mount table cannot be read.
+Result<SystemPlaces, std::string> linux_system_places(LinuxFactsSource& source);
 
 }  // namespace sw

@@ -26,10 +26,8 @@ class PlatformDiskSystem final : public DiskSystem,
         return platform::usb_speed_of(drive);
     }
     std::vector<uint32_t> disks_backed_by(const std::string&) override { return {}; }
-    SystemFacts gather_facts(const std::optional<std::string>& image_path,
-                             const FactsHooks& hooks) override {
-        return platform::gather_facts(image_path, hooks);
-    }
+    Result<SystemPlaces, std::string> system_places() override { return platform::system_places(); }
+    void add_held(std::vector<std::pair<uint32_t, std::string>>&) override {}
     DiskFact locate_path(const std::vector<VolumeInfo>& volumes, const std::string& path) override {
         return platform::locate_path(volumes, path);
     }

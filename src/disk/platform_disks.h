@@ -26,7 +26,7 @@ Result<std::vector<DeviceInfo>, OsError> enumerate_system_disks();
 Result<std::vector<VolumeInfo>, OsError> enumerate_system_volumes();
 std::optional<UsbSpeed> usb_speed_of(const DeviceInfo& drive);
 
-SystemFacts gather_facts(const std::optional<std::string>& image_path, const FactsHooks& hooks);
+Result<SystemPlaces, std::string> system_places();
 DiskFact locate_path(const std::vector<VolumeInfo>& volumes, const std::string& path);
 
 // The path that opens disk `number` ("\\.\PhysicalDrive3", "/dev/sdb").

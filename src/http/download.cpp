@@ -41,8 +41,8 @@ void log_mismatch(uint64_t size, uint64_t expected) {
 // had leaves only the disk itself as the limit.
 class SpaceBudget {
   public:
-    SpaceBudget(const FreeSpaceQuery& query, std::filesystem::path folder)
-        : query_(query), folder_(std::move(folder)) {}
+    SpaceBudget(DownloadSystem& system, std::filesystem::path folder)
+        : system_(system), folder_(std::move(folder)) {}
 
     // Whether `bytes` more may be written; logs why not.
     bool fits(uint64_t bytes) {
@@ -57,7 +57,7 @@ class SpaceBudget {
 
   private:
     void ask() {
-        auto free = query_ ? query_(folder_) : Result<uint64_t, OsError>(UINT64_MAX);
+        auto free = system_.free_space(folder_);
         if (!free) {
             Logger::write(LogLevel::Warn,
                           fmt("free space of {} unknown: {}", utf8_of(folder_), free.error().text));
@@ -68,7 +68,7 @@ class SpaceBudget {
         room_ = free_ > kFreeSpaceReserve ? free_ - kFreeSpaceReserve : 0;
     }
 
-    const FreeSpaceQuery& query_;
+    DownloadSystem& system_;
     std::filesystem::path folder_;
     uint64_t free_ = 0;
     uint64_t room_ = 0;  // bytes that may still be written before asking again
@@ -160,15 +160,15 @@ class PipelinedHasher {
 class Downloader {
   public:
     Downloader(std::string_view url, const MediaManifest* manifest, const std::atomic<bool>& cancel,
-               DownloadProgress& progress, const DownloadServices& services, PartialFile& file,
+               DownloadProgress& progress, DownloadSystem& system, PartialFile& file,
                std::filesystem::path folder)
         : url_(url),
           manifest_(manifest),
           cancel_(cancel),
           progress_(progress),
-          services_(services),
+          system_(system),
           file_(file),
-          space_(services.free_space, std::move(folder)),
+          space_(system, std::move(folder)),
           hasher_(manifest) {}
 
     DownloadOutcome run() {
@@ -237,7 +237,7 @@ class Downloader {
         const int steps = static_cast<int>(retry) * 2 * 1000 / static_cast<int>(kWaitStep.count());
         for (int i = 0; i < steps; ++i) {
             if (cancel_) return false;
-            services_.clock.sleep_for(kWaitStep);
+            system_.clock().sleep_for(kWaitStep);
         }
         return !cancel_;
     }
@@ -245,7 +245,7 @@ class Downloader {
     AttemptResult attempt(uint64_t n) {
         if (cancel_) return {Attempt::Cancelled};
         std::string header = n > 0 ? fmt("Range: bytes={}-\r\n", n) : std::string();
-        auto response = http_get(url_, header, services_.transport, cancel_);
+        auto response = http_get(url_, header, system_.http(), cancel_);
         if (!response) return {Attempt::Error, response.error()};
         HttpResponse& r = **response;
 
@@ -337,7 +337,7 @@ class Downloader {
     const MediaManifest* manifest_;
     const std::atomic<bool>& cancel_;
     DownloadProgress& progress_;
-    const DownloadServices& services_;
+    DownloadSystem& system_;
     PartialFile& file_;
     SpaceBudget space_;
     PipelinedHasher hasher_;
@@ -345,19 +345,15 @@ class Downloader {
 
 }  // namespace
 
-DownloadServices system_download_services() {
-    return {system_transport(), real_clock(), open_partial_file};
-}
-
 DownloadOutcome download_file(std::string_view url, const std::filesystem::path& partial_path,
                               const MediaManifest* manifest, const std::atomic<bool>& cancel,
-                              DownloadProgress& progress, const DownloadServices& services) {
-    auto file = services.open_file(partial_path);
+                              DownloadProgress& progress, DownloadSystem& system) {
+    auto file = system.open_partial(partial_path);
     if (!file)
         return {DownloadOutcomeKind::Failed, std::nullopt, HttpError::file(file.error()).message()};
     std::filesystem::path folder = partial_path.parent_path();
     if (folder.empty()) folder = ".";
-    Downloader downloader(url, manifest, cancel, progress, services, **file, std::move(folder));
+    Downloader downloader(url, manifest, cancel, progress, system, **file, std::move(folder));
     return downloader.run();
 }
 

@@ -6,7 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
-#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,7 +16,6 @@
 #include "http/media.h"
 #include "http/partial_file.h"
 #include "http/transport.h"
-#include "core/system.h"
 
 namespace sw {
 
@@ -65,18 +64,19 @@ inline constexpr uint64_t kUnsignedDownloadLimit = 16ull << 30;
 // the user's other programs.
 inline constexpr uint64_t kFreeSpaceReserve = 512ull << 20;
 
-// The bytes that may still be written in a folder.
-using FreeSpaceQuery = std::function<Result<uint64_t, OsError>(const std::filesystem::path&)>;
-
-// What the download runs on; tests replace each part.
-struct DownloadServices {
-    HttpTransport& transport;
-    Clock& clock;
-    PartialFileOpener open_file;
-    FreeSpaceQuery free_space = platform::free_space;
+// What the download reaches outside itself: the network, the clock it waits
+// on between attempts, its partial file and the free space of the disk that
+// holds it. The Machine provides it; tests derive doubles from it.
+class DownloadSystem {
+  public:
+    virtual ~DownloadSystem() = default;
+    virtual HttpTransport& http() = 0;
+    virtual Clock& clock() = 0;
+    virtual Result<std::unique_ptr<PartialFile>, OsError> open_partial(
+        const std::filesystem::path& path) = 0;
+    // The bytes that may still be written in `folder`.
+    virtual Result<uint64_t, OsError> free_space(const std::filesystem::path& folder) = 0;
 };
-
-DownloadServices system_download_services();
 
 // Downloads `url` into `partial_path`, resuming from its length. With a
 // manifest, the result must match its size and sha256 (the signature block
@@ -85,7 +85,6 @@ DownloadServices system_download_services();
 // manifest, past kUnsignedDownloadLimit.
 DownloadOutcome download_file(std::string_view url, const std::filesystem::path& partial_path,
                               const MediaManifest* manifest, const std::atomic<bool>& cancel,
-                              DownloadProgress& progress,
-                              const DownloadServices& services = system_download_services());
+                              DownloadProgress& progress, DownloadSystem& system);
 
 }  // namespace sw

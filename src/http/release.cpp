@@ -53,10 +53,10 @@ void remove_quietly(const std::filesystem::path& path) {
 
 void run_image_download(const std::filesystem::path& folder, const std::atomic<bool>& cancel,
                         DownloadProgress& progress, const DownloadReporter& report,
-                        const DownloadServices& services) {
+                        DownloadSystem& system) {
     progress.reset();
     std::string base = download_base();
-    std::optional<ReleaseInfo> release = fetch_release_info(base, services.transport, cancel);
+    std::optional<ReleaseInfo> release = fetch_release_info(base, system.http(), cancel);
     // Stopped while the descriptor was fetched: nothing was learned.
     if (cancel) {
         report(finished_as(DownloadError::Kind::Cancelled));
@@ -81,11 +81,10 @@ void run_image_download(const std::filesystem::path& folder, const std::atomic<b
     // the tail of the next would pass for a whole file. Start it over.
     if (!release) remove_quietly(partial_path);
 
-    DownloadOutcome outcome =
-        download_file(url, partial_path, manifest, cancel, progress, services);
+    DownloadOutcome outcome = download_file(url, partial_path, manifest, cancel, progress, system);
     if (outcome.kind == DownloadOutcomeKind::ResumeRefused) {
         remove_quietly(partial_path);
-        outcome = download_file(url, partial_path, manifest, cancel, progress, services);
+        outcome = download_file(url, partial_path, manifest, cancel, progress, system);
     }
 
     switch (outcome.kind) {
@@ -124,17 +123,6 @@ void run_image_download(const std::filesystem::path& folder, const std::atomic<b
     report(DownloadFinishedMessage{DownloadedImage{final_path, outcome.digest}});
 }
 
-std::thread start_image_download(std::filesystem::path folder, DownloadReporter report,
-                                 std::shared_ptr<DownloadProgress> progress,
-                                 std::shared_ptr<const std::atomic<bool>> cancel,
-                                 DownloadServices services) {
-    return spawn_thread([folder = std::move(folder), report = std::move(report),
-                         progress = std::move(progress), cancel = std::move(cancel),
-                         services = std::move(services)] {
-        run_image_download(folder, *cancel, *progress, report, services);
-    });
-}
-
 std::optional<UpdateNoticeMessage> run_update_check(HttpTransport& transport) {
     auto text = http_get_text(tool_release_url(), kToolReleaseMaxBytes, transport);
     if (!text) {
@@ -150,13 +138,6 @@ std::optional<UpdateNoticeMessage> run_update_check(HttpTransport& transport) {
     if (!newer || !*newer) return std::nullopt;
     Logger::write(LogLevel::Info, fmt("update available: {}", *version));
     return UpdateNoticeMessage{std::string(*version), std::string(*url)};
-}
-
-std::thread start_update_check(std::function<void(UpdateNoticeMessage)> notify,
-                               HttpTransport& transport) {
-    return spawn_thread([notify = std::move(notify), &transport] {
-        if (auto notice = run_update_check(transport)) notify(std::move(*notice));
-    });
 }
 
 }  // namespace sw

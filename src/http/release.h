@@ -34,19 +34,9 @@ using DownloadReporter = std::function<void(DownloadReport)>;
 // "download finished" report (after one "release information" report).
 void run_image_download(const std::filesystem::path& folder, const std::atomic<bool>& cancel,
                         DownloadProgress& progress, const DownloadReporter& report,
-                        const DownloadServices& services = system_download_services());
-
-// The download job on a thread of its own; the caller owns the thread.
-std::thread start_image_download(std::filesystem::path folder, DownloadReporter report,
-                                 std::shared_ptr<DownloadProgress> progress,
-                                 std::shared_ptr<const std::atomic<bool>> cancel,
-                                 DownloadServices services = system_download_services());
+                        DownloadSystem& system);
 
 // The update check: a notice when a newer release of this tool exists.
 std::optional<UpdateNoticeMessage> run_update_check(HttpTransport& transport);
-// The update check on a thread of its own, calling `notify` only when there
-// is a notice; the caller owns the thread. `transport` must outlive it.
-std::thread start_update_check(std::function<void(UpdateNoticeMessage)> notify,
-                               HttpTransport& transport);
 
 }  // namespace sw

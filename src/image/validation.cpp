@@ -99,7 +99,7 @@ std::string inspection_summary(const ImageInspection& inspection) {
 }
 
 void run_validation(const ValidationRequest& request, const ValidationReporter& report,
-                    ValidationProgress& progress, const std::atomic<bool>& cancel) {
+                    ValidationProgress& progress, const std::atomic<bool>& cancel, Clock& clock) {
     progress.done.store(0);
     progress.total.store(0);
     auto refuse = [&](ValidationError error) {
@@ -134,10 +134,10 @@ void run_validation(const ValidationRequest& request, const ValidationReporter& 
     }
 
     progress.total.store(facts->image_size);
-    auto started = real_clock().now();
+    auto started = clock.now();
     auto result = verify_image_content(**image, *facts, cancel,
                                        [&](uint64_t done, uint64_t) { progress.done.store(done); });
-    double seconds = elapsed_seconds(started, real_clock().now());
+    double seconds = elapsed_seconds(started, clock.now());
     Logger::write(LogLevel::Info,
                   fmt("image content check: {} in {}s",
                       result ? std::string("ok") : result.error().message(), fixed(seconds, 1)));
@@ -147,9 +147,10 @@ void run_validation(const ValidationRequest& request, const ValidationReporter& 
 std::thread start_validation(ValidationRequest request, ValidationReporter report,
                              std::shared_ptr<ValidationProgress> progress,
                              std::shared_ptr<const std::atomic<bool>> cancel) {
-    return spawn_thread(
-        [request = std::move(request), report = std::move(report), progress = std::move(progress),
-         cancel = std::move(cancel)] { run_validation(request, report, *progress, *cancel); });
+    return spawn_thread([request = std::move(request), report = std::move(report),
+                         progress = std::move(progress), cancel = std::move(cancel)] {
+        run_validation(request, report, *progress, *cancel, real_clock());
+    });
 }
 
 }  // namespace sw

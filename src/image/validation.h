@@ -16,6 +16,7 @@
 #include <variant>
 #include <vector>
 
+#include "core/clock.h"
 #include "core/result.h"
 #include "image/crypto.h"
 #include "image/hashing.h"
@@ -105,7 +106,8 @@ std::thread start_validation(ValidationRequest request, ValidationReporter repor
                              std::shared_ptr<const std::atomic<bool>> cancel);
 
 // The worker's body, on the calling thread (tests, and the thread above).
+// `clock` times the content check for the log.
 void run_validation(const ValidationRequest& request, const ValidationReporter& report,
-                    ValidationProgress& progress, const std::atomic<bool>& cancel);
+                    ValidationProgress& progress, const std::atomic<bool>& cancel, Clock& clock);
 
 }  // namespace sw

@@ -15,6 +15,13 @@ class PlatformMachine final : public Machine {
         return open_image_file(path);
     }
     HttpTransport& http() override { return system_transport(); }
+    Result<std::unique_ptr<PartialFile>, OsError> open_partial(
+        const std::filesystem::path& path) override {
+        return open_partial_file(path);
+    }
+    Result<uint64_t, OsError> free_space(const std::filesystem::path& folder) override {
+        return platform::free_space(folder);
+    }
     bool elevated() override { return platform::is_elevated(); }
 
   private:

@@ -1,6 +1,7 @@
 // Everything the program reaches outside itself, in one place: the drive
 // seam (disks, volumes, raw devices, system facts, eject, the drive check's
-// files), image files, HTTPS and the clock. One Machine is made where the
+// files), image files, the download's files and free space, HTTPS and the
+// clock. One Machine is made where the
 // program starts and handed to the faces; tests make their own.
 #pragma once
 
@@ -10,19 +11,19 @@
 #include "core/clock.h"
 #include "core/result.h"
 #include "disk/disk_system.h"
+#include "http/download.h"
 #include "http/transport.h"
 #include "image/image_reader.h"
 
 namespace sw {
 
-class Machine {
+class Machine : public DownloadSystem {
   public:
-    virtual ~Machine() = default;
     virtual const std::shared_ptr<DiskSystem>& disks() = 0;
-    virtual Clock& clock() = 0;
+    Clock& clock() override = 0;
     virtual Result<std::unique_ptr<ImageReader>, std::string> open_image(
         const std::string& path) = 0;
-    virtual HttpTransport& http() = 0;
+    HttpTransport& http() override = 0;
     // Whether this process may open drives for writing (an elevated token
     // on Windows, effective user 0 on Linux).
     virtual bool elevated() = 0;
@@ -44,6 +45,13 @@ class MachineWrapper : public Machine {
         return base_->open_image(path);
     }
     HttpTransport& http() override { return base_->http(); }
+    Result<std::unique_ptr<PartialFile>, OsError> open_partial(
+        const std::filesystem::path& path) override {
+        return base_->open_partial(path);
+    }
+    Result<uint64_t, OsError> free_space(const std::filesystem::path& folder) override {
+        return base_->free_space(folder);
+    }
     bool elevated() override { return base_->elevated(); }
 
   protected:

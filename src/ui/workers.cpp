@@ -42,16 +42,16 @@ class RealWorkers final : public UiWorkers {
 
     void validate(ValidationRequest request, std::shared_ptr<ValidationProgress> progress,
                   std::shared_ptr<const std::atomic<bool>> cancel) override {
-        threads_.start([post = post(), request = std::move(request), progress, cancel] {
-            run_validation(request, post, *progress, *cancel);
-        });
+        threads_.start(
+            [post = post(), machine = machine_, request = std::move(request), progress, cancel] {
+                run_validation(request, post, *progress, *cancel, machine->clock());
+            });
     }
 
     void download(std::filesystem::path folder, std::shared_ptr<DownloadProgress> progress,
                   std::shared_ptr<const std::atomic<bool>> stop) override {
-        threads_.start([post = post(), folder = std::move(folder), progress, stop] {
-            run_image_download(folder, *stop, *progress, post);
-        });
+        threads_.start([post = post(), machine = machine_, folder = std::move(folder), progress,
+                        stop] { run_image_download(folder, *stop, *progress, post, *machine); });
     }
 
     void check_release_and_updates() override {

@@ -40,8 +40,9 @@ namespace fs = std::filesystem;
 using test::Loop;
 using test::shell;
 
+// The device's waits are real ones: these transfers reach the kernel.
 Result<RawDevice, OsError> open_file(const std::string& path, IoConfig config, uint64_t size,
-                                     Clock& clock = real_clock()) {
+                                     Clock& clock) {
     auto disk = platform::open_async(path, open_mode_of(config), slot_count_for(config.depth));
     if (!disk) return unexpected(disk.error());
     return RawDevice(std::move(*disk), 0, 512, size, config, clock);
@@ -68,7 +69,7 @@ TEST(UringDisk, DeepUnbufferedTransfersOnAFile) {
     auto device = open_file(
         path.string(),
         IoConfig{.no_buffering = true, .write_through = false, .depth = 4, .io_size = MiB},
-        16 * MiB);
+        16 * MiB, real_clock());
     if (!device && device.error().code == EINVAL) GTEST_SKIP() << "no O_DIRECT on this file system";
     ASSERT_TRUE(device) << device.error().text;
     EXPECT_EQ(device->slots(), 4u);
@@ -97,8 +98,8 @@ TEST(UringDisk, SystemErrorsKeepTheirErrnoAndText) {
     make_file(path, 4 * MiB);
     auto device = open_file(
         path.string(),
-        IoConfig{.no_buffering = true, .write_through = false, .depth = 2, .io_size = MiB},
-        4 * MiB);
+        IoConfig{.no_buffering = true, .write_through = false, .depth = 2, .io_size = MiB}, 4 * MiB,
+        real_clock());
     if (!device && device.error().code == EINVAL) GTEST_SKIP() << "no O_DIRECT on this file system";
     ASSERT_TRUE(device);
     // Far beyond the largest file the file system can hold.
@@ -124,7 +125,7 @@ TEST(UringDisk, AStopCancelsARequestThatNeverCompletes) {
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const IoConfig config{
         .no_buffering = false, .write_through = false, .depth = 1, .io_size = 4096};
-    auto device = open_file(fifo.string(), config, MiB);
+    auto device = open_file(fifo.string(), config, MiB, real_clock());
     ASSERT_TRUE(device) << device.error().text;
     test::Aligned buf(4096);
     std::atomic<bool> stop{true};
@@ -227,20 +228,21 @@ TEST(LoopDevice, ReadOnlyDeviceAnswersTheWritableQueryAsWriteProtected) {
     shell("losetup -d " + node);
 }
 
-TEST(LoopDevice, OpeningWithTheHealthCheckSettingsAndATimeLimit) {
+TEST(LoopDevice, OpeningWithTheHealthCheckSettings) {
     test::TempDir dir;
     auto file = dir / "loop.img";
     make_file(file, 8 * MiB);
     Loop loop(file);
     if (!loop.ok()) GTEST_SKIP() << "no loop devices here";
-    auto device = open_raw_with_time_limit(test::dev_disks(), *loop.number(), 512, 8 * MiB);
-    ASSERT_TRUE(device) << device.error();
+    auto disks = test::dev_disks();
+    auto device = disks->open_raw(*loop.number(), 512, 8 * MiB, health_check_config());
+    ASSERT_TRUE(device) << device.error().text;
     EXPECT_EQ(device->config(), health_check_config());
     EXPECT_EQ(device->slots(), 1u);
     EXPECT_EQ(device->wait_ms(), 90000u);
-    auto gone = open_raw_with_time_limit(test::dev_disks(), 3999999999u, 512, 8 * MiB);
+    auto gone = disks->open_raw(3999999999u, 512, 8 * MiB, health_check_config());
     ASSERT_FALSE(gone);
-    EXPECT_EQ(gone.error(), os_error(ENODEV).text);
+    EXPECT_EQ(gone.error().text, os_error(ENODEV).text);
 }
 
 // An MBR with one Linux partition from 1 MiB to the end.
@@ -490,8 +492,10 @@ TEST(LoopDevice, AForeignMountOverTheDrivesMountPointMeansInUseAndStays) {
 
 class SimulatedOnLinux : public ::testing::Test {
   protected:
-    void SetUp() override { reset_simulated_states(); }
-    void TearDown() override { reset_simulated_states(); }
+    // This test's simulated drives, remembering what they went through.
+    std::shared_ptr<SimulatedStates> states = std::make_shared<SimulatedStates>();
+    std::shared_ptr<DiskSystem> disks() { return test::dev_disks(real_clock(), states); }
+    std::shared_ptr<DiskSystem> disks(Clock& clock) { return test::dev_disks(clock, states); }
     test::TempDir dir;
 };
 
@@ -504,7 +508,7 @@ TEST_F(SimulatedOnLinux, ListedAsUsbAndWrittenThroughTheRealEngine) {
                         fmt("{},serial=STICK1,usb=super,error=5@4194304;{},serial=NONE",
                             file.string(), empty.string()));
     test::FakeClock clock;
-    auto drives = list_drives(test::dev_disks());
+    auto drives = list_drives(disks());
     ASSERT_TRUE(drives);
     const DeviceInfo* stick = find(*drives, 4000000000u);
     ASSERT_NE(stick, nullptr);
@@ -515,12 +519,12 @@ TEST_F(SimulatedOnLinux, ListedAsUsbAndWrittenThroughTheRealEngine) {
     const DeviceInfo* none = find(*drives, 4000000001u);
     ASSERT_NE(none, nullptr);
 
-    auto facts = gather_system_facts(test::dev_disks(), std::nullopt);
+    auto facts = gather_system_facts(disks(), std::nullopt);
     EXPECT_TRUE(refusals_for(*stick, facts, std::nullopt).empty())
         << debug_string(refusals_for(*stick, facts, std::nullopt));
     EXPECT_EQ(debug_string(refusals_for(*none, facts, std::nullopt)), "[NoMedia]");
 
-    auto device = test::dev_disks(clock)->open_raw(
+    auto device = disks(clock)->open_raw(
         stick->number, 512, stick->size,
         IoConfig{.no_buffering = true, .write_through = false, .depth = 4, .io_size = MiB});
     ASSERT_TRUE(device) << device.error().text;
@@ -538,8 +542,8 @@ TEST_F(SimulatedOnLinux, BackingFileThatIsTheImageContainsIt) {
     auto file = dir / "stick.img";
     make_file(file, 8 * MiB);
     test::ScopedEnv env("ORTIVEX_SIMULATED_USB", file.string());
-    auto facts = gather_system_facts(test::dev_disks(), file.string());
-    auto drives = list_drives(test::dev_disks());
+    auto facts = gather_system_facts(disks(), file.string());
+    auto drives = list_drives(disks());
     ASSERT_TRUE(drives);
     const DeviceInfo* stick = find(*drives, 4000000000u);
     ASSERT_NE(stick, nullptr);
@@ -561,7 +565,7 @@ TEST_F(SimulatedOnLinux, AViewOfTheBackingFileCountsForTheDrive) {
     std::ofstream(mnt / "image.iso") << "iso";
 
     test::ScopedEnv env("ORTIVEX_SIMULATED_USB", file.string());
-    auto volumes = test::dev_disks()->enumerate_volumes();
+    auto volumes = disks()->enumerate_volumes();
     ASSERT_TRUE(volumes);
     auto v = std::find_if(volumes->begin(), volumes->end(),
                           [&](const VolumeInfo& x) { return x.name == loop.node(); });
@@ -570,7 +574,7 @@ TEST_F(SimulatedOnLinux, AViewOfTheBackingFileCountsForTheDrive) {
     ASSERT_EQ(v->disks.size(), 3u);
     EXPECT_EQ(v->disks.front(), *loop.number());
     EXPECT_EQ(v->disks.back(), 4000000000u);
-    auto facts = gather_system_facts(test::dev_disks(), (mnt / "image.iso").string());
+    auto facts = gather_system_facts(disks(), (mnt / "image.iso").string());
     EXPECT_EQ(facts.image, v->disks);
     ::umount(mnt.c_str());
 }
@@ -585,8 +589,8 @@ TEST_F(SimulatedOnLinux, ADriveThisRunCannotOpenForWritingIsNotWritable) {
     test::ScopedEnv env(std::string(kSimulatedDrivesVariable),
                         (ro / "stick.img").string() + ";" + (dir / "ok.img").string());
     make_file(dir / "ok.img", 4 * MiB);
-    auto drives = list_drives(test::dev_disks());
-    auto facts = gather_system_facts(test::dev_disks(), std::nullopt);
+    auto drives = list_drives(disks());
+    auto facts = gather_system_facts(disks(), std::nullopt);
     ::umount(ro.c_str());
     ASSERT_TRUE(drives);
     const DeviceInfo* stick = find(*drives, kFirstSimulatedNumber);
@@ -605,9 +609,9 @@ TEST_F(SimulatedOnLinux, AFileBackedDriveHasNothingToLock) {
     auto file = dir / "stick.img";
     make_file(file, 4 * MiB);
     test::ScopedEnv env("ORTIVEX_SIMULATED_USB", file.string());
-    auto volumes = test::dev_disks()->enumerate_volumes();
+    auto volumes = disks()->enumerate_volumes();
     ASSERT_TRUE(volumes);
-    auto locked = lock_and_dismount(test::dev_disks(), 4000000000u, *volumes, nullptr);
+    auto locked = lock_and_dismount(disks(), 4000000000u, *volumes, nullptr);
     ASSERT_TRUE(locked) << locked.error().text;
     EXPECT_EQ(locked->size(), 0u);
 }
@@ -620,7 +624,7 @@ TEST_F(SimulatedOnLinux, OneBackingFileIsClaimedOnceHoweverItIsNamed) {
     test::ScopedEnv env("ORTIVEX_SIMULATED_USB", fmt("{},serial=A;{},serial=B", file.string(),
                                                      (dir / "." / "stick.img").string()));
     Loop loop(file);
-    auto locker = test::dev_disks()->volume_locker();
+    auto locker = disks()->volume_locker();
     {
         auto first = locker->claim(4000000000u);
         ASSERT_TRUE(first) << first.error().text;
@@ -649,7 +653,7 @@ TEST_F(SimulatedOnLinux, MediaChangedIsRecoveredByReopeningTheBackingFile) {
     make_file(file, 4 * MiB);
     test::ScopedEnv env("ORTIVEX_SIMULATED_USB", file.string() + ",media-changed=2");
     test::FakeClock clock;
-    auto device = test::dev_disks(clock)->open_raw(
+    auto device = disks(clock)->open_raw(
         4000000000u, 512, 4 * MiB,
         IoConfig{.no_buffering = true, .write_through = false, .depth = 2, .io_size = MiB});
     ASSERT_TRUE(device) << device.error().text;

@@ -128,7 +128,6 @@ TEST(LinuxEjectAdapter, MountedDiskIsRefusedAnIdleOneIsHeldAndFlushed) {
 
 // The file test on a FAT file system of the stick, where the kernel has vfat.
 void fat_stick_is_file_tested() {
-    reset_simulated_states();
     test::TempDir dir;
     auto file = dir / "stick.img";
     auto mnt = dir / "mnt";
@@ -159,11 +158,9 @@ void fat_stick_is_file_tested() {
     // The test file did not stay behind.
     ASSERT_EQ(::mount(fat.loop().node().c_str(), mnt.c_str(), "vfat", 0, nullptr), 0);
     EXPECT_FALSE(fs::exists(mnt / "ortivex-write-test.tmp"));
-    reset_simulated_states();
 }
 
 TEST(LinuxHealthCheck, ADriveThatAJobHoldsIsNotTouched) {
-    reset_simulated_states();
     test::TempDir dir;
     auto file = dir / "stick.img";
     std::ofstream(file, std::ios::binary).close();
@@ -184,11 +181,9 @@ TEST(LinuxHealthCheck, ADriveThatAJobHoldsIsNotTouched) {
         EXPECT_EQ(report.write.kind, Verdict::Skipped);
     }
     EXPECT_TRUE(is_healthy(check_health(test::dev_disks(), *stick)));
-    reset_simulated_states();
 }
 
 TEST(LinuxHealthCheck, MountedStickFileSystems) {
-    reset_simulated_states();
     test::TempDir dir;
     auto file = dir / "stick.img";
     auto mnt = dir / "mnt";
@@ -215,7 +210,6 @@ TEST(LinuxHealthCheck, MountedStickFileSystems) {
     EXPECT_EQ(report.file_write.kind, Verdict::Skipped) << debug_string(report);
     EXPECT_TRUE(is_healthy(report)) << debug_string(report);
     EXPECT_FALSE(is_mounted(mnt));
-    reset_simulated_states();
 
     fat_stick_is_file_tested();
 }

@@ -31,7 +31,6 @@ using test::shell;
 class LoopBackedDrive : public ::testing::Test {
   protected:
     void SetUp() override {
-        reset_simulated_states();
         if (::geteuid() != 0) GTEST_SKIP() << "loop devices need root";
         backing = dir / "loop.img";
         std::ofstream(backing, std::ios::binary).close();
@@ -41,7 +40,6 @@ class LoopBackedDrive : public ::testing::Test {
     }
     void TearDown() override {
         if (!node.empty()) shell("losetup -d " + node);
-        reset_simulated_states();
     }
     test::TempDir dir;
     fs::path backing;

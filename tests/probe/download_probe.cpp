@@ -23,6 +23,7 @@
 #include "image/validation.h"
 #include "logging/logger.h"
 #include "core/system.h"
+#include "support/fake_downloads.h"
 #include "support/temp_dir.h"
 #include "support/test_release.h"
 #ifndef _WIN32
@@ -106,13 +107,12 @@ class Stopper {
 // The download's services: the transport, the clock, the system's files and,
 // when the test says so, a disk that had that much free space before the
 // files now in the download folder were written.
-DownloadServices services_for(const Options& o, Clock& instant) {
-    DownloadServices services{transport_for(o), o.instant_waits ? instant : real_clock(),
-                              open_partial_file};
+std::unique_ptr<test::FakeDownloads> services_for(const Options& o, Clock& instant) {
+    auto services = std::make_unique<test::FakeDownloads>(transport_for(o),
+                                                          o.instant_waits ? instant : real_clock());
     if (o.free_space)
-        services.free_space =
-            [free =
-                 *o.free_space](const std::filesystem::path& folder) -> Result<uint64_t, OsError> {
+        services->space = [free = *o.free_space](
+                              const std::filesystem::path& folder) -> Result<uint64_t, OsError> {
             uint64_t used = 0;
             std::error_code ec;
             for (const auto& entry : std::filesystem::directory_iterator(folder, ec))
@@ -197,14 +197,14 @@ int file_command(const Options& o) {
         manifest = *m;
     }
     InstantClock instant;
-    DownloadServices services = services_for(o, instant);
+    auto services = services_for(o, instant);
     std::atomic<bool> cancel{false};
     DownloadProgress progress;
     DownloadOutcome outcome;
     {
         Stopper stopper(o, progress, cancel);
         outcome = download_file(o.positional[1], path_from_utf8(o.positional[2]),
-                                manifest ? &*manifest : nullptr, cancel, progress, services);
+                                manifest ? &*manifest : nullptr, cancel, progress, *services);
     }
     out(std::string("outcome ") + outcome_name(outcome.kind));
     if (!outcome.message.empty()) out("message " + outcome.message);
@@ -248,7 +248,7 @@ struct Printer {
 int job_command(const Options& o) {
     if (o.positional.size() != 2) return 2;
     InstantClock instant;
-    DownloadServices services = services_for(o, instant);
+    auto services = services_for(o, instant);
     std::atomic<bool> cancel{false};
     DownloadProgress progress;
     auto start = std::chrono::steady_clock::now();
@@ -256,7 +256,7 @@ int job_command(const Options& o) {
         Stopper stopper(o, progress, cancel);
         run_image_download(
             path_from_utf8(o.positional[1]), cancel, progress,
-            [](DownloadReport r) { Printer{}(r); }, services);
+            [](DownloadReport r) { Printer{}(r); }, *services);
     }
     double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -290,7 +290,7 @@ int validate_command(const Options& o) {
     ValidationProgress progress;
     std::atomic<bool> cancel{false};
     run_validation(
-        request, [](ValidationReport r) { Printer{}(r); }, progress, cancel);
+        request, [](ValidationReport r) { Printer{}(r); }, progress, cancel, real_clock());
     return 0;
 }
 

@@ -52,7 +52,7 @@ class RecordedEject final : public EjectSystem {
 
 class DriveWorld final : public DiskSystemWrapper {
   public:
-    DriveWorld() : DiskSystemWrapper(dev_disks()) {}
+    DriveWorld() : DriveWorld(std::make_shared<SimulatedStates>()) {}
 
     FakeClock device_clock;
     bool real_facts = false;
@@ -87,10 +87,16 @@ class DriveWorld final : public DiskSystemWrapper {
 
     std::vector<std::string> events() { return events_.all(); }
 
+    // What the world's simulated drives went through.
+    SimulatedStates& simulated_states() { return *states_; }
+
   private:
+    explicit DriveWorld(std::shared_ptr<SimulatedStates> states)
+        : DiskSystemWrapper(dev_disks(real_clock(), states)), states_(std::move(states)) {}
     void record(std::string e) { events_.add(std::move(e)); }
-    // The engine's pauses run on the fake clock.
-    std::shared_ptr<DiskSystem> device_disks_ = dev_disks(device_clock);
+    std::shared_ptr<SimulatedStates> states_;
+    // The engine's pauses run on the fake clock; the drives are the same.
+    std::shared_ptr<DiskSystem> device_disks_ = dev_disks(device_clock, states_);
     std::mutex mutex_;
     int identify_calls_ = 0;
     EventLog events_;

@@ -11,8 +11,10 @@
 
 namespace sw::test {
 
-inline std::shared_ptr<DiskSystem> dev_disks(Clock& clock) {
-    return with_simulated_drives(platform_disk_system(clock));
+// Each call's simulated drives start afresh, unless `states` is shared.
+inline std::shared_ptr<DiskSystem> dev_disks(
+    Clock& clock, std::shared_ptr<SimulatedStates> states = std::make_shared<SimulatedStates>()) {
+    return with_simulated_drives(platform_disk_system(clock), std::move(states));
 }
 
 inline std::shared_ptr<Machine> dev_machine(Clock& clock) {

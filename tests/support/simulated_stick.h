@@ -33,14 +33,8 @@ class SimulatedStickTest : public ::testing::Test {
   public:
     static constexpr uint32_t kStick = 4000000000u;
 
-    void SetUp() override {
-        reset_simulated_states();
-        Logger::init(dir / "logs");
-    }
-    void TearDown() override {
-        Logger::shut_down();
-        reset_simulated_states();
-    }
+    void SetUp() override { Logger::init(dir / "logs"); }
+    void TearDown() override { Logger::shut_down(); }
 
     // The stick as a file of `size` bytes that starts with `content` (zeros
     // after it), and its listed record.

@@ -11,6 +11,7 @@
 #include "core/paths.h"
 #include "hex/hex.h"
 #include "support/fake_clock.h"
+#include "support/fake_downloads.h"
 #include "support/fake_transport.h"
 #include "support/log_capture.h"
 #include "support/temp_dir.h"
@@ -63,7 +64,7 @@ class DownloadFileTest : public ::testing::Test {
     std::filesystem::path partial;
     test::FakeTransport transport;
     test::FakeClock clock;
-    DownloadServices services{transport, clock, open_partial_file};
+    test::FakeDownloads services{transport, clock};
     std::atomic<bool> cancel{false};
     DownloadProgress progress;
     test::LogCapture log;
@@ -215,7 +216,7 @@ TEST_F(DownloadFileTest, HttpStatusErrorsAreNotRetried) {
         test::FakeTransport t([=](const RecordedRequest&, size_t) {
             return FakeStep(FakeAnswer{status, 9, "not found"});
         });
-        DownloadServices s{t, clock, open_partial_file};
+        test::FakeDownloads s{t, clock};
         DownloadOutcome out = download_file(kUrl, partial, &manifest, cancel, progress, s);
         EXPECT_EQ(out.kind, DownloadOutcomeKind::Failed);
         EXPECT_EQ(out.message, "HTTP " + std::to_string(status));
@@ -346,7 +347,7 @@ class StoppingClock final : public Clock {
 
 TEST_F(DownloadFileTest, StopDuringARetryWaitEndsWithinOneStep) {
     StoppingClock stopping(cancel, 7);
-    DownloadServices s{transport, stopping, open_partial_file};
+    test::FakeDownloads s{transport, stopping};
     transport.set_handler([&](const RecordedRequest& r, size_t) {
         FakeAnswer a = test::serve(release.image, r);
         a.fail_after = 1000;
@@ -390,13 +391,13 @@ class FullDiskFile final : public PartialFile {
 
 TEST_F(DownloadFileTest, WriteFailureIsAFileErrorAndNotRetried) {
     serve_image();
-    DownloadServices s{
-        transport, clock,
+    test::FakeDownloads s{transport, clock};
+    s.open_file =
         [](const std::filesystem::path& p) -> Result<std::unique_ptr<PartialFile>, OsError> {
-            auto f = open_partial_file(p);
-            if (!f) return unexpected(f.error());
-            return std::make_unique<FullDiskFile>(std::move(*f), 100'000);
-        }};
+        auto f = open_partial_file(p);
+        if (!f) return unexpected(f.error());
+        return std::make_unique<FullDiskFile>(std::move(*f), 100'000);
+    };
     DownloadOutcome out = download_file(kUrl, partial, &manifest, cancel, progress, s);
     EXPECT_EQ(out.kind, DownloadOutcomeKind::Failed);
     EXPECT_EQ(out.message, "file: No space left on device (os error 28)");
@@ -427,7 +428,7 @@ TEST_F(DownloadFileTest, CancelEndsTheWaitForASilentServerOrAStalledBodyAtOnce) 
         SCOPED_TRACE(c.name);
         test::TempDir d;
         test::FakeTransport t([&](const RecordedRequest&, size_t) { return c.step; });
-        DownloadServices s{t, clock, open_partial_file};
+        test::FakeDownloads s{t, clock};
         std::atomic<bool> stop{false};
         DownloadProgress p;
         DownloadOutcome out;
@@ -465,12 +466,12 @@ class LengthOnlyFile final : public PartialFile {
 TEST_F(DownloadFileTest, UnsignedBodyIsStoppedAtTheImageLimit) {
     uint64_t written = 0;
     bool body_read = false;
-    DownloadServices s{
-        transport, clock,
+    test::FakeDownloads s{transport, clock};
+    s.open_file =
         [&](const std::filesystem::path&) -> Result<std::unique_ptr<PartialFile>, OsError> {
-            return std::make_unique<LengthOnlyFile>(written);
-        }};
-    s.free_space = [](const std::filesystem::path&) -> Result<uint64_t, OsError> {
+        return std::make_unique<LengthOnlyFile>(written);
+    };
+    s.space = [](const std::filesystem::path&) -> Result<uint64_t, OsError> {
         return uint64_t{1} << 50;
     };
 
@@ -517,7 +518,7 @@ struct FakeDisk {
     size_t asked = 0;
     uint64_t first_length = 0;  // the file's length at the first question
 
-    FreeSpaceQuery query() {
+    std::function<Result<uint64_t, OsError>(const std::filesystem::path&)> query() {
         return [this](const std::filesystem::path&) -> Result<uint64_t, OsError> {
             uint64_t length = file_length();
             if (asked == 0) first_length = length;
@@ -538,7 +539,7 @@ TEST_F(DownloadFileTest, KnownLengthMustLeaveTheReserveFreeBeforeAnythingIsFetch
     });
     const uint64_t size = release.image.size();
     FakeDisk disk{length_of(partial), {kFreeSpaceReserve + size - 1}};
-    services.free_space = disk.query();
+    services.space = disk.query();
     EXPECT_EQ(download().kind, DownloadOutcomeKind::NoSpace);
     EXPECT_FALSE(body_read);
     EXPECT_EQ(std::filesystem::file_size(partial), 0u);
@@ -569,7 +570,7 @@ TEST_F(DownloadFileTest, EndlessUnsignedBodyStopsWhereTheReserveBegins) {
     };
     const uint64_t room = 3 * 1024 * 1024 + 5;
     FakeDisk disk{[&] { return written; }, {kFreeSpaceReserve + room}};
-    services.free_space = disk.query();
+    services.space = disk.query();
     DownloadOutcome out = download(nullptr);
     EXPECT_EQ(out.kind, DownloadOutcomeKind::NoSpace);
     EXPECT_LE(written, room);
@@ -585,7 +586,7 @@ TEST_F(DownloadFileTest, SpaceFreedMeanwhileOrAnUnknownFreeSpaceLetsTheDownloadG
     });
     FakeDisk disk{length_of(partial),
                   {kFreeSpaceReserve + 100'000, kFreeSpaceReserve + (uint64_t{1} << 40)}};
-    services.free_space = disk.query();
+    services.space = disk.query();
     DownloadOutcome out = download(nullptr);
     ASSERT_EQ(out.kind, DownloadOutcomeKind::Success) << out.message;
     EXPECT_EQ(disk.asked, 2u);

@@ -466,27 +466,27 @@ TEST(SimulatedSystemDisk, VolumesWithoutDisksRestOnTheNamedDisk) {
 class SimulatedStick : public ::testing::Test {
   protected:
     void SetUp() override {
-        reset_simulated_states();
         file = (dir / "stick.img").string();
         std::ofstream(file, std::ios::binary).close();
         std::filesystem::resize_file(file, 8 << 20);
         entry = file + ",serial=EJECTME";
         env.emplace("ORTIVEX_SIMULATED_USB", entry);
     }
-    void TearDown() override {
-        env.reset();
-        reset_simulated_states();
-    }
+    void TearDown() override { env.reset(); }
     std::optional<DeviceInfo> listed() {
-        auto drives = list_drives(test::dev_disks());
+        auto drives = list_drives(disks());
         if (!drives) return std::nullopt;
         for (const auto& d : *drives)
             if (d.serial == "EJECTME") return d;
         return std::nullopt;
     }
     std::shared_ptr<SimulatedState> state() {
-        return simulated_state(parse_simulated_drives(entry).drives.at(0));
+        return states->of(parse_simulated_drives(entry).drives.at(0));
     }
+    // This test's simulated drives, remembering what they went through.
+    std::shared_ptr<SimulatedStates> states = std::make_shared<SimulatedStates>();
+    std::shared_ptr<DiskSystem> disks() { return test::dev_disks(real_clock(), states); }
+    std::shared_ptr<DiskSystem> disks(Clock& clock) { return test::dev_disks(clock, states); }
 
     test::TempDir dir;
     std::string file;
@@ -497,13 +497,13 @@ class SimulatedStick : public ::testing::Test {
 TEST_F(SimulatedStick, EjectIsRecordedAndTheDriveLeaves) {
     auto drive = listed();
     ASSERT_TRUE(drive);
-    EXPECT_TRUE(eject_drive(test::dev_disks(), *drive));
+    EXPECT_TRUE(eject_drive(disks(), *drive));
     EXPECT_EQ(state()->eject_requests, 1u);
     EXPECT_EQ(state()->layout_refreshes, 0u);
     EXPECT_FALSE(listed());
 
     // Once more: it is gone, so nothing is asked of it but the layout refresh.
-    auto again = eject_drive(test::dev_disks(), *drive);
+    auto again = eject_drive(disks(), *drive);
     ASSERT_FALSE(again);
     EXPECT_EQ(again.error(), "disk 4000000000 is no longer present");
     EXPECT_EQ(state()->eject_requests, 1u);
@@ -514,7 +514,7 @@ TEST_F(SimulatedStick, OperatorEjectIsLoggedWithItsOutcome) {
     auto drive = listed();
     ASSERT_TRUE(drive);
     test::LogCapture log;
-    EXPECT_TRUE(eject_on_request(test::dev_disks(), *drive));
+    EXPECT_TRUE(eject_on_request(disks(), *drive));
     EXPECT_EQ(state()->eject_requests, 1u);
     EXPECT_EQ(log.matching("eject requested"),
               (std::vector<std::string>{"INFO  eject requested by the operator: Ok(())"}));
@@ -524,7 +524,7 @@ TEST_F(SimulatedStick, DriveScanGivesTheListAndTheFactsWithTheImage) {
     // Under wine the volumes cannot tell their disks without the remedy.
     test::ScopedEnv system_disk(std::string(simulated::kSystemDiskVariable), "0");
     // The stick's own file stands in for the selected image.
-    const DriveScan scan = scan_drives(test::dev_disks(), file);
+    const DriveScan scan = scan_drives(disks(), file);
     auto it = std::find_if(scan.drives.begin(), scan.drives.end(),
                            [](const DeviceInfo& d) { return d.serial == "EJECTME"; });
     ASSERT_NE(it, scan.drives.end());
@@ -545,7 +545,7 @@ TEST_F(SimulatedStick, DriveCheckForTheWindowLeavesTheStickUnchanged) {
     auto drive = listed();
     ASSERT_TRUE(drive);
     test::LogCapture log;
-    const HealthReport report = check_health_logged(test::dev_disks(), *drive);
+    const HealthReport report = check_health_logged(disks(), *drive);
     EXPECT_EQ(report.drive, "Ortivex Simulated USB");
     EXPECT_EQ(log.matching("health check of disk").size(), 1u);
 #ifndef _WIN32

@@ -4,6 +4,8 @@
 
 #include <map>
 
+#include "disk/disk_system.h"
+#include "disk/drives.h"
 #include "disk/facts.h"
 
 namespace sw {
@@ -81,7 +83,7 @@ const std::string kVolE = "\\\\?\\Volume{e}\\";
 
 // Recorded answers of a machine: C: and its setup partition on disk 0, D: on
 // disks 0 and 1, E: a stick on disk 2, N: a mapped network drive.
-class RecordedWindows : public WindowsFactsSource {
+class RecordedWindows : public WindowsFactsSource, public WindowsPathQuery {
   public:
     std::map<std::string, std::string> env_vars{{"SystemRoot", "C:\\Windows"},
                                                 {"SystemDrive", "C:"}};
@@ -117,7 +119,7 @@ class RecordedWindows : public WindowsFactsSource {
         return it->second;
     }
     bool is_remote_drive(const std::string& root) override { return root == "N:\\"; }
-    Result<std::vector<VolumeInfo>, OsError> volumes() override { return volume_list; }
+    Result<std::vector<VolumeInfo>, OsError> volumes() { return volume_list; }
     std::optional<std::string> env(std::string_view name) override {
         auto it = env_vars.find(std::string(name));
         if (it == env_vars.end()) return std::nullopt;
@@ -127,6 +129,36 @@ class RecordedWindows : public WindowsFactsSource {
     Result<std::vector<std::string>, OsError> existing_page_files() override { return page_files; }
     Result<std::string, OsError> current_exe() override { return exe; }
 };
+
+// The drive seam over recorded Windows answers; only what gathering the facts
+// asks is answered. `backed` lists the disks that hold a path although no
+// volume knows it, as a decorator with simulated drives would answer.
+class RecordedWindowsDisks final : public DiskSystemWrapper {
+  public:
+    explicit RecordedWindowsDisks(RecordedWindows& w) : DiskSystemWrapper(nullptr), w_(w) {}
+    std::map<std::string, std::vector<uint32_t>> backed;
+    std::vector<std::pair<uint32_t, std::string>> also_held;
+
+    Result<std::vector<VolumeInfo>, OsError> enumerate_volumes() override { return w_.volumes(); }
+    Result<SystemPlaces, std::string> system_places() override { return windows_system_places(w_); }
+    DiskFact locate_path(const std::vector<VolumeInfo>& v, const std::string& path) override {
+        return windows_disks_of_path(v, path, w_);
+    }
+    std::vector<uint32_t> disks_backed_by(const std::string& path) override {
+        auto it = backed.find(path);
+        return it == backed.end() ? std::vector<uint32_t>{} : it->second;
+    }
+    void add_held(std::vector<std::pair<uint32_t, std::string>>& held) override {
+        held.insert(held.end(), also_held.begin(), also_held.end());
+    }
+
+  private:
+    RecordedWindows& w_;
+};
+
+SystemFacts gather_windows_facts(RecordedWindows& w, const std::optional<std::string>& image) {
+    return gather_system_facts(std::make_shared<RecordedWindowsDisks>(w), image);
+}
 
 TEST(WindowsPath, NetworkPathsLieOnNoLocalDisk) {
     RecordedWindows w;
@@ -172,6 +204,25 @@ TEST(WindowsFacts, OrdinaryMachine) {
     EXPECT_EQ(w.located[1], "C:\\");  // the system drive's root
     EXPECT_EQ(w.located[2], "C:\\pagefile.sys");
     EXPECT_EQ(gather_windows_facts(w, std::nullopt).image, Disks{});
+}
+
+TEST(WindowsFacts, TheOutermostSeamsDisksCount) {
+    // A drive that the seam says is backed by the image or the program holds
+    // them although no volume knows it; the held disks it adds stay.
+    RecordedWindows w;
+    auto disks = std::make_shared<RecordedWindowsDisks>(w);
+    disks->backed["D:\\images\\ortivex.iso"] = {4000000000u, 0};
+    disks->backed["E:\\Ortivex-Stickwright.exe"] = {4000000001u};
+    disks->also_held = {{4000000002u, "held by its backing"}};
+    auto f = gather_system_facts(disks, std::string("D:\\images\\ortivex.iso"));
+    EXPECT_EQ(f.image, (Disks{0, 1, 4000000000u}));
+    EXPECT_EQ(f.executable, (Disks{2, 4000000001u}));
+    EXPECT_EQ(f.system_volume, Disks{0});
+    ASSERT_EQ(f.held.size(), 1u);
+    EXPECT_EQ(f.held[0].first, 4000000002u);
+    // A path that cannot be located stays a reason whatever backs it.
+    disks->backed["Q:\\x.iso"] = {4000000000u};
+    EXPECT_FALSE(gather_system_facts(disks, std::string("Q:\\x.iso")).image);
 }
 
 TEST(WindowsFacts, WindirStandsInForSystemRoot) {

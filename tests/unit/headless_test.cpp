@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include "disk/disk_system.h"
 #include "entry.h"
+#include "machine/machine.h"
+#include "support/fake_clock.h"
 
 namespace sw {
 namespace {
@@ -22,172 +25,107 @@ TEST(Face, ModeFlagsAnywhereSelectTheHeadlessFace) {
               Face::Window);
 }
 
-// Records which mode the dispatcher chose and what it printed.
-struct Recorder {
-    std::vector<std::string> calls;
-    std::vector<std::string> lines;
-    std::optional<DeviceInfo> drive;  // what select_test_drive answers
-    HeadlessModes modes() {
-        return HeadlessModes{
-            .list_drives =
-                [this] {
-                    calls.push_back("list");
-                    return 0;
-                },
-            .verify_image =
-                [this](const std::string& p) {
-                    calls.push_back("verify " + p);
-                    return 0;
-                },
-            .health =
-                [this] {
-                    calls.push_back("health");
-                    return 0;
-                },
-            .select_test_drive =
-                [this](const std::string& s) {
-                    calls.push_back("select '" + s + "'");
-                    return drive;
-                },
-            .write =
-                [this](const DeviceInfo& d, const std::string& p, bool verify) {
-                    calls.push_back("write " + d.serial + " " + p +
-                                    (verify ? " verify" : " no-verify"));
-                    return 0;
-                },
-            .benchmark =
-                [this](const DeviceInfo& d, uint64_t mib) {
-                    calls.push_back("benchmark " + d.serial + " " + std::to_string(mib));
-                    return 0;
-                },
-            .restore =
-                [this](const DeviceInfo& d) {
-                    calls.push_back("restore " + d.serial);
-                    return 0;
-                },
-        };
+// The request as one line: the mode, the test drive's serial in quotes and
+// the mode's arguments; a refusal as its line.
+std::string describe(const HeadlessRequest& q) {
+    using R = HeadlessRequest;
+    switch (q.mode) {
+        case R::ListDrives:
+            return "list";
+        case R::VerifyImage:
+            return "verify " + q.image_path;
+        case R::Health:
+            return "health";
+        case R::Refused:
+            return q.line;
+        case R::Write:
+            return "write '" + q.serial + "' " + q.image_path +
+                   (q.verify ? " verify" : " no-verify");
+        case R::Restore:
+            return "restore '" + q.serial + "'";
+        case R::Benchmark:
+            return "benchmark '" + q.serial + "' " + std::to_string(q.mib);
+        case R::NothingToDo:
+            return "nothing to do on '" + q.serial + "'";
     }
-    int run(const std::vector<std::string>& args,
-            std::optional<std::string> serial = std::nullopt) {
-        auto m = modes();
-        return dispatch(args, serial, m, [this](std::string_view l) { lines.emplace_back(l); });
-    }
-};
-
-DeviceInfo drive_with_serial(const std::string& serial) {
-    DeviceInfo d;
-    d.serial = serial;
-    return d;
+    return "?";
 }
 
+std::string run(const std::vector<std::string>& args,
+                std::optional<std::string> serial = std::nullopt) {
+    return describe(dispatch(args, serial));
+}
+
+const std::string kNeedsOption = "refused: destructive modes need --enable-destructive-usb-tests";
+
 TEST(Dispatch, NonDestructiveModesComeFirstAndNeedNoSerial) {
-    Recorder r;
-    EXPECT_EQ(r.run({"--write", "x.iso", "--list-drives"}), 0);
-    EXPECT_EQ(r.calls, std::vector<std::string>{"list"});
-
-    Recorder v;
-    EXPECT_EQ(v.run({"--health", "--verify-image", "a b.iso"}), 0);
-    EXPECT_EQ(v.calls, std::vector<std::string>{"verify a b.iso"});
-
-    Recorder h;
-    EXPECT_EQ(h.run({"--health", "--write", "x.iso"}), 0);
-    EXPECT_EQ(h.calls, std::vector<std::string>{"health"});
+    EXPECT_EQ(run({"--write", "x.iso", "--list-drives"}), "list");
+    EXPECT_EQ(run({"--health", "--verify-image", "a b.iso"}), "verify a b.iso");
+    EXPECT_EQ(run({"--health", "--write", "x.iso"}), "health");
+    for (auto mode : {HeadlessRequest::ListDrives, HeadlessRequest::VerifyImage,
+                      HeadlessRequest::Health, HeadlessRequest::Refused})
+        EXPECT_FALSE(on_test_drive(HeadlessRequest{.mode = mode}));
 }
 
 TEST(Dispatch, VerifyImageAsLastArgumentFallsThrough) {
-    Recorder r;
-    EXPECT_EQ(r.run({"--verify-image"}), 2);
-    EXPECT_TRUE(r.calls.empty());
-    EXPECT_EQ(r.lines, std::vector<std::string>{
-                           "refused: destructive modes need --enable-destructive-usb-tests"});
+    EXPECT_EQ(run({"--verify-image"}), kNeedsOption);
 }
 
 TEST(Dispatch, DestructiveModesNeedTheOptionAndABlankFreeSerial) {
     for (auto serial : {std::optional<std::string>{}, std::optional<std::string>{""},
                         std::optional<std::string>{"   \t"}}) {
-        Recorder r;
-        EXPECT_EQ(r.run({"--enable-destructive-usb-tests", "--write", "x.iso"}, serial), 2);
-        EXPECT_TRUE(r.calls.empty());
-        EXPECT_EQ(
-            r.lines,
-            std::vector<std::string>{
-                "refused: set ORTIVEX_TEST_USB_SERIAL to the serial number of the test drive"});
+        EXPECT_EQ(run({"--enable-destructive-usb-tests", "--write", "x.iso"}, serial),
+                  "refused: set ORTIVEX_TEST_USB_SERIAL to the serial number of the "
+                  "test drive");
     }
-    Recorder without;
-    EXPECT_EQ(without.run({"--write", "x.iso"}, "SER"), 2);
-    EXPECT_TRUE(without.calls.empty());
+    EXPECT_EQ(run({"--write", "x.iso"}, "SER"), kNeedsOption);
 }
 
 TEST(Dispatch, WriteSelectsByTheUntrimmedSerial) {
-    Recorder r;
-    r.drive = drive_with_serial(" S1 ");
-    EXPECT_EQ(
-        r.run({"--write", "img.iso", "--enable-destructive-usb-tests", "--no-verify"}, " S1 "), 0);
-    EXPECT_EQ(r.calls, (std::vector<std::string>{"select ' S1 '", "write  S1  img.iso no-verify"}));
-
-    Recorder none;
-    EXPECT_EQ(none.run({"--enable-destructive-usb-tests", "--write", "img.iso"}, "S1"), 3);
-    EXPECT_EQ(none.calls, std::vector<std::string>{"select 'S1'"});
+    auto q =
+        dispatch({"--write", "img.iso", "--enable-destructive-usb-tests", "--no-verify"}, " S1 ");
+    EXPECT_EQ(describe(q), "write ' S1 ' img.iso no-verify");
+    EXPECT_TRUE(on_test_drive(q));
+    EXPECT_EQ(run({"--enable-destructive-usb-tests", "--write", "img.iso"}, "S1"),
+              "write 'S1' img.iso verify");
 }
 
 TEST(Dispatch, WriteWithoutImageSelectsThenHasNothingToDo) {
-    Recorder r;
-    r.drive = drive_with_serial("S1");
-    EXPECT_EQ(r.run({"--enable-destructive-usb-tests", "--write"}, "S1"), 2);
-    EXPECT_EQ(r.calls, std::vector<std::string>{"select 'S1'"});
-    EXPECT_EQ(r.lines, std::vector<std::string>{"nothing to do"});
+    auto q = dispatch({"--enable-destructive-usb-tests", "--write"}, "S1");
+    EXPECT_EQ(describe(q), "nothing to do on 'S1'");
+    EXPECT_TRUE(on_test_drive(q));
 }
 
 TEST(Dispatch, AnOptionAfterWriteIsNoImagePath) {
     // "--no-verify" (or any option) after "--write" is a forgotten path, not
     // an image to erase the drive with; nothing is selected or written.
     for (std::string option : {"--no-verify", "--benchmark", "--bench-mib"}) {
-        Recorder r;
-        r.drive = drive_with_serial("S1");
-        EXPECT_EQ(r.run({"--enable-destructive-usb-tests", "--write", option}, "S1"), 2);
-        EXPECT_TRUE(r.calls.empty()) << option;
-        EXPECT_EQ(r.lines, std::vector<std::string>{"refused: missing image path after --write "
-                                                    "(found " +
-                                                    option + ")"});
+        auto q = dispatch({"--enable-destructive-usb-tests", "--write", option}, "S1");
+        EXPECT_EQ(q.mode, HeadlessRequest::Refused) << option;
+        EXPECT_EQ(q.line, "refused: missing image path after --write (found " + option + ")");
     }
     // A path that merely starts with dashes is still a path.
-    Recorder r;
-    r.drive = drive_with_serial("S1");
-    EXPECT_EQ(r.run({"--enable-destructive-usb-tests", "--write", "--image.iso"}, "S1"), 0);
-    EXPECT_EQ(r.calls, (std::vector<std::string>{"select 'S1'", "write S1 --image.iso verify"}));
+    EXPECT_EQ(run({"--enable-destructive-usb-tests", "--write", "--image.iso"}, "S1"),
+              "write 'S1' --image.iso verify");
 }
 
 TEST(Dispatch, RestoreIsDestructiveAndOnlyOnTheTestDrive) {
-    Recorder refused;
-    refused.drive = drive_with_serial("S1");
-    EXPECT_EQ(refused.run({"--restore"}, "S1"), 2);
-    EXPECT_TRUE(refused.calls.empty());
-    EXPECT_EQ(refused.lines, std::vector<std::string>{
-                                 "refused: destructive modes need --enable-destructive-usb-tests"});
-
-    Recorder none;
-    EXPECT_EQ(none.run({"--enable-destructive-usb-tests", "--restore"}, "S1"), 3);
-    EXPECT_EQ(none.calls, std::vector<std::string>{"select 'S1'"});
-
+    EXPECT_EQ(run({"--restore"}, "S1"), kNeedsOption);
+    auto q = dispatch({"--enable-destructive-usb-tests", "--restore"}, "S1");
+    EXPECT_EQ(describe(q), "restore 'S1'");
+    EXPECT_TRUE(on_test_drive(q));
     // Restore comes before the benchmark; a write named with it runs instead.
-    Recorder r;
-    r.drive = drive_with_serial("S1");
-    EXPECT_EQ(r.run({"--restore", "--enable-destructive-usb-tests", "--benchmark"}, "S1"), 0);
-    EXPECT_EQ(r.calls, (std::vector<std::string>{"select 'S1'", "restore S1"}));
-    Recorder w;
-    w.drive = drive_with_serial("S1");
-    EXPECT_EQ(w.run({"--restore", "--enable-destructive-usb-tests", "--write", "a.iso"}, "S1"), 0);
-    EXPECT_EQ(w.calls, (std::vector<std::string>{"select 'S1'", "write S1 a.iso verify"}));
+    EXPECT_EQ(run({"--restore", "--enable-destructive-usb-tests", "--benchmark"}, "S1"),
+              "restore 'S1'");
+    EXPECT_EQ(run({"--restore", "--enable-destructive-usb-tests", "--write", "a.iso"}, "S1"),
+              "write 'S1' a.iso verify");
 }
 
 TEST(Dispatch, BenchmarkSizeFromTheFirstBenchMib) {
-    Recorder r;
-    r.drive = drive_with_serial("S1");
-    EXPECT_EQ(r.run({"--benchmark", "--enable-destructive-usb-tests", "--bench-mib", "+64",
-                     "--bench-mib", "8"},
-                    "S1"),
-              0);
-    EXPECT_EQ(r.calls.back(), "benchmark S1 64");
+    EXPECT_EQ(run({"--benchmark", "--enable-destructive-usb-tests", "--bench-mib", "+64",
+                   "--bench-mib", "8"},
+                  "S1"),
+              "benchmark 'S1' 64");
 
     EXPECT_EQ(bench_mib({"--bench-mib", "lots"}), 1024u);
     EXPECT_EQ(bench_mib({"--bench-mib"}), 1024u);
@@ -196,8 +134,34 @@ TEST(Dispatch, BenchmarkSizeFromTheFirstBenchMib) {
     EXPECT_EQ(bench_mib({"--bench-mib", "0"}), 0u);
     EXPECT_EQ(bench_mib({}), 1024u);
 
-    Recorder none;
-    EXPECT_EQ(none.run({"--benchmark", "--enable-destructive-usb-tests"}, "S1"), 3);
+    auto q = dispatch({"--benchmark", "--enable-destructive-usb-tests"}, "S1");
+    EXPECT_EQ(describe(q), "benchmark 'S1' 1024");
+    EXPECT_TRUE(on_test_drive(q));
+}
+
+// A machine with no drives at all: no test drive can be found on it.
+class NoDrives final : public DiskSystemWrapper {
+  public:
+    using DiskSystemWrapper::DiskSystemWrapper;
+    Result<std::vector<DeviceInfo>, OsError> enumerate_disks() override {
+        return std::vector<DeviceInfo>{};
+    }
+};
+
+TEST(RunRequest, RefusalsPrintTheirLineAndTheTestDriveIsSelectedFirst) {
+    test::FakeClock clock;
+    auto machine = platform_machine(std::make_shared<NoDrives>(platform_disk_system(clock)));
+    EXPECT_EQ(run_request(dispatch({"--restore"}, "S1"), machine), kExitRefused);
+    // Every mode on the test drive ends with exit code 3 when no drive has
+    // the serial: the drive is selected before anything of the mode runs,
+    // "nothing to do" included.
+    for (auto args : std::vector<std::vector<std::string>>{
+             {"--write", "/no/such/image.iso"}, {"--restore"}, {"--benchmark"}, {}}) {
+        args.push_back("--enable-destructive-usb-tests");
+        auto q = dispatch(args, "S1");
+        ASSERT_TRUE(on_test_drive(q)) << describe(q);
+        EXPECT_EQ(run_request(q, machine), kExitNoTestDrive) << describe(q);
+    }
 }
 
 }  // namespace

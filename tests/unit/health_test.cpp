@@ -735,10 +735,32 @@ class FakeHealth final : public DiskSystemWrapper {
         if (!identified) return std::vector<DeviceInfo>{};
         return std::vector<DeviceInfo>{*identified};
     }
-    SystemFacts gather_facts(const std::optional<std::string>&, const FactsHooks&) override {
+    // The facts come through the queries that gathering them asks: places
+    // named after the facts, each located as `facts_answer` says. The volume
+    // list read for them belongs to "facts", not to the lock step.
+    Result<SystemPlaces, std::string> system_places() override {
         calls.add("facts");
         if (hang_facts) hang_facts->wait();
-        return facts_answer;
+        gathering_ = true;
+        SystemPlaces places;
+        places.system = std::vector<std::string>{"system"};
+        places.boot = std::string("boot");
+        places.boot_partition = BootPartitionPlace{"boot partition", {}};
+        places.swap = std::vector<SwapPlace>{{"swap"}};
+        places.executable = std::string("executable");
+        return places;
+    }
+    DiskFact locate_path(const std::vector<VolumeInfo>&, const std::string& path) override {
+        if (path == "system") return facts_answer.system_volume;
+        if (path == "boot") return facts_answer.boot_volume;
+        if (path == "boot partition") return facts_answer.boot_partition;
+        if (path == "swap") return facts_answer.swap;
+        if (path == "executable") return facts_answer.executable;
+        return facts_answer.image;
+    }
+    std::vector<uint32_t> disks_backed_by(const std::string&) override { return {}; }
+    void add_held(std::vector<std::pair<uint32_t, std::string>>& held) override {
+        held.insert(held.end(), facts_answer.held.begin(), facts_answer.held.end());
     }
     std::vector<FileTestTarget> file_test_targets(const DeviceInfo& drive) override {
         std::vector<FileTestTarget> out;
@@ -753,6 +775,7 @@ class FakeHealth final : public DiskSystemWrapper {
     }
     std::shared_ptr<FileOps> file_ops() override { return files; }
     Result<std::vector<VolumeInfo>, OsError> enumerate_volumes() override {
+        if (gathering_.exchange(false)) return std::vector<VolumeInfo>{};
         calls.add("volumes");
         if (hang_volumes) hang_volumes->wait();
         return volumes_answer;
@@ -774,6 +797,7 @@ class FakeHealth final : public DiskSystemWrapper {
 
   private:
     std::shared_ptr<Shared> shared_;
+    std::atomic<bool> gathering_{false};
 
   public:
     Calls& calls;

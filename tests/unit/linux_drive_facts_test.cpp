@@ -5,6 +5,8 @@
 #include <map>
 
 #include "core/text.h"
+#include "disk/disk_system.h"
+#include "disk/drives.h"
 #include "disk/linux_drive_facts.h"
 
 namespace sw {
@@ -97,7 +99,7 @@ class RecordedLinux : public LinuxFactsSource {
             return unexpected(message_error("No such file or directory (os error 2)", kNotFound));
         return it->second;
     }
-    Result<std::vector<VolumeInfo>, OsError> volumes() override { return volume_list; }
+    Result<std::vector<VolumeInfo>, OsError> volumes() { return volume_list; }
     Result<std::string, OsError> mountinfo() override { return mounts; }
     Result<std::string, OsError> swaps() override { return swaps_text; }
     Result<std::string, OsError> current_exe() override { return exe; }
@@ -112,6 +114,27 @@ class RecordedLinux : public LinuxFactsSource {
         return it->second;
     }
 };
+
+// The drive seam over recorded Linux answers; only what gathering the facts
+// asks is answered.
+class RecordedLinuxDisks final : public DiskSystemWrapper {
+  public:
+    explicit RecordedLinuxDisks(RecordedLinux& m) : DiskSystemWrapper(nullptr), m_(m) {}
+    Result<std::vector<VolumeInfo>, OsError> enumerate_volumes() override { return m_.volumes(); }
+    Result<SystemPlaces, std::string> system_places() override { return linux_system_places(m_); }
+    DiskFact locate_path(const std::vector<VolumeInfo>& v, const std::string& path) override {
+        return linux_disks_of_path(v, parse_mountinfo(m_.mounts), path, m_);
+    }
+    std::vector<uint32_t> disks_backed_by(const std::string&) override { return {}; }
+    void add_held(std::vector<std::pair<uint32_t, std::string>>&) override {}
+
+  private:
+    RecordedLinux& m_;
+};
+
+SystemFacts gather_linux_facts(RecordedLinux& m, const std::optional<std::string>& image) {
+    return gather_system_facts(std::make_shared<RecordedLinuxDisks>(m), image);
+}
 
 const VolumeInfo& volume(const std::vector<VolumeInfo>& vols, const std::string& name) {
     for (const auto& v : vols)
@@ -173,8 +196,12 @@ TEST(LinuxMounts, MountinfoAndSwapsAreParsedWithEscapes) {
     EXPECT_EQ(mounts[4].minor, 1u);
     EXPECT_EQ(mounts[4].fs_type, "vfat");
     EXPECT_EQ(mounts[4].source, "/dev/sda1");
-    EXPECT_EQ(parse_swaps("Filename Type Size Used Priority\n/swap\\040file file 10 0 -2\n\n"),
-              std::vector<std::string>{"/swap file"});
+    auto swaps =
+        parse_swap_areas("Filename Type Size Used Priority\n/swap\\040file file 10 0 -2\n\n");
+    ASSERT_EQ(swaps.size(), 1u);
+    EXPECT_EQ(swaps[0].path, "/swap file");
+    EXPECT_EQ(swaps[0].type, "file");
+    EXPECT_EQ(swaps[0].size_kib, 10u);
 }
 
 // The stick (8:1) mounted at /media/s, a bind of it inside at /media/s/in,

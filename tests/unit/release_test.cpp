@@ -14,6 +14,7 @@
 #include "hex/hex.h"
 #include "http/url.h"
 #include "support/fake_clock.h"
+#include "support/fake_downloads.h"
 #include "support/fake_transport.h"
 #include "support/log_capture.h"
 #include "support/recording_sink.h"
@@ -279,7 +280,7 @@ class DownloadJob : public ::testing::Test {
     FakeService service;
     test::FakeTransport transport;
     test::FakeClock clock;
-    DownloadServices services{transport, clock, open_partial_file};
+    test::FakeDownloads services{transport, clock};
     std::atomic<bool> cancel{false};
     DownloadProgress progress;
     test::Recorder<DownloadReport> sink;
@@ -380,7 +381,7 @@ TEST_F(DownloadJob, RefusedDescriptorsAreLoggedByReasonAndTheDownloadGoesOnUnver
             [&](const RecordedRequest& r, size_t i) { return service.answer(r, i); });
         service.files[at("OrtivexOS-Lastest.json")] = c.descriptor;
         service.files[at("OrtivexOS-Lastest.iso")] = release.image;
-        DownloadServices own{t, clock, open_partial_file};
+        test::FakeDownloads own{t, clock};
         run_image_download(folder.path(), cancel, progress, s.reporter(), own);
 
         auto msgs = s.messages();
@@ -553,8 +554,9 @@ TEST_F(DownloadJob, RunsOnAThreadOfItsOwnUntilStopped) {
         };
         return a;
     };
-    std::thread job =
-        start_image_download(dir.path(), sink.reporter(), shared_progress, stop, services);
+    std::thread job([&, report = sink.reporter()] {
+        run_image_download(dir.path(), *stop, *shared_progress, report, services);
+    });
     ASSERT_TRUE(sink.wait_for_count(2));
     job.join();
     const auto& done = finished_message();
@@ -593,7 +595,7 @@ TEST_F(UpdateCheck, NewerReleaseIsAnnouncedWithItsAddress) {
     EXPECT_EQ(tool_release_url(), "https://" + kPrimary + "/downloads/Ortivex-Stickwright.json");
     const std::string url = "https://" + kPrimary + "/downloads/Ortivex-Stickwright-1.3.2.exe";
     publish("v1.3.2", url);
-    start_update_check(sink.reporter(), transport).join();
+    if (auto notice = run_update_check(transport)) sink.reporter()(std::move(*notice));
     auto msgs = sink.messages();
     ASSERT_EQ(msgs.size(), 1u);
     const auto& notice = msgs[0];

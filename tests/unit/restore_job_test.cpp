@@ -75,7 +75,7 @@ class SimulatedRestore : public test::SimulatedStickTest {
     bool no_partition_entry() { return stick_zero(446, 64); }
     uint32_t refreshes() {
         auto parsed = parse_simulated_drives(entry);
-        return simulated_state(parsed.drives.at(0))->layout_refreshes.load();
+        return world->simulated_states().of(parsed.drives.at(0))->layout_refreshes.load();
     }
 
     std::string entry;  // the stick's entry in the simulated drive list
@@ -93,7 +93,6 @@ TEST_F(SimulatedRestore, TheDriveHoldsTheLayoutAndTheSystemIsAskedToReadIt) {
     for (const Case& c : {Case{"", 64 * MiB, 512, format::FileSystem::Fat32},
                           Case{",sector=4096", 300 * MiB, 4096, format::FileSystem::Fat32}}) {
         SCOPED_TRACE(c.settings);
-        reset_simulated_states();
         world = std::make_shared<DriveWorld>();
         DeviceInfo drive = attach(c.settings, c.size);
         ASSERT_EQ(drive.logical_sector, c.sector);

@@ -36,7 +36,6 @@ using test::MiB;
 class UiRoad : public ::testing::Test {
   protected:
     void SetUp() override {
-        reset_simulated_states();
         Logger::init(dir.path() / "logs");
         image_file = dir.path() / "OrtivexOS.iso";
         image = test::load_test_image("signed.iso");
@@ -45,7 +44,6 @@ class UiRoad : public ::testing::Test {
     void TearDown() override {
         h.reset();  // waits for the jobs its workers started
         Logger::shut_down();
-        reset_simulated_states();
     }
 
     // Two sticks that may be written and one without medium; `first` is

@@ -8,6 +8,7 @@
 #include "core/text.h"
 #include "hex/hex.h"
 #include "logging/logger.h"
+#include "support/fake_clock.h"
 #include "support/log_capture.h"
 #include "support/recording_sink.h"
 #include "support/temp_dir.h"
@@ -333,8 +334,9 @@ TEST(ValidationWorker, SignedImageReportsInspectionThenContent) {
     ValidationProgress progress;
     progress.done = 77;
     std::atomic<bool> cancel{false};
+    test::FakeClock clock;
     const std::string path = test_image_path("signed.iso");
-    run_validation({path, 41, std::nullopt}, sink.reporter(), progress, cancel);
+    run_validation({path, 41, std::nullopt}, sink.reporter(), progress, cancel, clock);
     auto msgs = sink.messages();
     ASSERT_EQ(msgs.size(), 2u);
     ASSERT_TRUE(inspected(msgs[0]));
@@ -369,7 +371,9 @@ TEST(ValidationWorker, DownloadDigestSkipsTheSecondPass) {
     test::Recorder<ValidationReport> sink;
     ValidationProgress progress;
     std::atomic<bool> cancel{true};  // would stop a content check at once
-    run_validation({test_image_path("signed.iso"), 3, digest}, sink.reporter(), progress, cancel);
+    test::FakeClock clock;
+    run_validation({test_image_path("signed.iso"), 3, digest}, sink.reporter(), progress, cancel,
+                   clock);
     auto msgs = sink.messages();
     ASSERT_EQ(msgs.size(), 2u);
     ASSERT_TRUE(checked(msgs[1]));
@@ -383,7 +387,8 @@ TEST(ValidationWorker, DownloadDigestSkipsTheSecondPass) {
     Sha256Digest other = digest;
     other[0] ^= 1;
     test::Recorder<ValidationReport> sink2;
-    run_validation({test_image_path("signed.iso"), 4, other}, sink2.reporter(), progress, cancel);
+    run_validation({test_image_path("signed.iso"), 4, other}, sink2.reporter(), progress, cancel,
+                   clock);
     auto msgs2 = sink2.messages();
     ASSERT_EQ(msgs2.size(), 2u);
     ASSERT_TRUE(checked(msgs2[1]));
@@ -395,6 +400,7 @@ TEST(ValidationWorker, DownloadDigestSkipsTheSecondPass) {
 TEST(ValidationWorker, RefusalsAndUnsignedImagesEndWithTheInspection) {
     LogCapture log;
     std::atomic<bool> cancel{false};
+    test::FakeClock clock;
     ValidationProgress progress;
     struct Case {
         std::string path;
@@ -409,7 +415,7 @@ TEST(ValidationWorker, RefusalsAndUnsignedImagesEndWithTheInspection) {
     };
     for (const auto& c : cases) {
         test::Recorder<ValidationReport> sink;
-        run_validation({c.path, 9, std::nullopt}, sink.reporter(), progress, cancel);
+        run_validation({c.path, 9, std::nullopt}, sink.reporter(), progress, cancel, clock);
         auto msgs = sink.messages();
         ASSERT_EQ(msgs.size(), 1u) << c.path;
         ASSERT_TRUE(inspected(msgs[0]));

@@ -169,7 +169,6 @@ TEST_F(SimulatedWrite, MediaChangedWithinAndBeyondTheThreeReopens) {
     }
     {
         // A fourth change in a row: the write goes on with gentler settings.
-        reset_simulated_states();
         DeviceInfo drive = attach(",vendor=Other");
         world = std::make_shared<DriveWorld>();  // identifications counted from 1 again
         world->before_identify = media_changes_at(3, 4);

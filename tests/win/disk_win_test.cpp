@@ -165,8 +165,10 @@ TEST(DiskClaim, ADiskOrFileIsClaimedOnceHoweverItIsNamed) {
 
 class SimulatedOnWindows : public ::testing::Test {
   protected:
-    void SetUp() override { reset_simulated_states(); }
-    void TearDown() override { reset_simulated_states(); }
+    // This test's simulated drives, remembering what they went through.
+    std::shared_ptr<SimulatedStates> states = std::make_shared<SimulatedStates>();
+    std::shared_ptr<DiskSystem> disks() { return test::dev_disks(real_clock(), states); }
+    std::shared_ptr<DiskSystem> disks(Clock& clock) { return test::dev_disks(clock, states); }
     test::TempDir dir;
 };
 
@@ -175,7 +177,7 @@ TEST_F(SimulatedOnWindows, ListedAsUsbAndWrittenThroughOverlappedRequests) {
     make_file(file, 8 * MiB);
     test::ScopedEnv env("ORTIVEX_SIMULATED_USB",
                         path_text(file) + ",serial=WINSTICK,usb=superplus,media-changed=2");
-    auto drives = list_drives(test::dev_disks());
+    auto drives = list_drives(disks());
     ASSERT_TRUE(drives);
     const DeviceInfo* stick = nullptr;
     for (const auto& d : *drives)
@@ -184,10 +186,10 @@ TEST_F(SimulatedOnWindows, ListedAsUsbAndWrittenThroughOverlappedRequests) {
     EXPECT_EQ(stick->bus.kind, BusKind::Usb);
     EXPECT_EQ(stick->usb_speed, UsbSpeed::SuperPlus);
     EXPECT_EQ(stick->size, 8 * MiB);
-    ASSERT_TRUE(identify_drive(test::dev_disks(), identity_of(*stick)));
+    ASSERT_TRUE(identify_drive(disks(), identity_of(*stick)));
 
     test::FakeClock clock;
-    auto device = test::dev_disks(clock)->open_raw(
+    auto device = disks(clock)->open_raw(
         stick->number, 512, stick->size,
         IoConfig{.no_buffering = true, .write_through = false, .depth = 4, .io_size = MiB});
     ASSERT_TRUE(device) << device.error().text;
@@ -210,20 +212,20 @@ TEST_F(SimulatedOnWindows, TheBackingFileItselfHoldsTheDrive) {
     test::ScopedEnv env("ORTIVEX_SIMULATED_USB", path_text(file));
     // The same file under another spelling of its path is still that file.
     std::string upper = ascii_upper(path_text(file));
-    EXPECT_EQ(simulated::disks_holding(upper), std::vector<uint32_t>{4000000000u});
-    EXPECT_TRUE(simulated::disks_holding(path_text(other)).empty());
-    EXPECT_TRUE(simulated::disks_holding(path_text(dir.path())).empty());
+    EXPECT_EQ(simulated::disks_holding(*states, upper), std::vector<uint32_t>{4000000000u});
+    EXPECT_TRUE(simulated::disks_holding(*states, path_text(other)).empty());
+    EXPECT_TRUE(simulated::disks_holding(*states, path_text(dir.path())).empty());
 }
 
 TEST_F(SimulatedOnWindows, RemovalMakesTheDriveDisappear) {
     auto file = dir / "stick.img";
     make_file(file, 4 * MiB);
     test::ScopedEnv env("ORTIVEX_SIMULATED_USB", path_text(file) + ",remove-at=2097152");
-    auto drives = test::dev_disks()->enumerate_disks();
+    auto drives = disks()->enumerate_disks();
     ASSERT_TRUE(drives);
     DeviceInfo stick = drives->back();
     ASSERT_EQ(stick.number, 4000000000u);
-    auto device = test::dev_disks()->open_raw(
+    auto device = disks()->open_raw(
         stick.number, 512, stick.size,
         IoConfig{.no_buffering = true, .write_through = false, .depth = 1, .io_size = MiB});
     ASSERT_TRUE(device);
@@ -231,7 +233,7 @@ TEST_F(SimulatedOnWindows, RemovalMakesTheDriveDisappear) {
     auto r = device->write_at(0, out.span());
     ASSERT_FALSE(r);
     EXPECT_EQ(r.error().code, ERROR_DEVICE_NOT_CONNECTED);
-    auto again = identify_drive(test::dev_disks(), identity_of(stick));
+    auto again = identify_drive(disks(), identity_of(stick));
     EXPECT_EQ(again.error(), "disk 4000000000 is no longer present");
 }
 

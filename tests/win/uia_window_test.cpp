@@ -45,15 +45,21 @@ class SystemOnDiskZero final : public DiskSystem {
     std::optional<UsbSpeed> usb_speed_of(const DeviceInfo& d) override {
         return base_->usb_speed_of(d);
     }
-    std::vector<uint32_t> disks_backed_by(const std::string& p) override {
-        return base_->disks_backed_by(p);
+    std::vector<uint32_t> disks_backed_by(const std::string&) override { return {}; }
+    // Every place of the system is on disk 0; the image on none.
+    Result<SystemPlaces, std::string> system_places() override {
+        SystemPlaces places;
+        places.system = std::vector<std::string>{"system"};
+        places.boot = std::string("system");
+        places.boot_partition = BootPartitionPlace{"system", {}};
+        places.swap = std::vector<SwapPlace>{{"system"}};
+        places.executable = std::string("system");
+        return places;
     }
-    SystemFacts gather_facts(const std::optional<std::string>&, const FactsHooks&) override {
-        const DiskFact zero = std::vector<uint32_t>{0};
-        return SystemFacts{zero, zero, zero, zero, zero, DiskFact(std::vector<uint32_t>{}), {}};
-    }
-    DiskFact locate_path(const std::vector<VolumeInfo>& v, const std::string& p) override {
-        return base_->locate_path(v, p);
+    void add_held(std::vector<std::pair<uint32_t, std::string>>&) override {}
+    DiskFact locate_path(const std::vector<VolumeInfo>&, const std::string& p) override {
+        if (p == "system") return std::vector<uint32_t>{0};
+        return std::vector<uint32_t>{};
     }
     Result<RawDevice, OsError> open_raw(uint32_t n, uint32_t s, uint64_t size,
                                         const IoConfig& c) override {
@@ -231,8 +237,8 @@ class LiveWindow {
         test::make_file(stick_, 64ull << 20);
         std::string entry = stick_.string() + ",serial=UIA" + stick_settings;
         SetEnvironmentVariableW(L"ORTIVEX_SIMULATED_USB", widen(entry).c_str());
-        auto disks = std::make_shared<SystemOnDiskZero>(
-            with_simulated_drives(platform_disk_system(real_clock())));
+        auto disks = std::make_shared<SystemOnDiskZero>(with_simulated_drives(
+            platform_disk_system(real_clock()), std::make_shared<SimulatedStates>()));
         auto machine = platform_machine(std::move(disks));
 
         static const bool registered = [] {

@@ -36,14 +36,14 @@ SimulatedParse configured() {
     return parse;
 }
 
-std::vector<Present> present() {
+std::vector<Present> present(SimulatedStates& states) {
     std::vector<Present> out;
     auto parse = configured();
     if (parse.drives.empty()) return out;
     std::vector<std::pair<uint32_t, platform::FileIdentity>> loops;
     bool loops_read = false;
     for (auto& sim : parse.drives) {
-        if (simulated_state(sim)->removed) continue;
+        if (states.of(sim)->removed) continue;
         auto backing = platform::probe_backing(sim.path);
         if (!backing) continue;
         Present p{std::move(sim), *backing, {}};
@@ -74,10 +74,10 @@ std::optional<SimulatedDrive> configured_drive(uint32_t number) {
     return std::nullopt;
 }
 
-void add_disks(std::vector<DeviceInfo>& disks) {
+void add_disks(SimulatedStates& states, std::vector<DeviceInfo>& disks) {
     bool collision = std::any_of(disks.begin(), disks.end(),
                                  [](const DeviceInfo& d) { return is_simulated_number(d.number); });
-    auto drives = present();
+    auto drives = present(states);
     if (drives.empty()) return;
     if (collision) {
         Logger::write(LogLevel::Warn,
@@ -91,8 +91,8 @@ void add_disks(std::vector<DeviceInfo>& disks) {
     }
 }
 
-void add_to_volumes(std::vector<VolumeInfo>& volumes) {
-    auto drives = present();
+void add_to_volumes(SimulatedStates& states, std::vector<VolumeInfo>& volumes) {
+    auto drives = present(states);
     for (auto& volume : volumes) {
         for (const auto& p : drives) {
             bool aliased = std::any_of(p.aliases.begin(), p.aliases.end(), [&](uint32_t n) {
@@ -103,9 +103,9 @@ void add_to_volumes(std::vector<VolumeInfo>& volumes) {
     }
 }
 
-std::vector<uint32_t> disks_holding(const std::string& path) {
+std::vector<uint32_t> disks_holding(SimulatedStates& states, const std::string& path) {
     std::vector<uint32_t> out;
-    auto drives = present();
+    auto drives = present(states);
     if (drives.empty()) return out;
     auto identity = platform::file_identity(path);
     if (!identity) return out;
@@ -114,9 +114,9 @@ std::vector<uint32_t> disks_holding(const std::string& path) {
     return out;
 }
 
-void add_held(std::vector<std::pair<uint32_t, std::string>>& held) {
+void add_held(SimulatedStates& states, std::vector<std::pair<uint32_t, std::string>>& held) {
     const auto system_held = held;
-    for (const auto& p : present()) {
+    for (const auto& p : present(states)) {
         if (p.backing.open_refused) {
             held.emplace_back(p.sim.number(), fmt("{} cannot be opened for writing: {}", p.sim.path,
                                                   p.backing.open_refused->text));
@@ -136,11 +136,11 @@ std::optional<UsbSpeed> speed_of(uint32_t number) {
     return sim->usb;
 }
 
-Result<RawDevice, OsError> open(uint32_t number, uint32_t sector, uint64_t size,
-                                const IoConfig& config, Clock& clock) {
+Result<RawDevice, OsError> open(SimulatedStates& states, uint32_t number, uint32_t sector,
+                                uint64_t size, const IoConfig& config, Clock& clock) {
     auto sim = configured_drive(number);
     if (!sim) return unexpected(platform::simulated_error(platform::SimulatedError::Gone));
-    auto state = simulated_state(*sim);
+    auto state = states.of(*sim);
     if (state->removed)
         return unexpected(platform::simulated_error(platform::SimulatedError::Gone));
     size_t slots = slot_count_for(config.depth);
@@ -161,9 +161,9 @@ class Claims final : public VolumeLock {
 
 }  // namespace
 
-Result<std::unique_ptr<VolumeLock>, OsError> claim(uint32_t number,
+Result<std::unique_ptr<VolumeLock>, OsError> claim(SimulatedStates& states, uint32_t number,
                                                    const DiskLockStep& claim_system_disk) {
-    for (auto& p : present()) {
+    for (auto& p : present(states)) {
         if (p.sim.number() != number) continue;
         auto claims = std::make_unique<Claims>();
         if (!p.backing.disk_number) {

@@ -36,24 +36,24 @@ std::optional<SimulatedDrive> configured_drive(uint32_t number);
 // Appends the configured drives that are present (their backing can be
 // probed and they were not removed), unless a system disk already uses a
 // number of the simulated range.
-void add_disks(std::vector<DeviceInfo>& disks);
+void add_disks(SimulatedStates& states, std::vector<DeviceInfo>& disks);
 
 // Adds each simulated drive to the volumes of the system disks it is a view of.
-void add_to_volumes(std::vector<VolumeInfo>& volumes);
+void add_to_volumes(SimulatedStates& states, std::vector<VolumeInfo>& volumes);
 
 // Simulated drives backed by the very file `path` names.
-std::vector<uint32_t> disks_holding(const std::string& path);
+std::vector<uint32_t> disks_holding(SimulatedStates& states, const std::string& path);
 
 // The configured speed of a simulated drive.
 std::optional<UsbSpeed> speed_of(uint32_t number);
 
 // Adds to the disks the system holds (disk, reason) the present drives that
 // are views of a held disk, and those this run could not open for writing.
-void add_held(std::vector<std::pair<uint32_t, std::string>>& held);
+void add_held(SimulatedStates& states, std::vector<std::pair<uint32_t, std::string>>& held);
 
 // Opens a simulated drive through the platform's engine with its faults.
-Result<RawDevice, OsError> open(uint32_t number, uint32_t sector, uint64_t size,
-                                const IoConfig& config, Clock& clock);
+Result<RawDevice, OsError> open(SimulatedStates& states, uint32_t number, uint32_t sector,
+                                uint64_t size, const IoConfig& config, Clock& clock);
 
 using DiskLockStep = std::function<Result<std::unique_ptr<VolumeLock>, OsError>(uint32_t)>;
 
@@ -61,7 +61,7 @@ using DiskLockStep = std::function<Result<std::unique_ptr<VolumeLock>, OsError>(
 // block device is claimed as the system disk it is), and the claims of the
 // system disks that are views of the same data, taken with
 // `claim_system_disk`. So two jobs on one backing meet however they name it.
-Result<std::unique_ptr<VolumeLock>, OsError> claim(uint32_t number,
+Result<std::unique_ptr<VolumeLock>, OsError> claim(SimulatedStates& states, uint32_t number,
                                                    const DiskLockStep& claim_system_disk);
 
 // What holds a simulated drive for a job: the system disk that backs it, if

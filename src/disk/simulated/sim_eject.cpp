@@ -14,7 +14,8 @@ namespace {
 
 class SimulatedEject final : public EjectSystem {
   public:
-    explicit SimulatedEject(std::shared_ptr<DiskSystem> disks) : disks_(std::move(disks)) {}
+    SimulatedEject(std::shared_ptr<DiskSystem> disks, std::shared_ptr<SimulatedStates> states)
+        : disks_(std::move(disks)), states_(std::move(states)) {}
     Result<DeviceInfo, std::string> identify(const DeviceIdentity& expected) override {
         return identify_drive(disks_, expected);
     }
@@ -27,7 +28,7 @@ class SimulatedEject final : public EjectSystem {
     Result<void, std::string> request_eject(const DeviceInfo& disk, const EjectTarget&) override {
         auto sim = configured_drive(disk.number);
         if (!sim) return unexpected(fmt("simulated drive {} is not configured", disk.number));
-        auto state = simulated_state(*sim);
+        auto state = states_->of(*sim);
         ++state->eject_requests;
         if (state->removed)
             return unexpected(fmt("simulated drive {} is no longer present", disk.number));
@@ -45,7 +46,7 @@ class SimulatedEject final : public EjectSystem {
     Result<void, OsError> refresh_layout(uint32_t number) override {
         auto sim = configured_drive(number);
         if (!sim) return unexpected(platform::simulated_error(platform::SimulatedError::Gone));
-        auto state = simulated_state(*sim);
+        auto state = states_->of(*sim);
         ++state->layout_refreshes;
         if (state->removed)
             return unexpected(platform::simulated_error(platform::SimulatedError::Gone));
@@ -67,12 +68,14 @@ class SimulatedEject final : public EjectSystem {
 
   private:
     std::shared_ptr<DiskSystem> disks_;
+    std::shared_ptr<SimulatedStates> states_;
 };
 
 }  // namespace
 
-std::unique_ptr<EjectSystem> eject_system(std::shared_ptr<DiskSystem> disks) {
-    return std::make_unique<SimulatedEject>(std::move(disks));
+std::unique_ptr<EjectSystem> eject_system(std::shared_ptr<DiskSystem> disks,
+                                          std::shared_ptr<SimulatedStates> states) {
+    return std::make_unique<SimulatedEject>(std::move(disks), std::move(states));
 }
 
 }  // namespace sw::simulated

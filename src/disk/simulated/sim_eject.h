@@ -7,10 +7,13 @@
 
 #include "disk/disk_system.h"
 #include "disk/eject_steps.h"
+#include "disk/simulated/simulated.h"
 
 namespace sw::simulated {
 
-// Identifies the drive through `disks`, the seam it is part of.
-std::unique_ptr<EjectSystem> eject_system(std::shared_ptr<DiskSystem> disks);
+// Identifies the drive through `disks`, the seam it is part of, and keeps
+// what the drive went through in `states`, those of that seam.
+std::unique_ptr<EjectSystem> eject_system(std::shared_ptr<DiskSystem> disks,
+                                          std::shared_ptr<SimulatedStates> states);
 
 }  // namespace sw::simulated

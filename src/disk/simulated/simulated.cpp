@@ -109,12 +109,6 @@ bool apply_setting(SimulatedDrive& sim, std::string_view setting) {
     return true;
 }
 
-std::mutex g_states_mutex;
-std::map<std::pair<size_t, std::string>, std::shared_ptr<SimulatedState>>& states() {
-    static std::map<std::pair<size_t, std::string>, std::shared_ptr<SimulatedState>> map;
-    return map;
-}
-
 }  // namespace
 
 SimulatedParse parse_simulated_drives(std::string_view text) {
@@ -144,19 +138,14 @@ SimulatedParse parse_simulated_drives(std::string_view text) {
     return out;
 }
 
-std::shared_ptr<SimulatedState> simulated_state(const SimulatedDrive& sim) {
-    std::lock_guard<std::mutex> lock(g_states_mutex);
-    auto& slot = states()[{sim.position, sim.entry}];
+std::shared_ptr<SimulatedState> SimulatedStates::of(const SimulatedDrive& sim) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto& slot = states_[{sim.position, sim.entry}];
     if (!slot) {
         slot = std::make_shared<SimulatedState>();
         slot->media_changed_left = sim.faults.media_changed;
     }
     return slot;
-}
-
-void reset_simulated_states() {
-    std::lock_guard<std::mutex> lock(g_states_mutex);
-    states().clear();
 }
 
 DeviceInfo simulated_record(const SimulatedDrive& sim, uint64_t backing_size,

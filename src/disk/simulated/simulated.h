@@ -24,7 +24,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -87,10 +89,18 @@ struct SimulatedState {
     std::atomic<uint32_t> layout_refreshes{0};
 };
 
-// The state of one entry (created on first use with its fault counts).
-std::shared_ptr<SimulatedState> simulated_state(const SimulatedDrive& sim);
-// Forgets every state (tests).
-void reset_simulated_states();
+// The states of the drives one decorator simulates, keyed by entry: a drive
+// keeps its state while its entry stays the same, and a new decorator
+// starts every drive afresh.
+class SimulatedStates {
+  public:
+    // The state of one entry (created on first use with its fault counts).
+    std::shared_ptr<SimulatedState> of(const SimulatedDrive& sim);
+
+  private:
+    std::mutex mutex_;
+    std::map<std::pair<size_t, std::string>, std::shared_ptr<SimulatedState>> states_;
+};
 
 // The record a simulated drive is listed with (no letters, no speed); its
 // vendor, product and serial texts cleaned as a real drive's are.

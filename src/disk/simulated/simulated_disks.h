@@ -9,9 +9,13 @@
 #include <memory>
 
 #include "disk/disk_system.h"
+#include "disk/simulated/simulated.h"
 
 namespace sw {
 
-std::shared_ptr<DiskSystem> with_simulated_drives(std::shared_ptr<DiskSystem> base);
+// The drives remember what they went through (removal, media changes,
+// ejects) in `states`, for as long as the decorator lives.
+std::shared_ptr<DiskSystem> with_simulated_drives(std::shared_ptr<DiskSystem> base,
+                                                  std::shared_ptr<SimulatedStates> states);
 
 }  // namespace sw

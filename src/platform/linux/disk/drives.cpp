@@ -30,15 +30,10 @@ class SystemPathQuery : public LinuxPathQuery {
 
 class SystemFactsSource final : public LinuxFactsSource {
   public:
-    explicit SystemFactsSource(const FactsHooks& hooks) : hooks_(hooks) {}
     Result<PathStat, OsError> stat(const std::string& path) override { return stat_path(path); }
     Result<std::vector<std::string>, std::string> btrfs_devices(const MountEntry& m) override {
         return btrfs_devices_of(m);
     }
-    std::vector<uint32_t> extra_disks_of(const std::string& path) override {
-        return hooks_.extra_disks_of ? hooks_.extra_disks_of(path) : std::vector<uint32_t>{};
-    }
-    Result<std::vector<VolumeInfo>, OsError> volumes() override { return hooks_.volumes(); }
     Result<std::string, OsError> mountinfo() override { return read_file("/proc/self/mountinfo"); }
     Result<std::string, OsError> swaps() override { return read_file("/proc/swaps"); }
     Result<std::string, OsError> current_exe() override {
@@ -78,9 +73,6 @@ class SystemFactsSource final : public LinuxFactsSource {
         }
         return out;
     }
-
-  private:
-    const FactsHooks& hooks_;
 };
 
 }  // namespace
@@ -122,9 +114,9 @@ std::optional<UsbSpeed> usb_speed_of(const DeviceInfo& drive) {
     return std::nullopt;
 }
 
-SystemFacts gather_facts(const std::optional<std::string>& image_path, const FactsHooks& hooks) {
-    SystemFactsSource source(hooks);
-    return gather_linux_facts(source, image_path);
+Result<SystemPlaces, std::string> system_places() {
+    SystemFactsSource source;
+    return linux_system_places(source);
 }
 
 DiskFact locate_path(const std::vector<VolumeInfo>& volumes, const std::string& path) {

@@ -37,19 +37,6 @@ class PathQuery : public WindowsPathQuery {
 
 class FactsSource final : public WindowsFactsSource {
   public:
-    explicit FactsSource(const FactsHooks& hooks) : hooks_(hooks) {}
-
-    Result<std::string, OsError> volume_path_name(const std::string& path) override {
-        return query_.volume_path_name(path);
-    }
-    Result<std::string, OsError> volume_name_for_mount_point(const std::string& mp) override {
-        return query_.volume_name_for_mount_point(mp);
-    }
-    bool is_remote_drive(const std::string& root) override { return query_.is_remote_drive(root); }
-    std::vector<uint32_t> extra_disks_of(const std::string& path) override {
-        return hooks_.extra_disks_of ? hooks_.extra_disks_of(path) : std::vector<uint32_t>{};
-    }
-    Result<std::vector<VolumeInfo>, OsError> volumes() override { return hooks_.volumes(); }
     std::optional<std::string> env(std::string_view name) override { return env_var(name); }
     Result<std::string, OsError> system_partition() override {
         return win::read_registry_string(HKEY_LOCAL_MACHINE, L"SYSTEM\\Setup", L"SystemPartition");
@@ -70,17 +57,13 @@ class FactsSource final : public WindowsFactsSource {
             buf.resize(buf.size() * 2);
         }
     }
-
-  private:
-    const FactsHooks& hooks_;
-    PathQuery query_;
 };
 
 }  // namespace
 
-SystemFacts gather_facts(const std::optional<std::string>& image_path, const FactsHooks& hooks) {
-    FactsSource source(hooks);
-    return gather_windows_facts(source, image_path);
+Result<SystemPlaces, std::string> system_places() {
+    FactsSource source;
+    return windows_system_places(source);
 }
 
 DiskFact locate_path(const std::vector<VolumeInfo>& volumes, const std::string& path) {
