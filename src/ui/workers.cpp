@@ -9,6 +9,7 @@
 #include "disk/health.h"
 #include "http/release.h"
 #include "runtime/thread.h"
+#include "writer/restore_job.h"
 
 namespace sw {
 
@@ -84,6 +85,22 @@ class RealWorkers final : public UiWorkers {
                     request, [post](WriteResult result) { post(WriteFinished{std::move(result)}); },
                     system);
             });
+        return handles;
+    }
+
+    std::optional<WriteHandles> start_restore(
+        const DeviceInfo& drive, const std::vector<DeviceInfo>& current_drives) override {
+        std::optional<WriteJob> job = sw::start_restore(
+            drive, current_drives,
+            [post = post()](RestoreResult result) { post(RestoreFinished{std::move(result)}); },
+            machine_write_system(machine_));
+        if (!job) return std::nullopt;
+        WriteHandles handles{job->progress, job->stop};
+        // The job owns its thread; this one only waits for it, so that the
+        // restore is let go of like every other job when the window ends.
+        threads_.start([thread = std::move(job->thread)]() mutable {
+            if (thread.joinable()) thread.join();
+        });
         return handles;
     }
 
