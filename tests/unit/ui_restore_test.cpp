@@ -280,7 +280,8 @@ TEST_F(UiRestore, AfterARestoreTheImageChosenBeforeIsTakenAgain) {
     EXPECT_EQ(h.workers.validations.size(), 2u);
     // The next write is a write again.
     h.send(ImageInspected{s().image.request, "/tmp/image.iso", test::unsigned_inspection()});
-    h.scan({usb_stick(10)});
+    h.scan({usb_stick(10)});  // the scan Done started
+    h.scan({usb_stick(10)});  // the one that checks the drive against the image
     ASSERT_TRUE(h.click(UiAction::Create));
     ASSERT_TRUE(h.click(UiAction::AcceptErase));
     EXPECT_FALSE(s().write.restore);
