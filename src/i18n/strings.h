@@ -23,7 +23,7 @@ inline constexpr std::array<Language, kLanguageCount> kLanguages = {
 // that a bad byte can never index past the tables.
 Language language_from_value(uint8_t value);
 
-inline constexpr size_t kTextCount = 171;
+inline constexpr size_t kTextCount = 188;
 
 // The positions of the texts. The comment is the English text.
 enum class TextId : uint16_t {
@@ -205,9 +205,29 @@ enum class TextId : uint16_t {
     DriveRemoved = 168,    // "{} removed"
     PercentSpoken = 169,   // "{} percent"
     Copied = 170,          // "Copied"
+    // Restoring a drive to everyday use.
+    RestoreDrive = 171,     // "Restore drive"
+    RestoreQuestion = 172,  // "Restore {}?"
+    RestoreWarning = 173,   // "Everything on this drive will be permanently erased."
+    RestoreWillHold =
+        174,  // "It will then have one empty {} partition that Windows, macOS and Linux can use."
+    EraseAndRestore = 175,         // "Erase & Restore"
+    RestoreProgressTitle = 176,    // "Restoring the USB drive"
+    RestorePhaseWriting = 177,     // "Creating the file system"
+    RestorePhaseVerifying = 178,   // "Checking what was written"
+    RestorePhaseFinishing = 179,   // "Finishing"
+    RestoreCompleteTitle = 180,    // "The drive is restored."
+    RestoredForEverydayUse = 181,  // "Ready for everyday use"
+    RestoreHolds = 182,            // "It now has one empty partition: {}"
+    RestoreSummary = 183,          // "{}, {} clusters, {}"
+    RestoreUseOrRemove = 184,      // "You can use the drive now, or safely remove it."
+    RestoreCancelledTitle = 185,   // "Restore stopped."
+    RestoreCancelledAdvice =
+        186,  // "The drive may have no usable partition now. Restore it again before using it."
+    RestoreRunningTitle = 187,  // "A USB drive is being restored."
 };
 
-// 171 UTF-8 texts, some with "{}" placeholders (filled by format_text).
+// 188 UTF-8 texts, some with "{}" placeholders (filled by format_text).
 using StringTable = std::array<std::string_view, kTextCount>;
 
 const StringTable& string_table(Language language);

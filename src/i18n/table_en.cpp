@@ -198,6 +198,24 @@ constexpr std::string_view kTexts[] = {
     "{} removed",
     "{} percent",
     "Copied",
+    // 171
+    "Restore drive",
+    "Restore {}?",
+    "Everything on this drive will be permanently erased.",
+    "It will then have one empty {} partition that Windows, macOS and Linux can use.",
+    "Erase & Restore",
+    "Restoring the USB drive",
+    "Creating the file system",
+    "Checking what was written",
+    "Finishing",
+    "The drive is restored.",
+    "Ready for everyday use",
+    "It now has one empty partition: {}",
+    "{}, {} clusters, {}",
+    "You can use the drive now, or safely remove it.",
+    "Restore stopped.",
+    "The drive may have no usable partition now. Restore it again before using it.",
+    "A USB drive is being restored.",
 };
 
 }  // namespace

@@ -201,6 +201,25 @@ constexpr std::string_view kTexts[] = {
     "Se retiró {}",
     "{} por ciento",
     "Copiado",
+    // 171
+    "Restaurar unidad",
+    "¿Restaurar {}?",
+    "Todo lo que contiene esta unidad se borrará de forma permanente.",
+    "Después tendrá una sola partición {} vacía que pueden usar Windows, macOS y Linux.",
+    "Borrar y restaurar",
+    "Restaurando la unidad USB",
+    "Creando el sistema de archivos",
+    "Comprobando lo que se escribió",
+    "Finalizando",
+    "La unidad está restaurada.",
+    "Lista para el uso diario",
+    "Ahora tiene una sola partición vacía: {}",
+    "{}, clústeres de {}, {}",
+    "Ya puedes usar la unidad o retirarla de forma segura.",
+    "Se detuvo la restauración.",
+    "Es posible que la unidad ya no tenga una partición utilizable. Vuelve a restaurarla antes de "
+    "usarla.",
+    "Se está restaurando una unidad USB.",
 };
 
 }  // namespace

@@ -71,6 +71,9 @@ void WindowController::open_overlay(Overlay overlay) {
         case Overlay::DriveCheck:
             state_.input.focus = {UiAction::CloseDriveCheck};
             break;
+        case Overlay::RestoreConfirm:
+            state_.input.focus = {UiAction::DismissRestore};
+            break;
         case Overlay::None:
         case Overlay::Appearance:
             state_.input.focus = {};
@@ -136,6 +139,11 @@ Effect WindowController::perform_action(ElementId action) {
             return {};
         case UiAction::CheckDrive:
             check_drive();
+            return {};
+        case UiAction::RestoreDrive:
+        case UiAction::DismissRestore:
+        case UiAction::AcceptRestore:
+            restore_action(action.kind);
             return {};
         case UiAction::None:
             return {};
@@ -289,6 +297,33 @@ void WindowController::check_drive() {
     open_overlay(Overlay::DriveCheck);
 }
 
+// The restore of the chosen drive: its confirmation, then the job, which
+// runs through the write's phases and screens.
+void WindowController::restore_action(UiAction action) {
+    switch (action) {
+        case UiAction::RestoreDrive:
+            open_overlay(Overlay::RestoreConfirm);
+            return;
+        case UiAction::DismissRestore:
+            close_overlay();
+            return;
+        case UiAction::AcceptRestore:
+            accept_restore();
+            return;
+        default:
+            return;
+    }
+}
+
+void WindowController::accept_restore() {
+    close_overlay();
+    const DeviceInfo* drive = selected_drive(state_);
+    if (drive == nullptr) return;
+    DeviceInfo chosen = *drive;
+    log_info(fmt("restore confirmed: disk {} {}", chosen.number, drive_label(chosen)));
+    if (dispatch_event(AppEvent::of(EventKind::RestoreAccepted))) start_restore_on(chosen);
+}
+
 void WindowController::select_image(const std::string& path,
                                     std::optional<Sha256Digest> download_digest) {
     log_info(fmt("image picked: {}", path));
@@ -309,7 +344,9 @@ void WindowController::select_image(const std::string& path,
 }
 
 void WindowController::select_drive(uint32_t number) {
-    if (state_.phase > AppPhase::Confirming || state_.overlay == Overlay::EraseConfirm) return;
+    if (state_.phase > AppPhase::Confirming || state_.overlay == Overlay::EraseConfirm ||
+        state_.overlay == Overlay::RestoreConfirm)
+        return;
     for (const DeviceInfo* d : offered_drives(state_)) {
         if (d->number != number) continue;
         state_.drives.selected = identity_of(*d);

@@ -11,28 +11,6 @@ namespace sw {
 
 namespace {
 
-// The texts the progress screen shows as its heading, by phase.
-std::optional<TextId> phase_text(AppPhase phase) {
-    switch (phase) {
-        case AppPhase::Preparing:
-            return TextId::PhasePreparing;
-        case AppPhase::Writing:
-            return TextId::PhaseWriting;
-        case AppPhase::Flushing:
-            return TextId::PhaseFlushing;
-        case AppPhase::Verifying:
-            return TextId::PhaseVerifying;
-        case AppPhase::Ejecting:
-            return TextId::PhaseEjecting;
-        case AppPhase::Complete:
-            return TextId::CompleteTitle;
-        case AppPhase::Cancelled:
-            return TextId::CancelledTitle;
-        default:
-            return std::nullopt;
-    }
-}
-
 void verdict(const WindowState& s, const StringTable& t, Announced& said,
              std::vector<std::string>& out) {
     int now = 0;
@@ -83,7 +61,7 @@ void write(const WindowState& s, const StringTable& t, Announced& said,
            std::vector<std::string>& out) {
     if (s.phase != said.phase) {
         if (s.phase == AppPhase::Preparing) said.tenths = 0;
-        if (auto id = phase_text(s.phase)) {
+        if (auto id = phase_heading(s)) {
             out.push_back(std::string(text(t, *id)));
         } else if (s.phase == AppPhase::Failed) {
             out.push_back(failure_message(s).title);

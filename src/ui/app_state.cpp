@@ -17,15 +17,16 @@ constexpr std::array<std::string_view, kEventKindCount> kEventNames = {
     "ValidationStarted", "ImageAccepted",   "ImageRefused",     "DeviceSelected",
     "DeviceCleared",     "CreatePressed",   "ConfirmAccepted",  "ConfirmDismissed",
     "PhaseEntered",      "EjectStarted",    "Completed",        "Stopped",
-    "Errored",           "Reset",
+    "Errored",           "Reset",           "RestoreAccepted",
 };
 
-constexpr std::array<std::string_view, 25> kActionNames = {
-    "TogglePanel", "SelectImage",  "DownloadLatest", "StopDownload",    "SelectDrive",
-    "Create",      "DismissErase", "AcceptErase",    "StopWrite",       "DismissOverlay",
-    "ConfirmStop", "Done",         "TryAgain",       "ToggleDetails",   "CopyDetails",
-    "SetTheme",    "SetLanguage",  "OpenUpdate",     "ClosePanel",      "OpenLogFolder",
-    "CheckDrive",  "ToggleVerify", "Eject",          "CloseDriveCheck", "None",
+constexpr std::array<std::string_view, 28> kActionNames = {
+    "TogglePanel",  "SelectImage",    "DownloadLatest", "StopDownload",    "SelectDrive",
+    "Create",       "DismissErase",   "AcceptErase",    "StopWrite",       "DismissOverlay",
+    "ConfirmStop",  "Done",           "TryAgain",       "ToggleDetails",   "CopyDetails",
+    "SetTheme",     "SetLanguage",    "OpenUpdate",     "ClosePanel",      "OpenLogFolder",
+    "CheckDrive",   "ToggleVerify",   "Eject",          "CloseDriveCheck", "None",
+    "RestoreDrive", "DismissRestore", "AcceptRestore",
 };
 
 constexpr uint8_t kPhaseEnteredSlot = static_cast<uint8_t>(EventKind::PhaseEntered);
@@ -148,6 +149,9 @@ std::optional<AppPhase> transition(AppPhase from, AppEvent event) {
             return std::nullopt;
         case E::Reset:
             if (from == P::Complete || from == P::Cancelled || from == P::Failed) return P::Idle;
+            return std::nullopt;
+        case E::RestoreAccepted:
+            if (is_setup_idle(from)) return P::Preparing;
             return std::nullopt;
     }
     return std::nullopt;

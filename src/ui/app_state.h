@@ -56,8 +56,11 @@ enum class EventKind : uint8_t {
     Stopped,
     Errored,
     Reset,
+    // A confirmed restore of the chosen drive: from the setup straight to
+    // the job, no image needed.
+    RestoreAccepted,
 };
-inline constexpr int kEventKindCount = 18;
+inline constexpr int kEventKindCount = 19;
 
 struct AppEvent {
     EventKind kind = EventKind::Reset;
@@ -74,8 +77,8 @@ struct AppEvent {
 };
 
 // One byte: 0–4 are PhaseEntered with that write phase, the other kinds
-// are 5 plus their place in the order, so PhaseEntered's own slot, 17, is
-// never used.
+// are 5 plus their place in the order (5–23), so PhaseEntered's own slot,
+// 17, is never used.
 uint8_t encode_event(AppEvent event);
 std::optional<AppEvent> decode_event(uint8_t value);
 
@@ -95,6 +98,7 @@ enum class Overlay : uint8_t {
     Appearance,
     CloseRefused,
     DriveCheck,
+    RestoreConfirm,
 };
 
 enum class UiAction : uint8_t {
@@ -123,6 +127,11 @@ enum class UiAction : uint8_t {
     Eject,
     CloseDriveCheck,
     None = 24,
+    // The restore of a chosen drive: the action beside "Check drive" and its
+    // confirmation's two buttons.
+    RestoreDrive,
+    DismissRestore,
+    AcceptRestore,
 };
 
 std::string_view action_name(UiAction action);

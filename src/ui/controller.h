@@ -148,6 +148,8 @@ class WindowController {
     void end_write_screen();
     void setting_action(ElementId action);
     void check_drive();
+    void restore_action(UiAction action);
+    void accept_restore();
     // Keys (input.cpp).
     void move_focus(bool backwards);
     void escape();
@@ -169,6 +171,8 @@ class WindowController {
     void on_inspected(ImageInspected& message);
     void on_content_checked(ImageContentChecked& message);
     void on_write_finished(WriteFinished& message);
+    void start_restore_on(const DeviceInfo& drive);
+    void on_restore_finished(RestoreFinished& message);
     void image_accepted();
     void image_refused(const ValidationError& error);
 

@@ -231,6 +231,7 @@ void WindowController::escape() {
         case Overlay::StopConfirm:
         case Overlay::Appearance:
         case Overlay::CloseRefused:
+        case Overlay::RestoreConfirm:
             close_overlay();
             return;
         case Overlay::DriveCheck:

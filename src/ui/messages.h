@@ -15,6 +15,7 @@
 #include "http/release_info.h"
 #include "image/validation.h"
 #include "writer/job_types.h"
+#include "writer/restore_job.h"
 
 namespace sw {
 
@@ -43,10 +44,15 @@ struct WriteFinished {
     WriteResult result;
 };
 
-using UiMessage =
-    std::variant<std::monostate, ImageInspected, ImageContentChecked, ReleaseInfoMessage,
-                 DownloadFinishedMessage, UpdateNoticeMessage, DriveScanFinished,
-                 DriveCheckFinished, EjectFinished, WriteEjectStarted, WriteFinished>;
+// The restore job's end: what the drive now holds, or its error.
+struct RestoreFinished {
+    RestoreResult result;
+};
+
+using UiMessage = std::variant<std::monostate, ImageInspected, ImageContentChecked,
+                               ReleaseInfoMessage, DownloadFinishedMessage, UpdateNoticeMessage,
+                               DriveScanFinished, DriveCheckFinished, EjectFinished,
+                               WriteEjectStarted, WriteFinished, RestoreFinished>;
 
 class MessageSink {
   public:

@@ -50,6 +50,11 @@ bool action_enabled(const WindowState& s, ElementId action) {
             return s.write.failure.has_value();
         case UiAction::OpenUpdate:
             return s.download.update.has_value();
+        case UiAction::RestoreDrive:
+            // As a write to the drive, less what concerns an image: a drive
+            // the scan refuses is never selected.
+            return is_setup_idle(s.phase) && s.overlay == Overlay::None && !s.drive_check.running &&
+                   selected_drive(s) != nullptr;
         case UiAction::CheckDrive:
             return is_setup_idle(s.phase) && s.overlay == Overlay::None &&
                    selected_drive(s) != nullptr;
@@ -72,6 +77,28 @@ FailureMessage failure_message(const WindowState& s) {
         string_table(language_from_value(s.appearance.prefs.lang)), *s.write.failure);
     if (s.write.failure_details) m.details = *s.write.failure_details;
     return m;
+}
+
+std::optional<TextId> phase_heading(const WindowState& s) {
+    const bool restore = s.write.restore;
+    switch (s.phase) {
+        case AppPhase::Preparing:
+            return TextId::PhasePreparing;
+        case AppPhase::Writing:
+            return restore ? TextId::RestorePhaseWriting : TextId::PhaseWriting;
+        case AppPhase::Flushing:
+            return TextId::PhaseFlushing;
+        case AppPhase::Verifying:
+            return restore ? TextId::RestorePhaseVerifying : TextId::PhaseVerifying;
+        case AppPhase::Ejecting:
+            return restore ? TextId::RestorePhaseFinishing : TextId::PhaseEjecting;
+        case AppPhase::Complete:
+            return restore ? TextId::RestoreCompleteTitle : TextId::CompleteTitle;
+        case AppPhase::Cancelled:
+            return restore ? TextId::RestoreCancelledTitle : TextId::CancelledTitle;
+        default:
+            return std::nullopt;
+    }
 }
 
 float hover_value(const WindowState& s, ElementId id, double now) {

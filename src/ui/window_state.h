@@ -19,6 +19,7 @@
 #include "http/download.h"
 #include "http/release_info.h"
 #include "i18n/messages.h"
+#include "i18n/strings.h"
 #include "image/validation.h"
 #include "ui/accessibility.h"
 #include "ui/app_state.h"
@@ -28,6 +29,7 @@
 #include "ui/preferences.h"
 #include "ui/workers.h"
 #include "writer/job_types.h"
+#include "writer/restore_job.h"
 
 namespace sw {
 
@@ -172,9 +174,13 @@ struct DriveCheckState {
     std::optional<HealthReport> report;
 };
 
-// One write from its start to the end screen's last button: what ends it
-// resets it in one assignment.
+// One write (or restore) from its start to the end screen's last button:
+// what ends it resets it in one assignment.
 struct WriteSession {
+    // A restore runs through the same phases and screens as a write; only
+    // what they say differs.
+    bool restore = false;
+    std::optional<RestoreReport> restored;  // a restore's outcome, once it succeeded
     std::optional<WriteJob> handles;
     std::optional<DeviceInfo> drive;  // the record the job was given
     WritePhase highest_applied = WritePhase::Preparing;
@@ -239,6 +245,10 @@ std::optional<uint64_t> image_size(const WindowState& state);
 bool action_enabled(const WindowState& state, ElementId action);
 // The failed screen's title, advice and details.
 FailureMessage failure_message(const WindowState& state);
+// The heading of a phase of a write or restore as the progress and end
+// screens show it (and a screen reader is told on entering it); none for
+// the setup and failed phases.
+std::optional<TextId> phase_heading(const WindowState& state);
 // An element's hover fade value at `now` (0 without one).
 float hover_value(const WindowState& state, ElementId id, double now);
 

@@ -65,6 +65,8 @@ void WindowController::handle_message(UiMessage& message) {
                     state_.write.handles->progress->set(0, 0, WritePhase::Finishing);
             } else if constexpr (std::is_same_v<T, WriteFinished>) {
                 on_write_finished(m);
+            } else if constexpr (std::is_same_v<T, RestoreFinished>) {
+                on_restore_finished(m);
             }
         },
         message);
@@ -137,7 +139,9 @@ void WindowController::on_scan(DriveScanFinished& m) {
             log_info(fmt("selected drive {} is gone or no longer writable",
                          state_.drives.selected->number));
             state_.drives.selected.reset();
-            if (state_.overlay == Overlay::EraseConfirm) close_overlay();
+            if (state_.overlay == Overlay::EraseConfirm ||
+                state_.overlay == Overlay::RestoreConfirm)
+                close_overlay();
             if (state_.phase == AppPhase::DeviceReady || state_.phase == AppPhase::Confirming)
                 dispatch_event(AppEvent::of(EventKind::DeviceCleared));
         }

@@ -9,6 +9,7 @@
 #include "disk/health.h"
 #include "http/release.h"
 #include "runtime/thread.h"
+#include "writer/restore_job.h"
 
 namespace sw {
 
@@ -81,6 +82,19 @@ class RealWorkers final : public UiWorkers {
         threads_.start([post = post(), request = std::move(request), machine = machine_] {
             run_job_thread(
                 request, [post](WriteResult result) { post(WriteFinished{std::move(result)}); },
+                machine);
+        });
+        return job;
+    }
+
+    std::optional<WriteJob> start_restore(const DeviceInfo& drive,
+                                          const std::vector<DeviceInfo>& current_drives) override {
+        if (!find_chosen_drive(current_drives, drive)) return std::nullopt;
+        RestoreRequest request = window_restore_request(drive);
+        WriteJob job{request.progress, request.stop};
+        threads_.start([post = post(), request = std::move(request), machine = machine_] {
+            run_restore_thread(
+                request, [post](RestoreResult result) { post(RestoreFinished{std::move(result)}); },
                 machine);
         });
         return job;

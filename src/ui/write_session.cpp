@@ -43,6 +43,43 @@ void WindowController::start_write_on(const DeviceInfo& drive) {
     update_animation_timer();
 }
 
+void WindowController::start_restore_on(const DeviceInfo& drive) {
+    state_.write = {};
+    state_.write.restore = true;
+    auto handles = workers_.start_restore(drive, state_.drives.list);
+    if (!handles) {
+        state_.write.failure = JobError::of(JobError::Kind::IdentityChanged,
+                                            "the chosen drive is no longer connected");
+        dispatch_event(AppEvent::of(EventKind::Errored));
+        return;
+    }
+    WriteSession& write = state_.write;
+    write.handles = std::move(*handles);
+    write.drive = drive;
+    write.verify = true;  // a restore always reads back what it wrote
+    host_.block_shutdown(
+        text(language_from_value(state_.appearance.prefs.lang), TextId::RestoreRunningTitle));
+    host_.set_taskbar_state(TaskbarState::Indeterminate);
+    write.started_at = now();
+    reset_rate(write.rate, now());
+    update_animation_timer();
+}
+
+void WindowController::on_restore_finished(RestoreFinished& m) {
+    host_.unblock_shutdown();
+    host_.set_taskbar_state(TaskbarState::None);
+    if (!m.result) {
+        JobError error = std::move(m.result.error());
+        if (error.is_cancelled() && dispatch_event(AppEvent::of(EventKind::Stopped))) return;
+        state_.write.failure = std::move(error);
+        dispatch_event(AppEvent::of(EventKind::Errored));
+        return;
+    }
+    log_info(fmt("restored: {}", restored_summary(*m.result)));
+    state_.write.restored = std::move(*m.result);
+    catch_up_and_complete();
+}
+
 void WindowController::release_write() {
     state_.write = {};
     state_.drive_check.report.reset();

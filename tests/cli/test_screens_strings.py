@@ -1,5 +1,5 @@
 """End-to-end checks of `ortivex-screens strings en|es|zh`: one strict JSON
-array of the 171 window texts, in UTF-8, natively or under wine."""
+array of the 188 window texts, in UTF-8, natively or under wine."""
 
 import json
 import os
@@ -50,12 +50,12 @@ class MediatoolStrings(unittest.TestCase):
     def parsed(self, lang):
         return json.loads(self.tables[lang].decode("utf-8"), parse_constant=reject_constant)
 
-    def test_each_table_is_an_array_of_171_texts(self):
+    def test_each_table_is_an_array_of_188_texts(self):
         for lang in ("en", "es", "zh"):
             with self.subTest(lang=lang):
                 texts = self.parsed(lang)
                 self.assertIsInstance(texts, list)
-                self.assertEqual(len(texts), 171)
+                self.assertEqual(len(texts), 188)
                 self.assertTrue(all(isinstance(t, str) and t for t in texts))
 
     def test_the_tool_itself_accepts_the_output_as_strict_json(self):
@@ -68,7 +68,7 @@ class MediatoolStrings(unittest.TestCase):
 
     def test_spanish_and_chinese_follow_the_english_positions(self):
         en, es, zh = self.parsed("en"), self.parsed("es"), self.parsed("zh")
-        for i in range(171):
+        for i in range(188):
             self.assertEqual(es[i].count("{}"), en[i].count("{}"), i)
             self.assertEqual(zh[i].count("{}"), en[i].count("{}"), i)
         self.assertEqual((en[40], es[40], zh[40]), ("English", "Español", "中文"))

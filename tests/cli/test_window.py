@@ -1,7 +1,7 @@
 """The window under wine on a virtual display, driven as a user would: pick a
 signed image in the real file dialog, choose the simulated drive, confirm the
-erase, watch it written and verified, eject, done; and the keyboard, the
-appearance switches and closing while a write runs.
+erase, watch it written and verified, eject, done; restore the drive; and
+the keyboard, the appearance switches and closing while a write runs.
 
 Screenshots of each step land in the build tree (window-shots/), beside the
 gallery."""
@@ -271,6 +271,29 @@ class DrivenWindow(harness.TempDirTestCase):
         w.click("setup-selected", "Create")
         w.wait_for_log(r"DeviceReady --\w+--> Confirming")
         w.key("Escape")
+
+    def test_a_drive_restored_from_its_button_gets_one_fat32_partition(self):
+        w = self.open("restore")
+        self.pick(w)
+        w.mark()
+        w.click("setup-selected", "RestoreDrive")
+        w.screenshot("restore-confirmation")
+        w.click("overlay-restore", "AcceptRestore")
+        w.wait_for_log(r"state DeviceReady --RestoreAccepted--> Preparing")
+        done = w.wait_for_log(r"restore (OK|failed): .*$", timeout=180)
+        self.assertTrue(done.group(0).startswith("restore OK: FAT32, "), done.group(0))
+        w.wait_for_log(r"--> Complete")
+        w.screenshot("restored", settle=2)
+        with open(self.stick, "rb") as f:
+            head = f.read(MiB + 512)
+        self.assertEqual(head[510:512], b"\x55\xAA")
+        self.assertEqual(head[446 + 4], 0x0C, "one FAT32 (LBA) partition")
+        self.assertEqual(int.from_bytes(head[446 + 8:446 + 12], "little"), 2048)
+        self.assertEqual(head[MiB + 82:MiB + 90], b"FAT32   ")
+        # Done goes back to the setup with the image chosen before.
+        w.mark()
+        w.click("complete-restore", "Done")
+        w.wait_for_log(r"Complete --Reset--> Idle")
 
     def test_the_latest_release_downloaded_into_downloads_checked_and_offered(self):
         # The release as the vendor publishes it: the signed sample image and

@@ -39,6 +39,14 @@ class FakeUiWorkers final : public UiWorkers {
             WriteJob{std::make_shared<WriteProgress>(), std::make_shared<std::atomic<bool>>(false)};
         return write;
     }
+    std::optional<WriteJob> start_restore(const DeviceInfo& drive,
+                                          const std::vector<DeviceInfo>&) override {
+        restores.push_back(drive);
+        if (refuse_writes) return std::nullopt;
+        write =
+            WriteJob{std::make_shared<WriteProgress>(), std::make_shared<std::atomic<bool>>(false)};
+        return write;
+    }
     void stop_write(const WriteJob& w) override {
         ++stops;
         w.stop->store(true);
@@ -55,6 +63,7 @@ class FakeUiWorkers final : public UiWorkers {
     std::vector<uint32_t> drive_checks;
     std::vector<uint32_t> ejects;
     std::vector<WriteChoice> writes;
+    std::vector<DeviceInfo> restores;
     bool refuse_writes = false;
     std::optional<WriteJob> write;
     int stops = 0;

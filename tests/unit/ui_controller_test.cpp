@@ -559,8 +559,9 @@ TEST_F(UiController, TabAndArrowsScrollTheFocusedElementIntoSight) {
     h.frame();
     const HitRegion* last_row = test::find_region(s(), UiAction::SelectDrive, 16);
     EXPECT_EQ(last_row->rect, last_row->whole);
-    // Shift+Tab back up to "Select ISO".
-    for (int i = 0; i < 9; ++i) {
+    // Shift+Tab back up to "Select ISO", past the rows, "Check drive",
+    // "Restore drive" and "Download".
+    for (int i = 0; i < 10; ++i) {
         ui().key_down(Key::Tab, true);
         h.frame();
     }

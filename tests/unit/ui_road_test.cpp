@@ -3,7 +3,9 @@
 // the real worker, the drive chosen with the arrow key, the erase confirmed
 // by its buttons, the real write job writing the simulated drive through the
 // platform's engine, then eject and "Done". The same road stopped during the
-// write, and with the drive pulled out during the write.
+// write, and with the drive pulled out during the write. And the road of a
+// restore: the drive chosen, "Restore drive", its confirmation, the real
+// restore job, the result; and the same with a write error.
 //
 // Natively and under the sanitizers only: the road needs the real system
 // facts, and under wine they cannot be learned without the registry set-up
@@ -48,10 +50,10 @@ class UiRoad : public ::testing::Test {
 
     // Two sticks that may be written and one without medium; `first` is
     // added to the first stick's settings.
-    void attach(const std::string& first = "") {
+    void attach(const std::string& first = "", uint64_t size = 16 * MiB) {
         for (const char* name : {"stick1.img", "stick2.img"}) {
             { std::ofstream(dir.path() / name, std::ios::binary).close(); }
-            fs::resize_file(dir.path() / name, 16 * MiB);
+            fs::resize_file(dir.path() / name, size);
         }
         { std::ofstream(dir.path() / "empty.img", std::ios::binary).close(); }
         env.emplace(std::string(kSimulatedDrivesVariable),
@@ -107,6 +109,28 @@ class UiRoad : public ::testing::Test {
         ASSERT_TRUE(h->click(UiAction::Create));
         ASSERT_EQ(s().overlay, Overlay::EraseConfirm);
         ASSERT_TRUE(h->click(UiAction::AcceptErase));
+        ASSERT_EQ(s().phase, AppPhase::Preparing);
+        ASSERT_TRUE(h->host.shutdown_blocked);
+    }
+
+    // From start to a confirmed restore of the first stick, no image chosen:
+    // the restore job is running afterwards.
+    void road_to_restore() {
+        h->ui.settings_changed();
+        h->ui.request_scan();
+        ASSERT_TRUE(pump([&] { return s().drives.scanned && !s().drives.scan_running; }));
+        for (auto& [drive, refusals] : listed_drives(s()))
+            for (auto& r : refusals)
+                if (r.kind == Refusal::Undetermined)
+                    GTEST_SKIP() << "the system facts cannot be learned here: " << r.text;
+        ASSERT_EQ(offered_drives(s()).size(), 2u);
+        h->ui.key_down(Key::Down, false);
+        ASSERT_TRUE(s().drives.selected);
+        ASSERT_EQ(s().drives.selected->serial, "ROAD1");
+        ASSERT_EQ(s().phase, AppPhase::Idle);
+        ASSERT_TRUE(h->click(UiAction::RestoreDrive));
+        ASSERT_EQ(s().overlay, Overlay::RestoreConfirm);
+        ASSERT_TRUE(h->click(UiAction::AcceptRestore));
         ASSERT_EQ(s().phase, AppPhase::Preparing);
         ASSERT_TRUE(h->host.shutdown_blocked);
     }
@@ -202,6 +226,52 @@ TEST_F(UiRoad, DrivePulledDuringWritingEndsFailedAndDetailsCanBeCopied) {
                   s().write.failure->text() + "\n\nlog: " + utf8_of(*file));
     EXPECT_NE(s().write.failure->text().find("device disconnected"), std::string::npos);
     EXPECT_TRUE(head_is_zero());
+}
+
+TEST_F(UiRoad, OneRestoreFromChoiceToDone) {
+    attach("", 64 * MiB);
+    road_to_restore();
+    if (IsSkipped() || HasFatalFailure()) return;
+    ASSERT_TRUE(pump([&] { return !is_write_in_progress(s().phase); }));
+    ASSERT_EQ(s().phase, AppPhase::Complete) << log_text();
+    EXPECT_FALSE(h->host.shutdown_blocked);
+    ASSERT_TRUE(s().write.restored);
+    EXPECT_EQ(s().write.restored->fs, format::FileSystem::Fat32);
+    EXPECT_TRUE(test::has_text(h->canvas, "The drive is restored."));
+    EXPECT_TRUE(test::has_text(h->canvas, "It now has one empty partition: FAT32, "));
+    // On the stick: a partition table with one FAT32 (LBA) partition from
+    // 1 MiB, and a FAT32 boot sector there.
+    EXPECT_EQ(stick(510, 2), "\x55\xAA");
+    EXPECT_EQ(stick(446 + 4, 1), "\x0C");
+    EXPECT_EQ(stick(446 + 8, 4), std::string("\x00\x08\x00\x00", 4));  // sector 2048
+    EXPECT_EQ(stick(MiB + 82, 8), "FAT32   ");
+    std::string log = log_text();
+    EXPECT_NE(log.find("restore OK: FAT32, "), std::string::npos) << log;
+    EXPECT_NE(log.find("state Idle --RestoreAccepted--> Preparing"), std::string::npos);
+
+    ASSERT_TRUE(h->click(UiAction::Done));
+    EXPECT_EQ(s().phase, AppPhase::Idle);
+    ASSERT_TRUE(pump([&] { return !s().drives.scan_running; }));
+}
+
+TEST_F(UiRoad, RestoreWithAWriteErrorEndsFailedWithTheJobsText) {
+#ifdef _WIN32
+    constexpr int kIoError = 1117;
+#else
+    constexpr int kIoError = 5;  // EIO
+#endif
+    attach(",error=" + std::to_string(kIoError) + "@" + std::to_string(MiB), 64 * MiB);
+    road_to_restore();
+    if (IsSkipped() || HasFatalFailure()) return;
+    ASSERT_TRUE(pump([&] { return !is_write_in_progress(s().phase); }));
+    ASSERT_EQ(s().phase, AppPhase::Failed) << log_text();
+    EXPECT_FALSE(h->host.shutdown_blocked);
+    ASSERT_TRUE(s().write.failure);
+    EXPECT_NE(s().write.failure->text().find("device write failed: "), std::string::npos)
+        << s().write.failure->text();
+    EXPECT_TRUE(test::has_text(h->canvas, "The USB drive stopped accepting data."));
+    // No table claims a file system that was never written.
+    EXPECT_NE(stick(446 + 4, 1), "\x0C");
 }
 
 }  // namespace

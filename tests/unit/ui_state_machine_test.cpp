@@ -60,6 +60,9 @@ std::vector<std::tuple<P, AppEvent, P>> documented_table() {
         rows.push_back({p, ev(E::Errored), P::Failed});
     for (P p : {P::Complete, P::Cancelled, P::Failed})
         rows.push_back({p, ev(E::Reset), P::Idle});
+    // A restore needs no image: it starts from any quiet setup phase.
+    for (P p : {P::Idle, P::ImageReady, P::DeviceReady})
+        rows.push_back({p, ev(E::RestoreAccepted), P::Preparing});
     return rows;
 }
 
@@ -69,7 +72,7 @@ TEST(UiTransitionTable, EveryPairIsAsDocumentedAndNothingElseMoves) {
         expected[{static_cast<int>(from), encode_event(event)}] = to;
     int listed = 0;
     for (int p = 0; p < kPhaseCount; ++p) {
-        for (int code = 0; code <= 22; ++code) {
+        for (int code = 0; code <= 23; ++code) {
             if (code == 17) continue;  // the unused slot
             auto event = decode_event(static_cast<uint8_t>(code));
             ASSERT_TRUE(event) << code;
@@ -106,7 +109,7 @@ TEST(UiTransitionTable, ImpliedRules) {
     }
     // No way out of a running write except forward, Stopped, Errored or Completed.
     for (P p : {P::Preparing, P::Writing, P::Flushing, P::Verifying, P::Ejecting}) {
-        for (int code = 5; code <= 22; ++code) {
+        for (int code = 5; code <= 23; ++code) {
             if (code == 17) continue;
             auto event = *decode_event(static_cast<uint8_t>(code));
             if (event.kind == E::Stopped || event.kind == E::Errored ||
@@ -127,9 +130,10 @@ TEST(UiEvents, ByteEncodingAndNames) {
     EXPECT_EQ(encode_event(ev(E::Stopped)), 20);
     EXPECT_EQ(encode_event(ev(E::Errored)), 21);
     EXPECT_EQ(encode_event(ev(E::Reset)), 22);
-    // Slot 17 would be PhaseEntered's own: it decodes to nothing, as does anything past 22.
+    EXPECT_EQ(encode_event(ev(E::RestoreAccepted)), 23);
+    // Slot 17 would be PhaseEntered's own: it decodes to nothing, as does anything past 23.
     std::set<uint8_t> seen;
-    for (int code = 0; code <= 22; ++code) {
+    for (int code = 0; code <= 23; ++code) {
         auto e = decode_event(static_cast<uint8_t>(code));
         if (code == 17) {
             EXPECT_FALSE(e);
@@ -139,8 +143,8 @@ TEST(UiEvents, ByteEncodingAndNames) {
         EXPECT_EQ(encode_event(*e), code);
         seen.insert(static_cast<uint8_t>(code));
     }
-    EXPECT_EQ(seen.size(), 22u);
-    EXPECT_FALSE(decode_event(23));
+    EXPECT_EQ(seen.size(), 23u);
+    EXPECT_FALSE(decode_event(24));
     EXPECT_FALSE(decode_event(255));
     EXPECT_EQ(event_name(ev(E::ConfirmAccepted)), "ConfirmAccepted");
     EXPECT_EQ(event_name(entered(WritePhase::Verifying)), "PhaseEntered(Verifying)");

@@ -64,7 +64,7 @@ TEST(UiView, SetupGeometry) {
 }
 
 TEST(UiView, ConfirmationButtonsAre44High) {
-    for (auto name : {"overlay-erase", "overlay-stop"}) {
+    for (auto name : {"overlay-erase", "overlay-stop", "overlay-restore"}) {
         Drawn d = draw(name);
         int buttons = 0;
         for (const auto& r : d.screen.state.last_frame.regions) {
@@ -161,6 +161,41 @@ TEST(UiView, EndScreens) {
     EXPECT_TRUE(test::has_text(k.canvas, "This drive is healthy."));
     EXPECT_TRUE(test::has_text(k.canvas, "Slow · 640 KB/s"));
     EXPECT_TRUE(test::has_text(k.canvas, "✓ 38.2 MB/s"));
+}
+
+TEST(UiView, RestoreScreensSayWhatARestoreDoesInEachLanguage) {
+    Drawn o = draw("overlay-restore");
+    EXPECT_TRUE(test::has_text(o.canvas, "Restore Disk 3 Samsung BAR Plus?"));
+    EXPECT_TRUE(test::has_text(o.canvas, "one empty exFAT partition"));
+    EXPECT_TRUE(find_region(o.screen.state, UiAction::AcceptRestore)->enabled);
+    Drawn p = draw("progress-restore");
+    EXPECT_TRUE(test::has_text(p.canvas, "Restoring the USB drive"));
+    EXPECT_TRUE(test::has_text(p.canvas, "Creating the file system"));
+    EXPECT_TRUE(test::has_text(p.canvas, "43%"));  // 0.7 × 20 MiB of 32 MiB
+    EXPECT_TRUE(find_region(p.screen.state, UiAction::StopWrite)->enabled);
+    Drawn c = draw("complete-restore");
+    EXPECT_TRUE(test::has_text(
+        c.canvas, "It now has one empty partition: exFAT, 128 KiB clusters, 59.6 GiB"));
+    EXPECT_FALSE(test::has_text(c.canvas, "verified"));
+    EXPECT_TRUE(find_region(c.screen.state, UiAction::Eject)->enabled);
+    Drawn f = draw("failed-restore");
+    EXPECT_TRUE(test::has_text(f.canvas, "The USB drive stopped accepting data."));
+    // The setup screen offers it beside "Check drive", as a drive is chosen.
+    Drawn s = draw("setup-selected");
+    const HitRegion* restore = find_region(s.screen.state, UiAction::RestoreDrive);
+    const HitRegion* check = find_region(s.screen.state, UiAction::CheckDrive);
+    ASSERT_TRUE(restore && check);
+    EXPECT_TRUE(restore->enabled);
+    EXPECT_FLOAT_EQ(restore->rect.y, check->rect.y);
+    EXPECT_LT(restore->rect.right(), check->rect.x);
+    EXPECT_FALSE(find_region(draw("setup-ready").screen.state, UiAction::RestoreDrive)->enabled);
+
+    Drawn es = draw("complete-restore", 1);
+    EXPECT_TRUE(test::has_text(es.canvas, "La unidad está restaurada."));
+    EXPECT_TRUE(test::has_text(es.canvas, "exFAT, clústeres de 128 KiB, 59.6 GiB"));
+    Drawn zh = draw("overlay-restore", 2);
+    EXPECT_TRUE(test::has_text(zh.canvas, "要恢复 磁盘 3 Samsung BAR Plus 吗？"));
+    EXPECT_TRUE(test::has_text(zh.canvas, "清除并恢复"));
 }
 
 // Every screen, every language, both densities: each text fits its box,

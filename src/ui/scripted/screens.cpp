@@ -6,7 +6,7 @@ namespace sw {
 
 namespace {
 
-constexpr std::array<std::string_view, 33> kNames = {
+constexpr std::array<std::string_view, 38> kNames = {
     "setup-empty",
     "setup-downloading",
     "setup-download-retry",
@@ -40,6 +40,11 @@ constexpr std::array<std::string_view, 33> kNames = {
     "overlay-drive-check",
     "overlay-drive-check-done",
     "overlay-drive-check-problems",
+    "overlay-restore",
+    "progress-restore",
+    "complete-restore",
+    "cancelled-restore",
+    "failed-restore",
 };
 
 constexpr uint64_t GB = 1'000'000'000;
@@ -224,6 +229,57 @@ bool write_state(WindowState& s, std::string_view name) {
     return true;
 }
 
+// A restore's screens, from its confirmation to its end: the second drive of
+// the list, 64 GB, so exFAT.
+bool restore_state(WindowState& s, std::string_view name) {
+    auto restoring = [&s](AppPhase phase, WritePhase wp, uint64_t done, uint64_t total) {
+        set_drives(s, false);
+        s.drives.list[1] = usb_drive(3, "Samsung", "BAR Plus", 64 * GB, {'F'}, UsbSpeed::Super);
+        s.drives.selected = identity_of(s.drives.list[1]);
+        s.write.restore = true;
+        s.write.drive = s.drives.list[1];
+        s.phase = phase;
+        s.write.started_at = 100 - 4;
+        s.write.verify = true;
+        s.write.shown_phase = wp;
+        s.write.shown_done = done;
+        s.write.shown_total = total;
+        s.write.progress_seen = total > 0;
+        if (total > 0) {
+            s.write.rate.has_value = true;
+            s.write.rate.rate = 24.8e6;
+            s.write.remaining = Remaining{Remaining::Seconds, 3};
+        }
+    };
+    if (name == "overlay-restore") {
+        restoring(AppPhase::Idle, WritePhase::Preparing, 0, 0);
+        s.write = {};
+        s.overlay = Overlay::RestoreConfirm;
+        s.input.focus = {UiAction::DismissRestore};
+    } else if (name == "progress-restore") {
+        restoring(AppPhase::Writing, WritePhase::Writing, 20'971'520, 33'554'432);
+    } else if (name == "complete-restore") {
+        restoring(AppPhase::Complete, WritePhase::Finishing, 0, 0);
+        RestoreReport r;
+        r.fs = format::FileSystem::ExFat;
+        r.cluster_bytes = 128 * 1024;
+        r.capacity_bytes = 64'023'248'896;
+        s.write.restored = r;
+        s.write.complete_at = 10;
+    } else if (name == "cancelled-restore") {
+        restoring(AppPhase::Cancelled, WritePhase::Writing, 0, 0);
+    } else if (name == "failed-restore") {
+        restoring(AppPhase::Failed, WritePhase::Writing, 0, 0);
+        s.write.failure = JobError::of_pipeline(
+            PipelineError::of(PipelineError::Kind::DeviceWrite,
+                              "the request could not be performed because of an I/O device "
+                              "error (os error 1117) at byte 1048576 of 33554432"));
+    } else {
+        return false;
+    }
+    return true;
+}
+
 // The overlays over the screens.
 bool overlay_state(WindowState& s, std::string_view name) {
     if (name == "overlay-erase") {
@@ -302,7 +358,8 @@ std::optional<ScriptedScreen> scripted_screen(std::string_view name, uint8_t lan
     s.download.release =
         ReleaseInfo{signed_image().manifest.value(), "https://localhost/downloads/x.iso"};
 
-    if (!setup_state(s, name) && !write_state(s, name) && !overlay_state(s, name))
+    if (!setup_state(s, name) && !write_state(s, name) && !overlay_state(s, name) &&
+        !restore_state(s, name))
         return std::nullopt;
     s.screen = screen_of(s.phase);
     s.previous_screen = s.screen;

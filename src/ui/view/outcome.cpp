@@ -2,28 +2,46 @@
 #include <cmath>
 
 #include "core/text.h"
+#include "format/format.h"
 #include "i18n/format.h"
 #include "i18n/messages.h"
 #include "ui/view/parts.h"
 
 namespace sw::view {
 
-void complete_screen(Frame& f) {
+namespace {
+
+// "128 KiB", "59.6 GiB": sizes as a file system's properties give them.
+std::string binary_size(uint64_t bytes) {
+    constexpr const char* kUnits[] = {"B", "KiB", "MiB", "GiB", "TiB"};
+    double value = static_cast<double>(bytes);
+    size_t unit = 0;
+    while (value >= 1024 && unit + 1 < std::size(kUnits)) {
+        value /= 1024;
+        ++unit;
+    }
+    if (unit == 0 || std::fabs(value - std::round(value)) < 0.05)
+        return fmt("{} {}", static_cast<uint64_t>(std::round(value)), kUnits[unit]);
+    return fmt("{} {}", fixed(value, 1), kUnits[unit]);
+}
+
+// The summary card's lines: what the write or restore did, and what now.
+std::vector<std::pair<std::string, Slot>> summary_lines(Frame& f) {
     const WindowState& s = f.s;
-    // The mark grows in over the first moments of the screen.
-    float grow = 1;
-    if (s.write.complete_at)
-        grow = std::clamp(static_cast<float>((f.now - *s.write.complete_at) / 0.4), 0.0f, 1.0f);
-    f.status_circle(280, 150, 22 + 10 * grow, Slot::Green, Slot::GreenTint, "✓");
-    f.label(f.tx(TextId::CompleteTitle), Rect{kLeft, 212, kWidth, 34}, kTitle, {Slot::Text, 1},
-            Align::Center);
-    f.label(f.tx(TextId::MediaCreated), Rect{kLeft, 250, kWidth, 22}, kBody, {Slot::Green, 1},
-            Align::Center);
-    f.text_node(A11yText::OutcomeTitle, f.tx(TextId::CompleteTitle), Rect{kLeft, 212, kWidth, 34});
-    f.text_node(A11yText::OutcomeText, f.tx(TextId::MediaCreated), Rect{kLeft, 250, kWidth, 22});
-    const float top = 296, inner = kLeft + 20, inner_w = kWidth - 40;
-    float y = top + 18;
     std::vector<std::pair<std::string, Slot>> lines;
+    if (s.write.restore) {
+        if (const auto& r = s.write.restored) {
+            std::string holds = format_text(f.tx(TextId::RestoreSummary),
+                                            {format::name(r->fs), binary_size(r->cluster_bytes),
+                                             binary_size(r->capacity_bytes)});
+            lines.push_back({format_text(f.tx(TextId::RestoreHolds), {holds}), Slot::Green});
+        }
+        lines.push_back(
+            {str(f.tx(s.write.eject == EjectState::Ejected ? TextId::SafeToRemove
+                                                           : TextId::RestoreUseOrRemove)),
+             Slot::Text});
+        return lines;
+    }
     bool verified = s.write.summary && s.write.summary->verify_seconds.has_value();
     lines.push_back({str(f.tx(verified ? TextId::IntegrityVerified : TextId::VerificationSkipped)),
                      verified ? Slot::Green : Slot::Text2});
@@ -41,6 +59,29 @@ void complete_screen(Frame& f) {
     lines.push_back(
         {str(f.tx(s.write.eject == EjectState::Ejected ? TextId::SafeToRemove : TextId::UsbReady)),
          Slot::Text});
+    return lines;
+}
+
+}  // namespace
+
+void complete_screen(Frame& f) {
+    const WindowState& s = f.s;
+    // The mark grows in over the first moments of the screen.
+    float grow = 1;
+    if (s.write.complete_at)
+        grow = std::clamp(static_cast<float>((f.now - *s.write.complete_at) / 0.4), 0.0f, 1.0f);
+    f.status_circle(280, 150, 22 + 10 * grow, Slot::Green, Slot::GreenTint, "✓");
+    const std::string_view title =
+        f.tx(s.write.restore ? TextId::RestoreCompleteTitle : TextId::CompleteTitle);
+    const std::string_view done =
+        f.tx(s.write.restore ? TextId::RestoredForEverydayUse : TextId::MediaCreated);
+    f.label(title, Rect{kLeft, 212, kWidth, 34}, kTitle, {Slot::Text, 1}, Align::Center);
+    f.label(done, Rect{kLeft, 250, kWidth, 22}, kBody, {Slot::Green, 1}, Align::Center);
+    f.text_node(A11yText::OutcomeTitle, title, Rect{kLeft, 212, kWidth, 34});
+    f.text_node(A11yText::OutcomeText, done, Rect{kLeft, 250, kWidth, 22});
+    const float top = 296, inner = kLeft + 20, inner_w = kWidth - 40;
+    float y = top + 18;
+    const std::vector<std::pair<std::string, Slot>> lines = summary_lines(f);
     float h = 0;
     for (auto& [line, slot] : lines)
         h += std::ceil(f.c.measure(f.fit(line, kBody, inner_w, 2), kBody, inner_w).h) + 8;
@@ -51,7 +92,7 @@ void complete_screen(Frame& f) {
         eh = std::ceil(f.c.measure(eject_failed, kSmall, inner_w - 24).h) + 20;
     }
     f.card(Rect{kLeft, top, kWidth, 18 + h + eh + 10});
-    f.group(f.plain_node(A11yText::SummaryCard, A11yRole::Group, f.tx(TextId::CompleteTitle)),
+    f.group(f.plain_node(A11yText::SummaryCard, A11yRole::Group, title),
             Rect{kLeft, top, kWidth, 18 + h + eh + 10});
     uint32_t index = 0;
     for (auto& [line, slot] : lines) {
@@ -78,14 +119,17 @@ void complete_screen(Frame& f) {
 }
 
 void cancelled_screen(Frame& f) {
+    const bool restore = f.s.write.restore;
+    const std::string_view title =
+        f.tx(restore ? TextId::RestoreCancelledTitle : TextId::CancelledTitle);
+    const std::string_view advice =
+        f.tx(restore ? TextId::RestoreCancelledAdvice : TextId::CancelledAdvice);
     f.status_circle(280, 150, 30, Slot::Amber, Slot::AmberTint, "!");
-    f.label(f.tx(TextId::CancelledTitle), Rect{kLeft, 212, kWidth, 34}, kTitle, {Slot::Text, 1},
-            Align::Center);
-    float advice_h = f.paragraph(f.tx(TextId::CancelledAdvice), kLeft + 24, 254, kWidth - 48, kBody,
-                                 {Slot::Text2, 1}, Align::Center, 3);
-    f.text_node(A11yText::OutcomeTitle, f.tx(TextId::CancelledTitle), Rect{kLeft, 212, kWidth, 34});
-    f.text_node(A11yText::OutcomeText, f.tx(TextId::CancelledAdvice),
-                Rect{kLeft + 24, 254, kWidth - 48, advice_h});
+    f.label(title, Rect{kLeft, 212, kWidth, 34}, kTitle, {Slot::Text, 1}, Align::Center);
+    float advice_h = f.paragraph(advice, kLeft + 24, 254, kWidth - 48, kBody, {Slot::Text2, 1},
+                                 Align::Center, 3);
+    f.text_node(A11yText::OutcomeTitle, title, Rect{kLeft, 212, kWidth, 34});
+    f.text_node(A11yText::OutcomeText, advice, Rect{kLeft + 24, 254, kWidth - 48, advice_h});
     f.button({UiAction::Done}, f.tx(TextId::Done), Rect{kLeft, 616, kWidth, 48},
              ButtonKind::Primary, kMainLabel);
 }

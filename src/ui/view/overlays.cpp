@@ -2,6 +2,7 @@
 #include <cmath>
 
 #include "core/text.h"
+#include "format/format.h"
 #include "i18n/format.h"
 #include "i18n/messages.h"
 #include "ui/view/parts.h"
@@ -61,20 +62,28 @@ void add_close_button(Frame& f, Column& col, const Dialog& d, ElementId id, floa
     });
 }
 
-void erase_confirm(Frame& f, const Dialog& d) {
-    const WindowState& s = f.s;
-    const DeviceInfo* drive = selected_drive(s);
-    std::string name;
-    if (drive)
-        name = format_text("{} {}",
-                           {format_text(f.tx(TextId::DiskNumber), {std::to_string(drive->number)}),
-                            drive_label(*drive)});
-    Column col;
-    col.add(48, [&](float y) {
+// "Disk 2 SanDisk Ultra": the drive as a confirmation names it.
+std::string confirmed_drive_name(const Frame& f, const DeviceInfo* drive) {
+    if (!drive) return {};
+    return format_text("{} {}",
+                       {format_text(f.tx(TextId::DiskNumber), {std::to_string(drive->number)}),
+                        drive_label(*drive)});
+}
+
+// The red mark at the top of a confirmation that erases.
+void add_erase_mark(Frame& f, Column& col, const Dialog& d) {
+    col.add(48, [&f, &d](float y) {
         f.c.fill_ellipse(d.inner_x() + 18, y + 18, 18, 18, {Slot::RedTint, 1});
         f.c.text("!", Rect{d.inner_x(), y, 36, 36}, TextStyle{18, 4, FontFamily::Text},
                  {Slot::Red, 1}, Align::Center, Align::Center);
     });
+}
+
+void erase_confirm(Frame& f, const Dialog& d) {
+    const WindowState& s = f.s;
+    const std::string name = confirmed_drive_name(f, selected_drive(s));
+    Column col;
+    add_erase_mark(f, col, d);
     const std::string question = format_text(f.tx(TextId::EraseQuestion), {name});
     add_paragraph(f, col, d, A11yText::DialogTitle, question, kHeading, {Slot::Text, 1}, 2);
     col.gap(8);
@@ -89,6 +98,32 @@ void erase_confirm(Frame& f, const Dialog& d) {
     col.add(44, [&](float y) {
         dialog_buttons(f, d, y, {UiAction::DismissErase}, f.tx(TextId::Cancel),
                        {UiAction::AcceptErase}, f.tx(TextId::EraseAndCreate), ButtonKind::Danger);
+    });
+    show_dialog(f, d, col, question);
+}
+
+// What a restore erases and what the drive gets instead.
+void restore_confirm(Frame& f, const Dialog& d) {
+    const DeviceInfo* drive = selected_drive(f.s);
+    const std::string name = confirmed_drive_name(f, drive);
+    Column col;
+    add_erase_mark(f, col, d);
+    const std::string question = format_text(f.tx(TextId::RestoreQuestion), {name});
+    add_paragraph(f, col, d, A11yText::DialogTitle, question, kHeading, {Slot::Text, 1}, 2);
+    col.gap(8);
+    add_paragraph(f, col, d, A11yText::DialogText, str(f.tx(TextId::RestoreWarning)), kBody,
+                  {Slot::Text2, 1}, 3);
+    if (drive) {
+        col.gap(6);
+        const std::string_view fs = format::name(format::choose_file_system(drive->size));
+        add_paragraph(f, col, d, A11yText::DialogText,
+                      format_text(f.tx(TextId::RestoreWillHold), {fs}), kBody, {Slot::Text2, 1}, 3);
+    }
+    col.gap(24);
+    col.add(44, [&](float y) {
+        dialog_buttons(f, d, y, {UiAction::DismissRestore}, f.tx(TextId::Cancel),
+                       {UiAction::AcceptRestore}, f.tx(TextId::EraseAndRestore),
+                       ButtonKind::Danger);
     });
     show_dialog(f, d, col, question);
 }
@@ -109,15 +144,16 @@ void stop_confirm(Frame& f, const Dialog& d) {
 }
 
 void close_refused(Frame& f, const Dialog& d) {
+    const TextId title =
+        f.s.write.restore ? TextId::RestoreRunningTitle : TextId::WriteRunningTitle;
     Column col;
-    add_paragraph(f, col, d, A11yText::DialogTitle, str(f.tx(TextId::WriteRunningTitle)), kHeading,
-                  {Slot::Text, 1}, 2);
+    add_paragraph(f, col, d, A11yText::DialogTitle, str(f.tx(title)), kHeading, {Slot::Text, 1}, 2);
     col.gap(8);
     add_paragraph(f, col, d, A11yText::DialogText, str(f.tx(TextId::WriteRunningAdvice)), kBody,
                   {Slot::Text2, 1}, 3);
     col.gap(24);
     add_close_button(f, col, d, {UiAction::ClosePanel}, 44, 120, ButtonKind::Primary);
-    show_dialog(f, d, col, f.tx(TextId::WriteRunningTitle));
+    show_dialog(f, d, col, f.tx(title));
 }
 
 // A row of segments, one per choice, the current one raised.
@@ -307,6 +343,9 @@ void overlay(Frame& f) {
             break;
         case Overlay::DriveCheck:
             drive_check(f, d);
+            break;
+        case Overlay::RestoreConfirm:
+            restore_confirm(f, d);
             break;
         case Overlay::None:
             break;

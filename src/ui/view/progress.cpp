@@ -70,7 +70,9 @@ std::string detail_line(Frame& f) {
         if (step > 4) step = 0;
         return format_text("{}…", {f.tx(kSteps[step])});
     }
-    if ((s.write.shown_phase == WritePhase::Writing ||
+    // A restore writes no files: its heading says all there is.
+    if (!s.write.restore &&
+        (s.write.shown_phase == WritePhase::Writing ||
          s.write.shown_phase == WritePhase::Verifying) &&
         s.write.shown_total > 0 && is_write_in_progress(s.phase)) {
         std::string where = str(f.tx(TextId::BootArea));
@@ -90,17 +92,15 @@ std::string detail_line(Frame& f) {
 
 void progress_screen(Frame& f) {
     const WindowState& s = f.s;
-    f.label(f.tx(TextId::ProgressTitle), Rect{kLeft, 80, kWidth, 34}, kTitle, {Slot::Text, 1});
-    f.text_node(A11yText::ProgressTitle, f.tx(TextId::ProgressTitle), Rect{kLeft, 80, kWidth, 34});
+    const std::string_view title =
+        f.tx(s.write.restore ? TextId::RestoreProgressTitle : TextId::ProgressTitle);
+    f.label(title, Rect{kLeft, 80, kWidth, 34}, kTitle, {Slot::Text, 1});
+    f.text_node(A11yText::ProgressTitle, title, Rect{kLeft, 80, kWidth, 34});
     step_indicator(f, 136);
     const float top = 214;
     f.card(Rect{kLeft, top, kWidth, 262});
     const float inner = kLeft + 20, inner_w = kWidth - 40;
-    TextId sub = s.phase == AppPhase::Preparing   ? TextId::PhasePreparing
-                 : s.phase == AppPhase::Writing   ? TextId::PhaseWriting
-                 : s.phase == AppPhase::Flushing  ? TextId::PhaseFlushing
-                 : s.phase == AppPhase::Verifying ? TextId::PhaseVerifying
-                                                  : TextId::PhaseEjecting;
+    const TextId sub = phase_heading(s).value_or(TextId::PhaseEjecting);
     float fraction = write_fraction(s);
     std::string percent = fmt("{}%", static_cast<int>(std::floor(fraction * 100)));
     float pw = std::ceil(f.c.measure(percent, kValue, 1000).w) + 2;

@@ -206,17 +206,21 @@ float drive_card_height(const WindowState& s) {
     return 50 + body + 8;
 }
 
-// The drive card's title row: its name, its status word and "Check drive".
+// The drive card's title row: its name, its status word, "Restore drive"
+// and "Check drive".
 void drive_card_title(Frame& f, float top, bool any, bool ready) {
     std::string_view check = f.tx(TextId::CheckDrive);
     float cw = f.button_width(check) - 16;
     Rect check_r{kRight - 14 - cw, top + 10, cw, 30};
+    std::string_view restore = f.tx(TextId::RestoreDrive);
+    float rw = f.button_width(restore) - 16;
+    Rect restore_r{check_r.x - 8 - rw, top + 10, rw, 30};
     std::string_view title = f.tx(TextId::DriveCardTitle);
     float tw = std::min(std::ceil(f.c.measure(title, kCaption, 1000).w) + 1, 160.0f);
     f.label(title, Rect{kInner, top + 16, tw, 18}, kCaption, {Slot::Text2, 1});
     if (any) {
         std::string_view word = f.tx(ready ? TextId::DriveReady : TextId::ChooseDrive);
-        float room = check_r.x - 12 - (kInner + tw + 10);
+        float room = restore_r.x - 12 - (kInner + tw + 10);
         float ww = std::min(std::ceil(f.c.measure(word, kCaption, 1000).w) + 18, room);
         Rect pill{kInner + tw + 10, top + 14, ww, 22};
         f.c.fill_rounded(f.moved(pill), 11, {ready ? Slot::GreenTint : Slot::Surface3, 1});
@@ -224,6 +228,7 @@ void drive_card_title(Frame& f, float top, bool any, bool ready) {
                 {ready ? Slot::Green : Slot::Text2, 1}, Align::Center);
         f.text_node(A11yText::DriveStatus, word, pill);
     }
+    f.button({UiAction::RestoreDrive}, restore, restore_r, ButtonKind::Secondary, kSmall);
     f.button({UiAction::CheckDrive}, check, check_r, ButtonKind::Secondary, kSmall);
 }
 
