@@ -104,6 +104,7 @@ enum class A11yText : uint32_t {
     CheckRows,  // three
     CheckNote = 70,
     CheckBar,
+    DialogDetail,  // a dialog's second paragraph
 };
 
 // A stable node id of an interactive element.

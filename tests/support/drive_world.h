@@ -70,11 +70,28 @@ class DriveWorld final : public DiskSystemWrapper {
         if (before_identify) before_identify(call);
         return DiskSystemWrapper::enumerate_disks();
     }
-    SystemFacts gather_facts(const std::optional<std::string>& image_path,
-                             const FactsHooks& hooks) override {
-        if (real_facts) return DiskSystemWrapper::gather_facts(image_path, hooks);
-        DiskFact none = std::vector<uint32_t>{};
-        return SystemFacts{none, none, none, none, none, none};
+    // Unless `real_facts`: a machine whose system is elsewhere, as a
+    // file-backed drive's always is, and an image on no disk.
+    Result<SystemPlaces, std::string> system_places() override {
+        if (real_facts) return DiskSystemWrapper::system_places();
+        SystemPlaces places;
+        places.system = std::vector<std::string>{"elsewhere"};
+        places.boot = std::string("elsewhere");
+        places.boot_partition = BootPartitionPlace{"elsewhere", {}};
+        places.swap = std::vector<SwapPlace>{{"elsewhere"}};
+        places.executable = std::string("elsewhere");
+        return places;
+    }
+    DiskFact locate_path(const std::vector<VolumeInfo>& volumes, const std::string& path) override {
+        if (real_facts) return DiskSystemWrapper::locate_path(volumes, path);
+        return std::vector<uint32_t>{};
+    }
+    std::vector<uint32_t> disks_backed_by(const std::string& path) override {
+        if (real_facts) return DiskSystemWrapper::disks_backed_by(path);
+        return {};
+    }
+    void add_held(std::vector<std::pair<uint32_t, std::string>>& held) override {
+        if (real_facts) DiskSystemWrapper::add_held(held);
     }
     Result<RawDevice, OsError> open_raw(uint32_t number, uint32_t sector, uint64_t size,
                                         const IoConfig& config) override {

@@ -209,14 +209,39 @@ class FakeWriteDisks final : public DiskSystemWrapper {
         events->add("identify");
         return std::vector<DeviceInfo>{on_identify ? on_identify(call) : walked()};
     }
-    SystemFacts gather_facts(const std::optional<std::string>& image_path,
-                             const FactsHooks&) override {
-        events->add("facts " + image_path.value_or("-"));
-        if (on_facts) return on_facts();
-        DiskFact none = std::vector<uint32_t>{};
-        return SystemFacts{none, none, none, none, none, none};
+    // The facts come through the queries that gathering them asks: places
+    // named after the facts, each located as `on_facts` says. The event
+    // "facts IMAGE" is recorded once they are gathered; the volume list
+    // read for them is not an event of its own.
+    Result<SystemPlaces, std::string> system_places() override {
+        gathering_ = true;
+        facts_ = on_facts ? on_facts() : SystemFacts{none(), none(), none(), none(), none(), none()};
+        facts_image_ = "-";
+        SystemPlaces places;
+        places.system = std::vector<std::string>{"system"};
+        places.boot = std::string("boot");
+        places.boot_partition = BootPartitionPlace{"boot partition", {}};
+        places.swap = std::vector<SwapPlace>{{"swap"}};
+        places.executable = std::string("executable");
+        return places;
+    }
+    DiskFact locate_path(const std::vector<VolumeInfo>&, const std::string& path) override {
+        if (path == "system") return facts_.system_volume;
+        if (path == "boot") return facts_.boot_volume;
+        if (path == "boot partition") return facts_.boot_partition;
+        if (path == "swap") return facts_.swap;
+        if (path == "executable") return facts_.executable;
+        facts_image_ = path;
+        return facts_.image;
+    }
+    std::vector<uint32_t> disks_backed_by(const std::string&) override { return {}; }
+    void add_held(std::vector<std::pair<uint32_t, std::string>>& held) override {
+        held.insert(held.end(), facts_.held.begin(), facts_.held.end());
+        gathering_ = false;
+        events->add("facts " + facts_image_);
     }
     Result<std::vector<VolumeInfo>, OsError> enumerate_volumes() override {
+        if (gathering_) return volumes;
         events->add("volumes");
         if (on_volumes) return on_volumes();
         return volumes;
@@ -249,8 +274,13 @@ class FakeWriteDisks final : public DiskSystemWrapper {
     IoConfig opened_config;
 
   private:
+    static DiskFact none() { return std::vector<uint32_t>{}; }
     RecordingLog recorded_;
     std::atomic<int> identify_calls_{0};
+    // The facts being gathered (system_places to add_held).
+    std::atomic<bool> gathering_{false};
+    SystemFacts facts_;
+    std::string facts_image_;
 };
 
 // The machine over the fakes: their drives, clock and image.

@@ -62,11 +62,11 @@ class SimulatedStickTest : public ::testing::Test {
     // An identification hook that gives the stick `n` media changes in a row
     // at the job's identification `call` (3: the one before writing, after
     // the write probe), so that they meet the transfers, not the probe.
-    std::function<void(int)> media_changes_at(int call, uint32_t n) {
-        return [this, call, n](int c) {
+    std::function<void(int)> media_changes_at(SimulatedStates& states, int call, uint32_t n) {
+        return [this, &states, call, n](int c) {
             if (c != call) return;
             auto parsed = parse_simulated_drives(drives_value);
-            simulated_state(parsed.drives.at(0))->media_changed_left = n;
+            states.of(parsed.drives.at(0))->media_changed_left = n;
         };
     }
     std::string drives_value;  // the simulated drive list as last set

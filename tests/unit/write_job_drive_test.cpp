@@ -160,7 +160,7 @@ TEST_F(SimulatedWrite, FourKiBSectorsWithoutVerification) {
 TEST_F(SimulatedWrite, MediaChangedWithinAndBeyondTheThreeReopens) {
     {
         DeviceInfo drive = attach("");
-        world->before_identify = media_changes_at(3, 3);  // after the probe
+        world->before_identify = media_changes_at(world->simulated_states(), 3, 3);  // after the probe
         auto result = run_write_job(request_for(drive), test::machine_of(world));
         ASSERT_TRUE(result) << result.error().text();
         EXPECT_EQ(stick(0, image.size()), image);
@@ -171,7 +171,7 @@ TEST_F(SimulatedWrite, MediaChangedWithinAndBeyondTheThreeReopens) {
         // A fourth change in a row: the write goes on with gentler settings.
         DeviceInfo drive = attach(",vendor=Other");
         world = std::make_shared<DriveWorld>();  // identifications counted from 1 again
-        world->before_identify = media_changes_at(3, 4);
+        world->before_identify = media_changes_at(world->simulated_states(), 3, 4);
         auto result = run_write_job(request_for(drive), test::machine_of(world));
         ASSERT_TRUE(result) << result.error().text();
         EXPECT_EQ(stick(0, image.size()), image);
@@ -226,7 +226,7 @@ INSTANTIATE_TEST_SUITE_P(
               2},  // 64 KiB requests, then buffered, then the error
         Fault{"MediaChangedOnEveryRequest", "",
               [](SimulatedWrite& t, DriveWorld& w, WriteRequest&) {
-                  w.before_identify = t.media_changes_at(3, 1000);  // after the probe
+                  w.before_identify = t.media_changes_at(w.simulated_states(), 3, 1000);  // after the probe
               },
               [] { return "device write failed: " + simulated_text(SE::MediaChanged); }, 2},
         // The test image holds data in its first 512 KiB only.

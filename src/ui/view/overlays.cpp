@@ -116,7 +116,7 @@ void restore_confirm(Frame& f, const Dialog& d) {
     if (drive) {
         col.gap(6);
         const std::string_view fs = format::name(format::choose_file_system(drive->size));
-        add_paragraph(f, col, d, A11yText::DialogText,
+        add_paragraph(f, col, d, A11yText::DialogDetail,
                       format_text(f.tx(TextId::RestoreWillHold), {fs}), kBody, {Slot::Text2, 1}, 3);
     }
     col.gap(24);
