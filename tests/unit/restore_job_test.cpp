@@ -203,7 +203,8 @@ INSTANTIATE_TEST_SUITE_P(
               2},  // 64 KiB requests, then buffered, then the error
         Fault{"MediaChangedOnEveryRequest", "",
               [](SimulatedRestore& t, DriveWorld& w, RestoreRequest&) {
-                  w.before_identify = t.media_changes_at(w.simulated_states(), 3, 1000);  // after the probe
+                  w.before_identify =
+                      t.media_changes_at(w.simulated_states(), 3, 1000);  // after the probe
               },
               [] { return "device write failed: " + simulated_text(SE::MediaChanged); }, 2,
               true},  // not even the old table could be cleared

@@ -160,7 +160,8 @@ TEST_F(SimulatedWrite, FourKiBSectorsWithoutVerification) {
 TEST_F(SimulatedWrite, MediaChangedWithinAndBeyondTheThreeReopens) {
     {
         DeviceInfo drive = attach("");
-        world->before_identify = media_changes_at(world->simulated_states(), 3, 3);  // after the probe
+        world->before_identify =
+            media_changes_at(world->simulated_states(), 3, 3);  // after the probe
         auto result = run_write_job(request_for(drive), test::machine_of(world));
         ASSERT_TRUE(result) << result.error().text();
         EXPECT_EQ(stick(0, image.size()), image);
@@ -226,7 +227,8 @@ INSTANTIATE_TEST_SUITE_P(
               2},  // 64 KiB requests, then buffered, then the error
         Fault{"MediaChangedOnEveryRequest", "",
               [](SimulatedWrite& t, DriveWorld& w, WriteRequest&) {
-                  w.before_identify = t.media_changes_at(w.simulated_states(), 3, 1000);  // after the probe
+                  w.before_identify =
+                      t.media_changes_at(w.simulated_states(), 3, 1000);  // after the probe
               },
               [] { return "device write failed: " + simulated_text(SE::MediaChanged); }, 2},
         // The test image holds data in its first 512 KiB only.
