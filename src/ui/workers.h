@@ -45,8 +45,8 @@ class UiWorkers {
                                                 const std::vector<DeviceInfo>& current_drives) = 0;
     // Starts the restore of `drive` unless it has left `current_drives`;
     // sends RestoreFinished. Stopped as a write is, through stop_write.
-    virtual std::optional<WriteJob> start_restore(const DeviceInfo& drive,
-                                                  const std::vector<DeviceInfo>& current_drives) = 0;
+    virtual std::optional<WriteJob> start_restore(
+        const DeviceInfo& drive, const std::vector<DeviceInfo>& current_drives) = 0;
     // The operator's confirmed stop; the job ends as cancelled at its next check.
     virtual void stop_write(const WriteJob& write) = 0;
 };

@@ -215,7 +215,8 @@ class FakeWriteDisks final : public DiskSystemWrapper {
     // read for them is not an event of its own.
     Result<SystemPlaces, std::string> system_places() override {
         gathering_ = true;
-        facts_ = on_facts ? on_facts() : SystemFacts{none(), none(), none(), none(), none(), none()};
+        facts_ =
+            on_facts ? on_facts() : SystemFacts{none(), none(), none(), none(), none(), none()};
         facts_image_ = "-";
         SystemPlaces places;
         places.system = std::vector<std::string>{"system"};
