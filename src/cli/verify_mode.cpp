@@ -18,23 +18,15 @@ int verify_image_mode(const MachinePtr& machine, const std::string& image_path) 
         emit(fmt("open failed: {}", image.error()));
         return kExitFailed;
     }
-    Clock& clock = machine->clock();
-    auto started = clock.now();
-    auto inspection = inspect_image(**image);
-    double inspect_seconds = elapsed_seconds(started, clock.now());
-    if (!inspection) {
-        emit(fmt("REFUSED: {}", inspection.error().message()));
-        return kExitFailed;
-    }
-
     const std::atomic<bool> never_stop{false};
-    started = clock.now();
-    auto content = verify_image_content(**image, *inspection, never_stop);
-    double content_seconds = elapsed_seconds(started, clock.now());
-    if (!content) {
-        emit(fmt("REFUSED: {}", content.error().message()));
+    auto validated = validate_image(**image, never_stop, machine->clock());
+    if (!validated) {
+        emit(fmt("REFUSED: {}", validated.error().error.message()));
         return kExitFailed;
     }
+    const ImageInspection* inspection = &validated->inspection;
+    const double inspect_seconds = validated->inspect_seconds;
+    const double content_seconds = validated->content_seconds;
 
     double rate =
         static_cast<double>(inspection->image_size) / 1e6 / std::max(content_seconds, 0.001);

@@ -27,22 +27,17 @@ int write_mode(const std::shared_ptr<Machine>& machine, const DeviceInfo& drive,
             out.emit(fmt("open failed: {}", image.error()));
             return kExitFailed;
         }
-        auto inspection = inspect_image(**image);
-        if (!inspection) {
-            out.emit(fmt("image refused: {}", inspection.error().message()));
-            return kExitFailed;
-        }
-        auto content = verify_image_content(**image, *inspection, *stop);
-        if (!content && stop->load()) {
+        auto validated = validate_image(**image, *stop, machine->clock());
+        if (!validated && validated.error().content && stop->load()) {
             out.emit("FAILED: cancelled");
             return kExitFailed;
         }
-        if (!content) {
-            out.emit(fmt("image refused: {}", content.error().message()));
+        if (!validated) {
+            out.emit(fmt("image refused: {}", validated.error().error.message()));
             return kExitFailed;
         }
-        facts = image_facts_of(*inspection);
-        is_signed = inspection->is_signed();
+        facts = image_facts_of(validated->inspection);
+        is_signed = validated->inspection.is_signed();
     }  // the handle used for validation is closed here
     out.emit(fmt("image {} {} ({} bytes)", is_signed ? "OFFICIAL" : "UNSIGNED", facts.version,
                  facts.size));

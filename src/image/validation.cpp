@@ -4,8 +4,6 @@
 
 #include "core/clock.h"
 #include "core/text.h"
-#include "runtime/thread.h"
-#include "hex/hex.h"
 #include "logging/logger.h"
 
 namespace sw {
@@ -98,8 +96,38 @@ std::string inspection_summary(const ImageInspection& inspection) {
                inspection.boot_flags.mbr_boot_code);
 }
 
-void run_validation(const ValidationRequest& request, const ValidationReporter& report,
-                    ValidationProgress& progress, const std::atomic<bool>& cancel, Clock& clock) {
+Result<ValidatedImage, ValidationFailure> validate_image(
+    const ImageReader& image, const std::atomic<bool>& cancel, Clock& clock,
+    const std::function<void(const ImageInspection&)>& inspected,
+    const std::optional<Sha256Digest>& download_digest, const ContentProgress& progress) {
+    ValidatedImage validated;
+    auto started = clock.now();
+    auto inspection = inspect_image(image);
+    validated.inspect_seconds = elapsed_seconds(started, clock.now());
+    if (!inspection) return unexpected(ValidationFailure{false, std::move(inspection.error())});
+    validated.inspection = std::move(*inspection);
+    const ImageInspection& facts = validated.inspection;
+    if (inspected) inspected(facts);
+    if (!facts.is_signed()) return validated;
+
+    if (download_digest && download_digest == facts.expected_digest()) {
+        validated.content = ContentCheck::MatchedDownload;
+        return validated;
+    }
+    started = clock.now();
+    auto content = verify_image_content(image, facts, cancel, progress);
+    validated.content_seconds = elapsed_seconds(started, clock.now());
+    validated.content = ContentCheck::Hashed;
+    if (!content)
+        return unexpected(
+            ValidationFailure{true, std::move(content.error()), validated.content_seconds});
+    return validated;
+}
+
+void run_validation(const ValidationRequest& request,
+                    Result<std::unique_ptr<ImageReader>, std::string> image,
+                    const ValidationReporter& report, ValidationProgress& progress,
+                    const std::atomic<bool>& cancel, Clock& clock) {
     progress.done.store(0);
     progress.total.store(0);
     auto refuse = [&](ValidationError error) {
@@ -107,50 +135,38 @@ void run_validation(const ValidationRequest& request, const ValidationReporter& 
                                           fmt("refused: {}", error.message())));
         report(ImageInspected{request.request_number, request.path, unexpected(std::move(error))});
     };
-
-    auto image = open_image_file(request.path);
     if (!image) {
         refuse(ValidationError::io(image.error()));
         return;
     }
-    auto inspection = inspect_image(**image);
-    if (!inspection) {
-        refuse(inspection.error());
+    auto inspected = [&](const ImageInspection& inspection) {
+        Logger::write(LogLevel::Info, fmt("image {}: {}", visible_text(request.path),
+                                          inspection_summary(inspection)));
+        // The window gets its own copy; the content check still needs the facts.
+        report(ImageInspected{request.request_number, request.path, inspection});
+        if (inspection.is_signed() && request.download_digest != inspection.expected_digest())
+            progress.total.store(inspection.image_size);  // it is hashed next
+    };
+    auto validated = validate_image(**image, cancel, clock, inspected, request.download_digest,
+                                    [&](uint64_t done, uint64_t) { progress.done.store(done); });
+    if (!validated && !validated.error().content) {
+        refuse(std::move(validated.error().error));
         return;
     }
-    Logger::write(LogLevel::Info,
-                  fmt("image {}: {}", visible_text(request.path), inspection_summary(*inspection)));
-    const bool is_signed = inspection->is_signed();
-    const std::string expected_sha = is_signed ? inspection->manifest->sha256 : std::string();
-    const ImageInspection* facts = &*inspection;
-    // The window gets its own copy; the content check below still needs the facts.
-    report(ImageInspected{request.request_number, request.path, *inspection});
-    if (!is_signed) return;
-
-    if (request.download_digest && hex_encode(*request.download_digest) == expected_sha) {
+    if (validated && validated->content == ContentCheck::Unsigned) return;
+    if (validated && validated->content == ContentCheck::MatchedDownload) {
         Logger::write(LogLevel::Info, "image content already verified during download");
         report(ImageContentChecked{request.request_number, request.path, {}});
         return;
     }
-
-    progress.total.store(facts->image_size);
-    auto started = clock.now();
-    auto result = verify_image_content(**image, *facts, cancel,
-                                       [&](uint64_t done, uint64_t) { progress.done.store(done); });
-    double seconds = elapsed_seconds(started, clock.now());
+    Result<void, ValidationError> result;
+    if (!validated) result = unexpected(validated.error().error);
+    const double seconds =
+        validated ? validated->content_seconds : validated.error().content_seconds;
     Logger::write(LogLevel::Info,
                   fmt("image content check: {} in {}s",
                       result ? std::string("ok") : result.error().message(), fixed(seconds, 1)));
     report(ImageContentChecked{request.request_number, request.path, std::move(result)});
-}
-
-std::thread start_validation(ValidationRequest request, ValidationReporter report,
-                             std::shared_ptr<ValidationProgress> progress,
-                             std::shared_ptr<const std::atomic<bool>> cancel) {
-    return spawn_thread([request = std::move(request), report = std::move(report),
-                         progress = std::move(progress), cancel = std::move(cancel)] {
-        run_validation(request, report, *progress, *cancel, real_clock());
-    });
 }
 
 }  // namespace sw

@@ -12,7 +12,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <variant>
 #include <vector>
 
@@ -97,17 +96,49 @@ using ValidationReport = std::variant<ImageInspected, ImageContentChecked>;
 // since the worker may outlive the one who started it.
 using ValidationReporter = std::function<void(ValidationReport)>;
 
-// The worker, on a thread of its own: opens the image, inspects it, reports
-// the inspection, and for a signed image checks the content (unless the
-// download digest already matches) and reports that. Writes only `progress`,
-// reads only `cancel`. The caller owns the thread.
-std::thread start_validation(ValidationRequest request, ValidationReporter report,
-                             std::shared_ptr<ValidationProgress> progress,
-                             std::shared_ptr<const std::atomic<bool>> cancel);
+// How the content of an accepted image was proven.
+enum class ContentCheck {
+    Unsigned,         // nothing to prove it against
+    MatchedDownload,  // the download hashed it on the way to the manifest's digest
+    Hashed,           // read whole and hashed now
+};
 
-// The worker's body, on the calling thread (tests, and the thread above).
+// What validating an image found, and how long each part took.
+struct ValidatedImage {
+    ImageInspection inspection;
+    ContentCheck content = ContentCheck::Unsigned;
+    double inspect_seconds = 0;
+    double content_seconds = 0;
+};
+
+// Where validation stopped, and why.
+struct ValidationFailure {
+    bool content = false;  // false: the inspection refused the image; true: its content check
+    ValidationError error;
+    double content_seconds = 0;  // how long the content check ran before it failed
+};
+
+// The one validation flow of every face: the inspection, then for a signed
+// image the content check against its manifest, unless `download_digest`
+// (what the download computed on the way) already matches it. `inspected`
+// hears an accepted inspection before the content check starts; the check
+// reports its progress to `progress` and ends early when `cancel` is set.
+Result<ValidatedImage, ValidationFailure> validate_image(
+    const ImageReader& image, const std::atomic<bool>& cancel, Clock& clock,
+    const std::function<void(const ImageInspection&)>& inspected = {},
+    const std::optional<Sha256Digest>& download_digest = std::nullopt,
+    const ContentProgress& progress = {});
+
+// The worker's body, on the calling thread (the window's workers run it on a
+// thread of their own): opens the image, inspects it, reports the
+// inspection, and for a signed image checks the content (unless the
+// download digest already matches) and reports that. Writes only
+// `progress`, reads only `cancel`.
 // `clock` times the content check for the log.
-void run_validation(const ValidationRequest& request, const ValidationReporter& report,
-                    ValidationProgress& progress, const std::atomic<bool>& cancel, Clock& clock);
+// `image` is the request's file as the machine opened it.
+void run_validation(const ValidationRequest& request,
+                    Result<std::unique_ptr<ImageReader>, std::string> image,
+                    const ValidationReporter& report, ValidationProgress& progress,
+                    const std::atomic<bool>& cancel, Clock& clock);
 
 }  // namespace sw

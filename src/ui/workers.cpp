@@ -45,7 +45,8 @@ class RealWorkers final : public UiWorkers {
                   std::shared_ptr<const std::atomic<bool>> cancel) override {
         threads_.start(
             [post = post(), machine = machine_, request = std::move(request), progress, cancel] {
-                run_validation(request, post, *progress, *cancel, machine->clock());
+                run_validation(request, machine->open_image(request.path), post, *progress, *cancel,
+                               machine->clock());
             });
     }
 

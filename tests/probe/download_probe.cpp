@@ -290,7 +290,8 @@ int validate_command(const Options& o) {
     ValidationProgress progress;
     std::atomic<bool> cancel{false};
     run_validation(
-        request, [](ValidationReport r) { Printer{}(r); }, progress, cancel, real_clock());
+        request, open_image_file(request.path), [](ValidationReport r) { Printer{}(r); }, progress,
+        cancel, real_clock());
     return 0;
 }
 

@@ -336,7 +336,8 @@ TEST(ValidationWorker, SignedImageReportsInspectionThenContent) {
     std::atomic<bool> cancel{false};
     test::FakeClock clock;
     const std::string path = test_image_path("signed.iso");
-    run_validation({path, 41, std::nullopt}, sink.reporter(), progress, cancel, clock);
+    run_validation({path, 41, std::nullopt}, open_image_file(path), sink.reporter(), progress,
+                   cancel, clock);
     auto msgs = sink.messages();
     ASSERT_EQ(msgs.size(), 2u);
     ASSERT_TRUE(inspected(msgs[0]));
@@ -372,8 +373,9 @@ TEST(ValidationWorker, DownloadDigestSkipsTheSecondPass) {
     ValidationProgress progress;
     std::atomic<bool> cancel{true};  // would stop a content check at once
     test::FakeClock clock;
-    run_validation({test_image_path("signed.iso"), 3, digest}, sink.reporter(), progress, cancel,
-                   clock);
+    run_validation({test_image_path("signed.iso"), 3, digest},
+                   open_image_file(test_image_path("signed.iso")), sink.reporter(), progress,
+                   cancel, clock);
     auto msgs = sink.messages();
     ASSERT_EQ(msgs.size(), 2u);
     ASSERT_TRUE(checked(msgs[1]));
@@ -387,8 +389,9 @@ TEST(ValidationWorker, DownloadDigestSkipsTheSecondPass) {
     Sha256Digest other = digest;
     other[0] ^= 1;
     test::Recorder<ValidationReport> sink2;
-    run_validation({test_image_path("signed.iso"), 4, other}, sink2.reporter(), progress, cancel,
-                   clock);
+    run_validation({test_image_path("signed.iso"), 4, other},
+                   open_image_file(test_image_path("signed.iso")), sink2.reporter(), progress,
+                   cancel, clock);
     auto msgs2 = sink2.messages();
     ASSERT_EQ(msgs2.size(), 2u);
     ASSERT_TRUE(checked(msgs2[1]));
@@ -415,7 +418,8 @@ TEST(ValidationWorker, RefusalsAndUnsignedImagesEndWithTheInspection) {
     };
     for (const auto& c : cases) {
         test::Recorder<ValidationReport> sink;
-        run_validation({c.path, 9, std::nullopt}, sink.reporter(), progress, cancel, clock);
+        run_validation({c.path, 9, std::nullopt}, open_image_file(c.path), sink.reporter(),
+                       progress, cancel, clock);
         auto msgs = sink.messages();
         ASSERT_EQ(msgs.size(), 1u) << c.path;
         ASSERT_TRUE(inspected(msgs[0]));
@@ -437,15 +441,15 @@ TEST(ValidationWorker, RefusalsAndUnsignedImagesEndWithTheInspection) {
     EXPECT_NE(text.find("unsigned size="), std::string::npos);
 }
 
-TEST(ValidationWorker, ThreadReportsCorruptionWithItsRequestNumber) {
+TEST(ValidationWorker, ReportsCorruptionWithItsRequestNumber) {
     if (!media_key_is_development())
         GTEST_SKIP() << "test images are signed with the development key";
     test::Recorder<ValidationReport> sink;
-    auto progress = std::make_shared<ValidationProgress>();
-    auto cancel = std::make_shared<std::atomic<bool>>(false);
-    std::thread t = start_validation({test_image_path("signed-content-changed.iso"), 12, {}},
-                                     sink.reporter(), progress, cancel);
-    t.join();
+    ValidationProgress progress;
+    std::atomic<bool> cancel{false};
+    run_validation({test_image_path("signed-content-changed.iso"), 12, {}},
+                   open_image_file(test_image_path("signed-content-changed.iso")), sink.reporter(),
+                   progress, cancel, real_clock());
     auto msgs = sink.messages();
     ASSERT_EQ(msgs.size(), 2u);
     ASSERT_TRUE(checked(msgs[1]));
