@@ -161,12 +161,20 @@ Result<void, OsError> run_file_test(FileOps& ops, const std::string& path) {
     return ops.remove(path);
 }
 
-Result<Result<void, OsError>, std::string> file_test_with_time_limit(std::shared_ptr<FileOps> ops,
-                                                                     const std::string& path,
-                                                                     Clock& clock) {
+Result<void, FileTestError> file_test_with_time_limit(std::shared_ptr<FileOps> ops,
+                                                      const std::string& path, Clock& clock) {
     return run_with_time_limit(
-        "filesystem write test", kFileTestSeconds,
-        [ops = std::move(ops), path] { return run_file_test(*ops, path); }, clock);
+        std::chrono::seconds(kFileTestSeconds),
+        [ops = std::move(ops), path]() -> Result<void, FileTestError> {
+            auto tested = run_file_test(*ops, path);
+            if (!tested) return unexpected(FileTestError{tested.error(), tested.error().text});
+            return {};
+        },
+        [] {
+            return FileTestError{std::nullopt,
+                                 time_limit_text("filesystem write test", kFileTestSeconds)};
+        },
+        clock);
 }
 
 std::string filesystem_diagnosis(const Disks& disks, std::optional<char> letter) {
@@ -176,10 +184,10 @@ std::string filesystem_diagnosis(const Disks& disks, std::optional<char> letter)
     FileTestTarget target = letter_target(*letter);
     auto start = clock.now();
     auto answer = file_test_with_time_limit(disks->file_ops(), target.file, clock);
-    if (!answer)
-        return fmt("{} on {}: (Windows cannot write to this drive either)", answer.error(),
+    if (!answer && !answer.error().os)
+        return fmt("{} on {}: (Windows cannot write to this drive either)", answer.error().text,
                    *letter);
-    if (!*answer) return fmt("FAILED on {}: {}", *letter, answer->error().text);
+    if (!answer) return fmt("FAILED on {}: {}", *letter, answer.error().text);
     return fmt("OK on {}: in {} ms (Windows can write files to this drive)", *letter,
                elapsed_ms(start, clock.now()));
 }
@@ -289,8 +297,8 @@ Verdict file_test_verdict(const Disks& disks, const DeviceInfo& drive) {
         if (!name || !file_system_qualifies(*name)) continue;
         auto start = clock.now();
         auto answer = file_test_with_time_limit(disks->file_ops(), target.file, clock);
-        if (!answer) return Verdict{Verdict::NoResponse, std::nullopt, {}};
-        if (!*answer) return verdict_of_error(answer->error());
+        if (!answer && !answer.error().os) return Verdict{Verdict::NoResponse, std::nullopt, {}};
+        if (!answer) return verdict_of_error(*answer.error().os);
         return pass(rate(kFileTestBytes, start, clock.now()));
     }
     return Verdict{};
@@ -327,19 +335,20 @@ HealthReport check_health(const Disks& disks, const DeviceInfo& drive) {
     report.file_write = file_test_verdict(disks, drive);
 
     auto volumes = run_with_time_limit(
-        "volume enumeration", kVolumesSeconds, [disks] { return disks->enumerate_volumes(); },
-        clock);
+        std::chrono::seconds(kVolumesSeconds),
+        [disks]() -> Result<std::vector<VolumeInfo>, std::string> {
+            auto listed = disks->enumerate_volumes();
+            if (!listed) return unexpected(fmt("volume enumeration: {}", listed.error().text));
+            return std::move(*listed);
+        },
+        [] { return time_limit_text("volume enumeration", kVolumesSeconds); }, clock);
     if (!volumes) {
         report.error = volumes.error();
         return report;
     }
-    if (!*volumes) {
-        report.error = fmt("volume enumeration: {}", volumes->error().text);
-        return report;
-    }
 
     auto locked =
-        lock_and_dismount(disks, found->number, **volumes, [](LockStep, std::string_view) {});
+        lock_and_dismount(disks, found->number, *volumes, [](LockStep, std::string_view) {});
     if (!locked) {
         report.error = locked.error().is(kInUse) ? fmt("drive in use: {}", locked.error().text)
                                                  : fmt("lock volumes: {}", locked.error().text);
@@ -350,20 +359,18 @@ HealthReport check_health(const Disks& disks, const DeviceInfo& drive) {
         uint32_t sector = found->logical_sector;
         uint64_t size = found->size;
         auto opened = run_with_time_limit(
-            "opening the drive", kOpenSeconds,
-            [disks, number, sector, size] {
-                return disks->open_raw(number, sector, size, health_check_config());
+            std::chrono::seconds(kOpenSeconds),
+            [disks, number, sector, size]() -> Result<RawDevice, std::string> {
+                auto device = disks->open_raw(number, sector, size, health_check_config());
+                if (!device) return unexpected(fmt("open disk: {}", device.error().text));
+                return std::move(*device);
             },
-            clock);
+            [] { return time_limit_text("opening the drive", kOpenSeconds); }, clock);
         if (!opened) {
             report.error = opened.error();
             return report;
         }
-        if (!*opened) {
-            report.error = fmt("open disk: {}", opened->error().text);
-            return report;
-        }
-        run_raw_test(**opened, report, clock);
+        run_raw_test(*opened, report, clock);
     }  // the device closes here, before the volume locks are released
     return report;
 }

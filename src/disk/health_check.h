@@ -89,11 +89,16 @@ class FileOps {
 // When the write or the flush fails the file is closed but left in place.
 Result<void, OsError> run_file_test(FileOps& ops, const std::string& path);
 
+// Why the file test failed: the system's error, or no answer in time.
+struct FileTestError {
+    std::optional<OsError> os;  // none: it did not finish in time
+    std::string text;           // the system's text, or the time-limit text
+};
+
 // run_file_test on a thread named "filesystem write test", waiting at most
-// 25 s; the outer error is the time-limit text (the thread is abandoned).
-Result<Result<void, OsError>, std::string> file_test_with_time_limit(std::shared_ptr<FileOps> ops,
-                                                                     const std::string& path,
-                                                                     Clock& clock);
+// 25 s (then the thread is abandoned).
+Result<void, FileTestError> file_test_with_time_limit(std::shared_ptr<FileOps> ops,
+                                                      const std::string& path, Clock& clock);
 
 // Bytes per second over `bytes` and the seconds between two points, with a
 // floor of 1 ms so that a tiny time never divides by zero.

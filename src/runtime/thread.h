@@ -82,12 +82,20 @@ auto answer_within(std::chrono::milliseconds limit, Fn fn, Clock& clock)
 
 }  // namespace detail
 
+template <class T>
+inline constexpr bool is_result = false;
+template <class T, class E>
+inline constexpr bool is_result<Result<T, E>> = true;
+
 // Runs `fn` on a thread of its own and waits at most `seconds` for its answer.
 // When the time runs out the thread is abandoned (it finishes on its own and
-// its late answer is dropped) and the error is the time-limit text.
+// its late answer is dropped) and the error is the time-limit text. For a
+// step that answers a plain value; a step that can fail itself takes the
+// form below, so that its caller sees one error, never a Result in a Result.
 template <class Fn>
 auto run_with_time_limit(std::string_view thread_name, unsigned seconds, Fn fn, Clock& clock)
     -> Result<decltype(fn()), std::string> {
+    static_assert(!is_result<decltype(fn())>, "a step that can fail takes the form with timed_out");
     auto answer = detail::answer_within(std::chrono::seconds(seconds), std::move(fn), clock);
     if (!answer) return unexpected(time_limit_text(thread_name, seconds));
     return std::move(*answer);

@@ -74,12 +74,20 @@ Result<DeviceInfo, JobError> JobSteps::checked_drive() {
 Result<LockedVolumes, JobError> JobSteps::locked_volumes() {
     prepare("enumerating the drive's volumes…");
     auto volumes = run_with_time_limit(
-        "volume enumeration", kVolumesLimitSeconds,
-        [disks = machine_->disks()] { return disks->enumerate_volumes(); }, clock());
-    if (!volumes) return unexpected(JobError::of(JobError::Kind::Message, volumes.error()));
-    if (!*volumes)
-        return unexpected(JobError::of(JobError::Kind::Message,
-                                       fmt("volume enumeration: {}", volumes->error().text)));
+        std::chrono::seconds(kVolumesLimitSeconds),
+        [disks = machine_->disks()]() -> Result<std::vector<VolumeInfo>, JobError> {
+            auto listed = disks->enumerate_volumes();
+            if (!listed)
+                return unexpected(JobError::of(JobError::Kind::Message,
+                                               fmt("volume enumeration: {}", listed.error().text)));
+            return std::move(*listed);
+        },
+        [] {
+            return JobError::of(JobError::Kind::Message,
+                                time_limit_text("volume enumeration", kVolumesLimitSeconds));
+        },
+        clock());
+    if (!volumes) return unexpected(volumes.error());
 
     auto lock_progress = [&](LockStep step, std::string_view label) {
         if (step == LockStep::Locking) {
@@ -90,7 +98,7 @@ Result<LockedVolumes, JobError> JobSteps::locked_volumes() {
             prepare(fmt("dismounting volume {}", label));
         }
     };
-    auto lock = lock_and_dismount(machine_->disks(), drive_.number, **volumes, lock_progress);
+    auto lock = lock_and_dismount(machine_->disks(), drive_.number, *volumes, lock_progress);
     if (!lock) {
         const OsError& e = lock.error();
         if (e.is(kInUse)) return unexpected(JobError::of(JobError::Kind::InUse, e.text));
@@ -114,21 +122,22 @@ Result<RawDevice, JobError> JobSteps::opened_device(size_t locked_count) {
     const uint32_t sector = drive_.logical_sector;
     const uint64_t size = drive_.size;
     const IoConfig io = target_.io;
-    auto opened = run_with_time_limit(
-        "opening the drive", kOpenLimitSeconds,
-        [disks = machine_->disks(), number, sector, size, io] {
-            return disks->open_raw(number, sector, size, io);
+    return run_with_time_limit(
+        std::chrono::seconds(kOpenLimitSeconds),
+        [disks = machine_->disks(), number, sector, size, io]() -> Result<RawDevice, JobError> {
+            auto device = disks->open_raw(number, sector, size, io);
+            if (device) return std::move(*device);
+            const OsError& e = device.error();
+            if (e.is(kAccessDenied))
+                return unexpected(JobError::of(JobError::Kind::AccessDenied, e.text));
+            if (e.is(kDisconnected)) return unexpected(disconnected(e));
+            return unexpected(JobError::of(JobError::Kind::Message, fmt("open disk: {}", e.text)));
+        },
+        [] {
+            return JobError::of(JobError::Kind::Message,
+                                time_limit_text("opening the drive", kOpenLimitSeconds));
         },
         clock());
-    if (!opened) return unexpected(JobError::of(JobError::Kind::Message, opened.error()));
-    if (!*opened) {
-        const OsError& e = opened->error();
-        if (e.is(kAccessDenied))
-            return unexpected(JobError::of(JobError::Kind::AccessDenied, e.text));
-        if (e.is(kDisconnected)) return unexpected(disconnected(e));
-        return unexpected(JobError::of(JobError::Kind::Message, fmt("open disk: {}", e.text)));
-    }
-    return std::move(**opened);
 }
 
 Result<void, JobError> JobSteps::probe(RawDevice& device) {
