@@ -6,7 +6,7 @@ namespace sw {
 
 namespace {
 
-constexpr std::array<std::string_view, 38> kNames = {
+constexpr std::array<std::string_view, 39> kNames = {
     "setup-empty",
     "setup-downloading",
     "setup-download-retry",
@@ -45,6 +45,7 @@ constexpr std::array<std::string_view, 38> kNames = {
     "complete-restore",
     "cancelled-restore",
     "failed-restore",
+    "overlay-close-refused-restore",
 };
 
 constexpr uint64_t GB = 1'000'000'000;
@@ -268,6 +269,10 @@ bool restore_state(WindowState& s, std::string_view name) {
         s.write.complete_at = 10;
     } else if (name == "cancelled-restore") {
         restoring(AppPhase::Cancelled, WritePhase::Writing, 0, 0);
+    } else if (name == "overlay-close-refused-restore") {
+        restoring(AppPhase::Writing, WritePhase::Writing, 20'971'520, 33'554'432);
+        s.overlay = Overlay::CloseRefused;
+        s.input.focus = {UiAction::ClosePanel};
     } else if (name == "failed-restore") {
         restoring(AppPhase::Failed, WritePhase::Writing, 0, 0);
         s.write.failure = JobError::of_pipeline(
