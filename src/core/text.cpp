@@ -51,6 +51,15 @@ std::string pad_right(std::string_view s, size_t width) {
     return out;
 }
 
+std::string joined(const std::vector<std::string>& items) {
+    std::string out;
+    for (const auto& item : items) {
+        if (!out.empty()) out += ", ";
+        out += item;
+    }
+    return out;
+}
+
 std::string pad_left(std::string_view s, size_t width) {
     std::string out;
     if (s.size() < width) out.append(width - s.size(), ' ');

@@ -62,6 +62,8 @@ std::string shortest_float(double value);
 // Left-aligned and right-aligned padding to a width in bytes ("{:<30}", "{:>9}").
 std::string pad_right(std::string_view s, size_t width);
 std::string pad_left(std::string_view s, size_t width);
+// Items separated by ", " (device holders, mount points).
+std::string joined(const std::vector<std::string>& items);
 
 // A text in double quotes as a debug rendering shows it: quotes and
 // backslashes escaped, \n \r \t by name, other control bytes as \u{..}.

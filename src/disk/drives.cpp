@@ -22,13 +22,6 @@ bool listed_in(const DiskFact& fact, uint32_t disk) {
     return fact && std::find(fact->begin(), fact->end(), disk) != fact->end();
 }
 
-std::string joined(const std::vector<std::string>& items) {
-    std::string out;
-    for (const auto& item : items)
-        out += (out.empty() ? "" : ", ") + item;
-    return out;
-}
-
 // Disks the system holds for something the other facts do not account for.
 // A mounted file system of the disk's own accounts for a refused exclusive
 // open (the job unmounts it); anything else does not: a device-mapper or md

@@ -35,19 +35,6 @@ std::optional<std::string> usb_device_of(
     return std::nullopt;
 }
 
-namespace {
-
-std::string joined(const std::vector<std::string>& items) {
-    std::string out;
-    for (const auto& item : items) {
-        if (!out.empty()) out += ", ";
-        out += item;
-    }
-    return out;
-}
-
-}  // namespace
-
 Result<void, std::string> linux_request_eject(LinuxEjectOps& ops, const DeviceInfo& disk,
                                               const EjectTarget& target) {
     auto node = ops.disk_node(disk.number);

@@ -7,7 +7,7 @@ namespace sw::i18n_tables {
 namespace {
 
 // A text missing from the list fails the build, not the window.
-constexpr std::string_view kTexts[] = {
+constexpr std::string_view kEnglishTexts[] = {
     // 0
     "Build {}",
     "Eject USB drive",
@@ -220,6 +220,6 @@ constexpr std::string_view kTexts[] = {
 
 }  // namespace
 
-constinit const StringTable kEnglish = make_table(kTexts);
+constinit const StringTable kEnglish = make_table(kEnglishTexts);
 
 }  // namespace sw::i18n_tables

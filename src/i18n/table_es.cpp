@@ -8,7 +8,7 @@ namespace sw::i18n_tables {
 namespace {
 
 // A text missing from the list fails the build, not the window.
-constexpr std::string_view kTexts[] = {
+constexpr std::string_view kSpanishTexts[] = {
     // 0
     "Compilación {}",
     "Expulsar unidad USB",
@@ -224,6 +224,6 @@ constexpr std::string_view kTexts[] = {
 
 }  // namespace
 
-constinit const StringTable kSpanish = make_table(kTexts);
+constinit const StringTable kSpanish = make_table(kSpanishTexts);
 
 }  // namespace sw::i18n_tables

@@ -7,7 +7,7 @@ namespace sw::i18n_tables {
 namespace {
 
 // A text missing from the list fails the build, not the window.
-constexpr std::string_view kTexts[] = {
+constexpr std::string_view kChineseTexts[] = {
     // 0
     "内部版本 {}",
     "弹出 USB 驱动器",
@@ -219,6 +219,6 @@ constexpr std::string_view kTexts[] = {
 
 }  // namespace
 
-constinit const StringTable kChinese = make_table(kTexts);
+constinit const StringTable kChinese = make_table(kChineseTexts);
 
 }  // namespace sw::i18n_tables

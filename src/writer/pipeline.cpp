@@ -74,7 +74,7 @@ namespace {
 
 using Kind = PipelineError::Kind;
 
-struct ReaderOutcome {
+struct ImageReaderOutcome {
     bool finished = false;  // false: the thread ended abnormally
     std::optional<std::string> error;
     HashResult hash;
@@ -83,7 +83,7 @@ struct ReaderOutcome {
 
 // The reader thread: image → hash → filled queue, front to back.
 void read_image(const ImageReader& image, const PipelineConfig& config,
-                const std::atomic<bool>& stop, BufferPool& pool, ReaderOutcome& outcome) {
+                const std::atomic<bool>& stop, BufferPool& pool, ImageReaderOutcome& outcome) {
     ProducerEnd end(pool);
     ImageHasher hasher(config.capture);
     uint64_t read = 0;
@@ -137,7 +137,7 @@ std::optional<PipelineError> write_pass(const ImageReader& image, RawDevice& dev
                                         const PipelineConfig& config, const std::atomic<bool>& stop,
                                         WriteProgress& progress, PassShape shape,
                                         std::optional<AlignedBuffer>& head,
-                                        ReaderOutcome& reader_outcome) {
+                                        ImageReaderOutcome& reader_outcome) {
     const uint32_t sector = shape.sector;
     const uint64_t head_length = shape.head_length;
     std::optional<PipelineError> write_error;
@@ -182,7 +182,7 @@ std::optional<PipelineError> write_pass(const ImageReader& image, RawDevice& dev
 
 // Why the pass failed, if it did: the reader's end comes first, then the
 // writes, a stop, and the image's bytes against what they must hash to.
-std::optional<PipelineError> pass_error(const ReaderOutcome& reader_outcome,
+std::optional<PipelineError> pass_error(const ImageReaderOutcome& reader_outcome,
                                         const std::optional<PipelineError>& write_error,
                                         const std::atomic<bool>& stop,
                                         const PipelineConfig& config) {
@@ -252,7 +252,7 @@ Result<PipelineReport, PipelineError> run_pipeline(const ImageReader& image, Raw
 
     // The saved head, kept apart until it is written last.
     std::optional<AlignedBuffer> head;
-    ReaderOutcome reader_outcome;
+    ImageReaderOutcome reader_outcome;
     std::optional<PipelineError> write_error = write_pass(
         image, device, config, stop, progress, {sector, head_length}, head, reader_outcome);
 

@@ -10,7 +10,7 @@ namespace sw {
 
 namespace {
 
-struct ReaderOutcome {
+struct DeviceReaderOutcome {
     bool finished = false;  // false: the thread ended abnormally
     std::optional<PipelineError> error;
 };
@@ -20,7 +20,7 @@ bool all_zero(std::span<const std::byte> bytes) {
 }
 
 void read_device(RawDevice& device, const ReadBackPlan& plan, const std::atomic<bool>& stop,
-                 BufferPool& pool, ReaderOutcome& outcome) {
+                 BufferPool& pool, DeviceReaderOutcome& outcome) {
     ProducerEnd end(pool);
     uint64_t position = 0;
     while (position < plan.image_size) {
@@ -58,7 +58,7 @@ Result<HashResult, PipelineError> verify_read_back(RawDevice& device, const Read
                                                    const std::atomic<bool>& stop,
                                                    WriteProgress& progress) {
     BufferPool pool(plan.buffer_count, plan.buffer_size);
-    ReaderOutcome outcome;
+    DeviceReaderOutcome outcome;
     std::thread reader = spawn_thread([&] {
         try {
             read_device(device, plan, stop, pool, outcome);

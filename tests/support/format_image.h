@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "format/format.h"
+#include "support/temp_dir.h"
 
 namespace sw::test {
 
@@ -64,6 +65,16 @@ inline bool write_layout(const format::Layout& layout, const std::filesystem::pa
         }
     }
     return static_cast<bool>(out.flush());
+}
+
+// The smallest drive (in 4096-byte steps) the formatter accepts.
+inline uint64_t smallest_accepted(uint32_t sector) {
+    uint64_t lo = 1 * MiB, hi = 1 * GiB;  // refused, accepted
+    while (hi - lo > 4096) {
+        uint64_t mid = (lo + hi) / 2 / 4096 * 4096;
+        (format::lay_out(mid, sector, 1) ? hi : lo) = mid;
+    }
+    return hi;
 }
 
 }  // namespace sw::test

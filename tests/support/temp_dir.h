@@ -13,6 +13,8 @@
 namespace sw::test {
 
 inline constexpr uint64_t MiB = 1 << 20;
+inline constexpr uint64_t GiB = 1024 * MiB;
+inline constexpr uint64_t TiB = 1024 * GiB;
 
 class TempDir {
   public:

@@ -512,7 +512,7 @@ std::function<uint64_t()> length_of(const std::filesystem::path& file) {
 
 // A disk whose free space, apart from what the download adds to its file, is
 // told by the test answer by answer (the last one repeats).
-struct FakeDisk {
+struct FreeSpaceDisk {
     std::function<uint64_t()> file_length;
     std::vector<Result<uint64_t, OsError>> answers;
     size_t asked = 0;
@@ -538,7 +538,7 @@ TEST_F(DownloadFileTest, KnownLengthMustLeaveTheReserveFreeBeforeAnythingIsFetch
         return FakeStep(a);
     });
     const uint64_t size = release.image.size();
-    FakeDisk disk{length_of(partial), {kFreeSpaceReserve + size - 1}};
+    FreeSpaceDisk disk{length_of(partial), {kFreeSpaceReserve + size - 1}};
     services.space = disk.query();
     EXPECT_EQ(download().kind, DownloadOutcomeKind::NoSpace);
     EXPECT_FALSE(body_read);
@@ -551,7 +551,7 @@ TEST_F(DownloadFileTest, KnownLengthMustLeaveTheReserveFreeBeforeAnythingIsFetch
 
     // Only what is still missing counts, and exactly enough is enough.
     test::write_file(partial, release.image.substr(0, 1000));
-    disk = FakeDisk{length_of(partial), {kFreeSpaceReserve + size - 1000}};
+    disk = FreeSpaceDisk{length_of(partial), {kFreeSpaceReserve + size - 1000}};
     DownloadOutcome out = download();
     ASSERT_EQ(out.kind, DownloadOutcomeKind::Success) << out.message;
     EXPECT_TRUE(same_bytes(partial_content(), release.image));
@@ -569,7 +569,7 @@ TEST_F(DownloadFileTest, EndlessUnsignedBodyStopsWhereTheReserveBegins) {
         return std::make_unique<LengthOnlyFile>(written);
     };
     const uint64_t room = 3 * 1024 * 1024 + 5;
-    FakeDisk disk{[&] { return written; }, {kFreeSpaceReserve + room}};
+    FreeSpaceDisk disk{[&] { return written; }, {kFreeSpaceReserve + room}};
     services.space = disk.query();
     DownloadOutcome out = download(nullptr);
     EXPECT_EQ(out.kind, DownloadOutcomeKind::NoSpace);
@@ -584,8 +584,8 @@ TEST_F(DownloadFileTest, SpaceFreedMeanwhileOrAnUnknownFreeSpaceLetsTheDownloadG
     transport.set_handler([&](const RecordedRequest&, size_t) {
         return FakeStep(FakeAnswer{200, std::nullopt, release.image});  // length unannounced
     });
-    FakeDisk disk{length_of(partial),
-                  {kFreeSpaceReserve + 100'000, kFreeSpaceReserve + (uint64_t{1} << 40)}};
+    FreeSpaceDisk disk{length_of(partial),
+                       {kFreeSpaceReserve + 100'000, kFreeSpaceReserve + (uint64_t{1} << 40)}};
     services.space = disk.query();
     DownloadOutcome out = download(nullptr);
     ASSERT_EQ(out.kind, DownloadOutcomeKind::Success) << out.message;
@@ -593,8 +593,8 @@ TEST_F(DownloadFileTest, SpaceFreedMeanwhileOrAnUnknownFreeSpaceLetsTheDownloadG
     EXPECT_TRUE(same_bytes(partial_content(), release.image));
 
     std::filesystem::remove(partial);
-    disk =
-        FakeDisk{length_of(partial), {unexpected(message_error("Access is denied. (os error 5)"))}};
+    disk = FreeSpaceDisk{length_of(partial),
+                         {unexpected(message_error("Access is denied. (os error 5)"))}};
     out = download(nullptr);
     ASSERT_EQ(out.kind, DownloadOutcomeKind::Success) << out.message;
     EXPECT_EQ(log.matching("free space of"),

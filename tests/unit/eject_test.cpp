@@ -34,7 +34,7 @@ using std::chrono::milliseconds;
 using test::FakeClock;
 using Log = test::RecordingLog;
 
-DeviceInfo stick() {
+DeviceInfo eject_stick() {
     DeviceInfo d;
     d.instance_id = "USBSTOR\\DISK&VEN_ACME\\0001";
     d.vendor = "Acme";
@@ -49,7 +49,7 @@ DeviceInfo stick() {
 
 class FakeEject final : public EjectSystem {
   public:
-    Result<DeviceInfo, std::string> identified = stick();
+    Result<DeviceInfo, std::string> identified = eject_stick();
     std::optional<EjectTarget> parent = EjectTarget{40, {}, true};
     std::vector<Result<void, std::string>> answers;  // one per request; accepted when used up
     std::optional<OsError> refresh_error;
@@ -120,7 +120,7 @@ class EjectingDisks final : public DiskSystemWrapper {
 };
 
 EjectOutcome eject(FakeEject& system, FakeClock& clock) {
-    return eject_drive(std::make_shared<EjectingDisks>(system, clock), stick());
+    return eject_drive(std::make_shared<EjectingDisks>(system, clock), eject_stick());
 }
 
 const std::string kVeto = "CM_Request_Device_EjectW cr=23 veto=6 USBSTOR\\DISK&VEN_ACME\\0001";
@@ -191,7 +191,7 @@ TEST(Eject, DiskWithoutParentIsEjectedThroughItself) {
     FakeEject system;
     system.parent = std::nullopt;
     // The target is the disk as it is now, not as it was listed.
-    DeviceInfo now = stick();
+    DeviceInfo now = eject_stick();
     now.dev_inst = 77;
     system.identified = now;
     FakeClock clock;
@@ -279,7 +279,7 @@ const EjectTarget kUsbDevice{0, "/sys/devices/usb2/2-1", true};
 TEST(LinuxEject, UsbDiskIsFlushedDetachedAndItsPortSwitchedOff) {
     FakeSysfs ops;
     Log log;
-    EXPECT_TRUE(linux_request_eject(ops, stick(), kUsbDevice));
+    EXPECT_TRUE(linux_request_eject(ops, eject_stick(), kUsbDevice));
     EXPECT_EQ(ops.calls, (std::vector<std::string>{
                              "hold /dev/sdb", "flush", "write /sys/devices/usb2/2-1/authorized 0",
                              "write /sys/devices/usb2/2-1/port/disable 1", "release"}));
@@ -288,12 +288,12 @@ TEST(LinuxEject, UsbDiskIsFlushedDetachedAndItsPortSwitchedOff) {
     // A port that cannot be switched off: detached all the same.
     FakeSysfs old_kernel;
     old_kernel.files.pop_back();
-    EXPECT_TRUE(linux_request_eject(old_kernel, stick(), kUsbDevice));
+    EXPECT_TRUE(linux_request_eject(old_kernel, eject_stick(), kUsbDevice));
     EXPECT_EQ(log.count(LogLevel::Info), 1u);
     FakeSysfs refusing_port;
     refusing_port.write_errors.emplace("/sys/devices/usb2/2-1/port/disable",
                                        message_error("Operation not permitted (os error 1)"));
-    EXPECT_TRUE(linux_request_eject(refusing_port, stick(), kUsbDevice));
+    EXPECT_TRUE(linux_request_eject(refusing_port, eject_stick(), kUsbDevice));
     EXPECT_EQ(log.count(LogLevel::Info), 2u);
 }
 
@@ -304,7 +304,7 @@ TEST(LinuxEject, RefusalsLeaveTheDeviceAlone) {
         ops.hold_error = busy;
         ops.mounted = {"/media/a", "/media/b"};
         Log log;
-        auto r = linux_request_eject(ops, stick(), kUsbDevice);
+        auto r = linux_request_eject(ops, eject_stick(), kUsbDevice);
         EXPECT_EQ(r.error(), "/dev/sdb is in use (mounted at /media/a, /media/b)");
         EXPECT_EQ(ops.calls, std::vector<std::string>{"hold /dev/sdb"});
     }
@@ -313,14 +313,14 @@ TEST(LinuxEject, RefusalsLeaveTheDeviceAlone) {
         FakeSysfs ops;
         ops.hold_error = busy;
         Log log;
-        EXPECT_EQ(linux_request_eject(ops, stick(), kUsbDevice).error(),
+        EXPECT_EQ(linux_request_eject(ops, eject_stick(), kUsbDevice).error(),
                   "/dev/sdb is in use: Device or resource busy (os error 16)");
     }
     {
         FakeSysfs ops;
         ops.flush_error = message_error("Input/output error (os error 5)");
         Log log;
-        EXPECT_EQ(linux_request_eject(ops, stick(), kUsbDevice).error(),
+        EXPECT_EQ(linux_request_eject(ops, eject_stick(), kUsbDevice).error(),
                   "flushing /dev/sdb: Input/output error (os error 5)");
         EXPECT_EQ(ops.calls, (std::vector<std::string>{"hold /dev/sdb", "flush", "release"}));
     }
@@ -329,12 +329,12 @@ TEST(LinuxEject, RefusalsLeaveTheDeviceAlone) {
         ops.write_errors.emplace("/sys/devices/usb2/2-1/authorized",
                                  message_error("Permission denied (os error 13)"));
         Log log;
-        EXPECT_EQ(linux_request_eject(ops, stick(), kUsbDevice).error(),
+        EXPECT_EQ(linux_request_eject(ops, eject_stick(), kUsbDevice).error(),
                   "/sys/devices/usb2/2-1/authorized: Permission denied (os error 13)");
     }
     {
         FakeSysfs ops;
-        DeviceInfo gone = stick();
+        DeviceInfo gone = eject_stick();
         gone.number = 9;
         Log log;
         EXPECT_EQ(linux_request_eject(ops, gone, kUsbDevice).error(),
@@ -351,7 +351,7 @@ TEST(LinuxEject, AReaderWithAnotherDiskInUseLosesOnlyTheTargetDisk) {
         FakeSysfs ops;
         ops.usb_disks = std::vector<std::string>{"/dev/sdb", "/dev/sdc"};
         Log log;
-        EXPECT_TRUE(linux_request_eject(ops, stick(), kUsbDevice));
+        EXPECT_TRUE(linux_request_eject(ops, eject_stick(), kUsbDevice));
         EXPECT_EQ(ops.calls, (std::vector<std::string>{"hold /dev/sdb", "flush", "hold /dev/sdc",
                                                        "write /sys/devices/usb2/2-1/authorized 0",
                                                        "write /sys/devices/usb2/2-1/port/disable 1",
@@ -365,7 +365,7 @@ TEST(LinuxEject, AReaderWithAnotherDiskInUseLosesOnlyTheTargetDisk) {
                                 message_error("Device or resource busy (os error 16)", kInUse));
         ops.files.push_back(own_delete);
         Log log;
-        EXPECT_TRUE(linux_request_eject(ops, stick(), kUsbDevice));
+        EXPECT_TRUE(linux_request_eject(ops, eject_stick(), kUsbDevice));
         EXPECT_EQ(ops.calls, (std::vector<std::string>{"hold /dev/sdb", "flush", "hold /dev/sdc",
                                                        "hold /dev/sdd", "release",
                                                        "write " + own_delete + " 1", "release"}));
@@ -380,7 +380,7 @@ TEST(LinuxEject, AReaderWithAnotherDiskInUseLosesOnlyTheTargetDisk) {
         ops.usb_disks = unexpected(message_error("Permission denied (os error 13)"));
         ops.files.push_back(own_delete);
         Log log;
-        EXPECT_TRUE(linux_request_eject(ops, stick(), kUsbDevice));
+        EXPECT_TRUE(linux_request_eject(ops, eject_stick(), kUsbDevice));
         EXPECT_EQ(ops.calls[2], "write " + own_delete + " 1");
         EXPECT_EQ(log.count(LogLevel::Info), 1u);
     }
@@ -391,11 +391,11 @@ TEST(LinuxEject, DiskWithoutUsbDeviceIsRemovedThroughItsOwnDevice) {
     FakeSysfs ops;
     ops.files.push_back("/sys/devices/pci0/host1/block/sdb/device/delete");
     Log log;
-    EXPECT_TRUE(linux_request_eject(ops, stick(), own));
+    EXPECT_TRUE(linux_request_eject(ops, eject_stick(), own));
     EXPECT_EQ(ops.calls[2], "write /sys/devices/pci0/host1/block/sdb/device/delete 1");
 
     FakeSysfs none;
-    EXPECT_EQ(linux_request_eject(none, stick(), own).error(),
+    EXPECT_EQ(linux_request_eject(none, eject_stick(), own).error(),
               "/dev/sdb cannot be ejected: no /sys/devices/pci0/host1/block/sdb/device/delete");
 }
 

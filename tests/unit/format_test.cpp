@@ -18,24 +18,15 @@ using sw::test::le32;
 using sw::test::le64;
 using sw::test::read_layout;
 
-constexpr uint64_t MiB = 1024 * 1024;
-constexpr uint64_t GiB = 1024 * MiB;
-constexpr uint64_t TiB = 1024 * GiB;
+using sw::test::GiB;
+using sw::test::MiB;
+using sw::test::smallest_accepted;
+using sw::test::TiB;
 
 Layout must_lay_out(uint64_t drive, uint32_t sector, uint32_t serial = 0x1234ABCD) {
     auto layout = format::lay_out(drive, sector, serial);
     EXPECT_TRUE(layout.has_value()) << drive << " bytes, " << sector << "-byte sectors";
     return layout.value_or(Layout{});
-}
-
-// The smallest drive (in 4096-byte steps) the formatter accepts.
-uint64_t smallest_accepted(uint32_t sector) {
-    uint64_t lo = 1 * MiB, hi = 1 * GiB;  // refused, accepted
-    while (hi - lo > 4096) {
-        uint64_t mid = (lo + hi) / 2 / 4096 * 4096;
-        (format::lay_out(mid, sector, 1) ? hi : lo) = mid;
-    }
-    return hi;
 }
 
 // The checksum exFAT keeps of its boot region and of its up-case table.

@@ -25,9 +25,10 @@ using format::FileSystem;
 using format::Layout;
 using sw::test::TempDir;
 
-constexpr uint64_t MiB = 1024 * 1024;
-constexpr uint64_t GiB = 1024 * MiB;
-constexpr uint64_t TiB = 1024 * GiB;
+using sw::test::GiB;
+using sw::test::MiB;
+using sw::test::smallest_accepted;
+using sw::test::TiB;
 
 struct Ran {
     int status = -1;
@@ -160,15 +161,6 @@ struct Case {
     uint64_t drive;  // 0: the smallest drive the formatter accepts
     uint32_t sector;
 };
-
-uint64_t smallest_accepted(uint32_t sector) {
-    uint64_t lo = 1 * MiB, hi = 1 * GiB;
-    while (hi - lo > 4096) {
-        uint64_t mid = (lo + hi) / 2 / 4096 * 4096;
-        (format::lay_out(mid, sector, 1) ? hi : lo) = mid;
-    }
-    return hi;
-}
 
 class FormatTools : public ::testing::TestWithParam<Case> {};
 

@@ -607,7 +607,7 @@ TEST(FileSystemDiagnosis, EachOutcome) {
 
 // --- The whole check ---------------------------------------------------------------
 
-DeviceInfo stick() {
+DeviceInfo health_stick() {
     DeviceInfo d;
     d.instance_id = "USBSTOR\\DISK&VEN_ACME&PROD_POCKET\\0001";
     d.vendor = "Acme";
@@ -716,7 +716,7 @@ class FakeHealth final : public DiskSystemWrapper {
           shared_(std::move(shared)),
           calls(shared_->calls) {}
 
-    std::optional<DeviceInfo> identified = stick();  // nothing: the drive was pulled
+    std::optional<DeviceInfo> identified = health_stick();  // nothing: the drive was pulled
     SystemFacts facts_answer = clean_facts();
     std::map<std::string, std::optional<std::string>> fs_names{{"E:\\", "FAT32"},
                                                                {"F:\\", "FAT32"}};
@@ -808,7 +808,7 @@ struct CheckRig {
     FakeClock& clock = shared->clock;
     Log log;
     std::shared_ptr<FakeHealth> system = std::make_shared<FakeHealth>(shared);
-    DeviceInfo drive = stick();
+    DeviceInfo drive = health_stick();
 
     HealthReport run() { return check_health(system, drive); }
     std::vector<std::string> calls() { return system->calls.all(); }
@@ -917,7 +917,7 @@ TEST(HealthCheck, DriveHoldingTheSystemStopsWithItsRefusals) {
     // The refusals are those of the drive as re-identified, undetermined
     // facts included.
     CheckRig moved;
-    DeviceInfo sata = stick();
+    DeviceInfo sata = health_stick();
     sata.bus = BusKind{BusKind::Sata, 11};
     moved.system->identified = sata;
     moved.system->facts_answer.boot_partition = unexpected(std::string("SystemPartition: x"));

@@ -17,7 +17,7 @@ size_t pos(TextId id) {
     return static_cast<size_t>(id);
 }
 
-const StringTable& en() {
+const StringTable& english() {
     return string_table(Language::English);
 }
 
@@ -63,11 +63,11 @@ TEST(I18nMessages, EveryRefusalHasAPhraseExceptNotUsb) {
         ASSERT_TRUE(id) << k;
         EXPECT_EQ(pos(*id), expected.at(kind)) << k;
     }
-    EXPECT_EQ(refusal_phrase(en(), Refusal{Refusal::TooSmall, "", 8000000000}),
+    EXPECT_EQ(refusal_phrase(english(), Refusal{Refusal::TooSmall, "", 8000000000}),
               "Too small · needs 8.0 GB");
-    EXPECT_EQ(refusal_phrase(en(), Refusal{Refusal::Undetermined, "registry read failed", 0}),
+    EXPECT_EQ(refusal_phrase(english(), Refusal{Refusal::Undetermined, "registry read failed", 0}),
               "safety check unavailable");
-    EXPECT_EQ(refusal_phrase(en(), Refusal{Refusal::NotUsb, "", 0}), "");
+    EXPECT_EQ(refusal_phrase(english(), Refusal{Refusal::NotUsb, "", 0}), "");
 }
 
 TEST(I18nMessages, RefusedRowShowsItsFirstReason) {

@@ -10,7 +10,7 @@ namespace sw {
 namespace {
 
 using namespace std::string_view_literals;
-using Kind = JsonValue::Kind;
+using JsonKind = JsonValue::Kind;
 
 // Input bytes made readable in failure output.
 std::string shown(std::string_view bytes) {
@@ -293,17 +293,17 @@ TEST(JsonConformance, Rejected) {
 }
 
 TEST(JsonTree, ScalarsKeepTheirSourceText) {
-    EXPECT_EQ(parsed("null").kind, Kind::Null);
+    EXPECT_EQ(parsed("null").kind, JsonKind::Null);
     JsonValue t = parsed(" true "), f = parsed("false");
-    EXPECT_EQ(t.kind, Kind::Boolean);
+    EXPECT_EQ(t.kind, JsonKind::Boolean);
     EXPECT_TRUE(t.boolean);
-    EXPECT_EQ(f.kind, Kind::Boolean);
+    EXPECT_EQ(f.kind, JsonKind::Boolean);
     EXPECT_FALSE(f.boolean);
 
     for (std::string_view n :
          {"-12.5e3", "0", "-0", "1E+07", "0.000100", "123456789012345678901234567890"}) {
         JsonValue v = parsed(n);
-        EXPECT_EQ(v.kind, Kind::Number);
+        EXPECT_EQ(v.kind, JsonKind::Number);
         EXPECT_EQ(v.text, n);
     }
     EXPECT_EQ(parsed("[ 1.50 ,2]").array.at(0).text, "1.50");
@@ -316,24 +316,24 @@ TEST(JsonTree, StringsAreDecoded) {
     EXPECT_EQ(parsed("\"\\uDBFF\\uDFFF\"").text, "\xF4\x8F\xBF\xBF");
     EXPECT_EQ(parsed("\"a\\u0000b\"").text, "a\0b"sv);
     EXPECT_EQ(parsed("\"\xE2\x82\xAC x\"").text, "\xE2\x82\xAC x");
-    EXPECT_EQ(parsed("\"\"").kind, Kind::String);
+    EXPECT_EQ(parsed("\"\"").kind, JsonKind::String);
 }
 
 TEST(JsonTree, ContainersKeepOrderAndKeys) {
     JsonValue a = parsed("[3, [\"x\"], {}, null]");
-    ASSERT_EQ(a.kind, Kind::Array);
+    ASSERT_EQ(a.kind, JsonKind::Array);
     ASSERT_EQ(a.array.size(), 4u);
     EXPECT_EQ(a.array[0].text, "3");
     ASSERT_EQ(a.array[1].array.size(), 1u);
     EXPECT_EQ(a.array[1].array[0].text, "x");
-    EXPECT_EQ(a.array[2].kind, Kind::Object);
+    EXPECT_EQ(a.array[2].kind, JsonKind::Object);
     EXPECT_TRUE(a.array[2].object.empty());
-    EXPECT_EQ(a.array[3].kind, Kind::Null);
+    EXPECT_EQ(a.array[3].kind, JsonKind::Null);
 
     // Ascending byte order: a prefix first, upper case before lower, bytes above
     // 0x7F after every ASCII key, whatever order the text used.
     JsonValue o = parsed("{\"\xC3\xA9\":1,\"b\":2,\"ab\":3,\"a\":4,\"Z\":5,\"\\u0000\":6}");
-    ASSERT_EQ(o.kind, Kind::Object);
+    ASSERT_EQ(o.kind, JsonKind::Object);
     std::string keys;
     for (const auto& [k, v] : o.object)
         keys += "<" + k + ">";

@@ -22,7 +22,7 @@ using test::FakeWriteDisks;
 
 using test::MiB;
 
-DeviceInfo stick(uint64_t size = 16 * MiB) {
+DeviceInfo mode_stick(uint64_t size = 16 * MiB) {
     DeviceInfo d;
     d.instance_id = "USBSTOR\\DISK&VEN_ORTIVEX&PROD_STICK\\0001";
     d.vendor = "Ortivex";
@@ -53,11 +53,11 @@ struct Output {
 
 struct WriteRig {
     std::string image = test::load_test_image("signed.iso");
-    std::shared_ptr<FakeWriteDisks> sys = std::make_shared<FakeWriteDisks>(stick(), image);
+    std::shared_ptr<FakeWriteDisks> sys = std::make_shared<FakeWriteDisks>(mode_stick(), image);
     Output out;
     ~WriteRig() { sys->gate->open(); }
     int run(bool verify = true) {
-        return write_mode(test::machine_of(sys), stick(), "signed.iso", verify, out.sinks(),
+        return write_mode(test::machine_of(sys), mode_stick(), "signed.iso", verify, out.sinks(),
                           std::make_shared<std::atomic<bool>>(false));
     }
     std::string stored(size_t n) const {
@@ -166,7 +166,7 @@ TEST(WriteMode, OkLineNumbers) {
 
 // A clock whose bounded waits end at once, calling `tick` each time (with
 // the waiter's lock held).
-class TickingClock final : public Clock {
+class StillTickingClock final : public Clock {
   public:
     std::function<void()> tick;
     TimePoint now() override { return TimePoint{}; }
@@ -186,7 +186,7 @@ TEST(ProgressReporter, PrintsWhatMovedAndEndsAfterFinishing) {
 
     WriteProgress progress;
     ReporterSignal signal;
-    TickingClock clock;
+    StillTickingClock clock;
     std::vector<std::string> lines;
     int ticks = 0;
     clock.tick = [&] {
@@ -217,7 +217,7 @@ TEST(ProgressReporter, AFailedJobEndsItToo) {
     progress.set(10, 100, WritePhase::Writing);
     progress.phase = 99;  // unknown phases read as the first
     ReporterSignal signal;
-    TickingClock clock;
+    StillTickingClock clock;
     std::vector<std::string> lines;
     int ticks = 0;
     clock.tick = [&] {
@@ -234,7 +234,9 @@ struct BenchRig {
     std::shared_ptr<FakeWriteDisks> sys;
     std::vector<std::string> lines;
 
-    explicit BenchRig(uint64_t size) { sys = std::make_shared<FakeWriteDisks>(stick(size), ""); }
+    explicit BenchRig(uint64_t size) {
+        sys = std::make_shared<FakeWriteDisks>(mode_stick(size), "");
+    }
     ~BenchRig() { sys->gate->open(); }
     // Two logical processors, without the system's SHA-256.
     int run(uint64_t mib) {

@@ -16,7 +16,7 @@ struct Pixel {
     uint8_t b, g, r, a;
 };
 
-class Renderer : public ::testing::Test {
+class RendererDrawing : public ::testing::Test {
   protected:
     void SetUp() override {
         com_ = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
@@ -100,7 +100,7 @@ class Renderer : public ::testing::Test {
     Palette palette_;
 };
 
-TEST_F(Renderer, ShapesTakeThePaletteColourTheOpacityAndTheDpi) {
+TEST_F(RendererDrawing, ShapesTakeThePaletteColourTheOpacityAndTheDpi) {
     if (no_display_) GTEST_SKIP() << "wine draws only with an X display";
     auto px = frame(40, 40, 96, [](win::Renderer& r) {
         r.fill_rect(Rect{5, 5, 10, 10}, {Slot::Accent, 1});
@@ -128,7 +128,7 @@ TEST_F(Renderer, ShapesTakeThePaletteColourTheOpacityAndTheDpi) {
     EXPECT_EQ(px[16 * 40 + 16].g, 255);
 }
 
-TEST_F(Renderer, ClipsCutDrawingOffAndAnUnbalancedClipStillEndsTheFrame) {
+TEST_F(RendererDrawing, ClipsCutDrawingOffAndAnUnbalancedClipStillEndsTheFrame) {
     if (no_display_) GTEST_SKIP() << "wine draws only with an X display";
     auto px = frame(40, 40, 96, [](win::Renderer& r) {
         r.push_clip(Rect{0, 0, 20, 40});
@@ -143,7 +143,7 @@ TEST_F(Renderer, ClipsCutDrawingOffAndAnUnbalancedClipStillEndsTheFrame) {
     EXPECT_EQ(px[30 * 40 + 30].g, 255);
 }
 
-TEST_F(Renderer, TextIsDrawnInItsBoxWithTheAlignment) {
+TEST_F(RendererDrawing, TextIsDrawnInItsBoxWithTheAlignment) {
     if (no_display_) GTEST_SKIP() << "wine draws only with an X display";
     const std::string english = "Create bootable USB";
     const TextStyle style{14, 1, FontFamily::Text};
@@ -169,7 +169,7 @@ TEST_F(Renderer, TextIsDrawnInItsBoxWithTheAlignment) {
     EXPECT_GT(ink(centred, 300, 120, 10, 180, 30), 20);
 }
 
-TEST_F(Renderer, ChineseTextShowsItsOwnGlyphs) {
+TEST_F(RendererDrawing, ChineseTextShowsItsOwnGlyphs) {
     if (no_display_) GTEST_SKIP() << "wine draws only with an X display";
     const TextStyle style{20, 1, FontFamily::Text};
     auto draw = [&](const std::string& s) {
@@ -191,7 +191,7 @@ TEST_F(Renderer, ChineseTextShowsItsOwnGlyphs) {
     EXPECT_GT(differing, 100);
 }
 
-TEST_F(Renderer, TheCheckMarkIsNotTheMissingGlyphBox) {
+TEST_F(RendererDrawing, TheCheckMarkIsNotTheMissingGlyphBox) {
     if (no_display_) GTEST_SKIP() << "wine draws only with an X display";
     const TextStyle style{20, 4, FontFamily::Text};
     auto draw = [&](const std::string& s) {
@@ -208,7 +208,7 @@ TEST_F(Renderer, TheCheckMarkIsNotTheMissingGlyphBox) {
     EXPECT_GT(differing, 10);
 }
 
-TEST_F(Renderer, MeasureGrowsWithTheTextAndWrapsAtTheWidth) {
+TEST_F(RendererDrawing, MeasureGrowsWithTheTextAndWrapsAtTheWidth) {
     win::Renderer r(factories_);
     const TextStyle style{14, 1, FontFamily::Text};
     TextExtent shorter = r.measure("Create", style, 1000);
@@ -230,7 +230,7 @@ TEST_F(Renderer, MeasureGrowsWithTheTextAndWrapsAtTheWidth) {
     EXPECT_EQ(r.measure("", style, 100).w, 0);
 }
 
-TEST_F(Renderer, FormatsAreCachedPerSizeWeightFamilyAndLocale) {
+TEST_F(RendererDrawing, FormatsAreCachedPerSizeWeightFamilyAndLocale) {
     win::Renderer r(factories_);
     ComPtr<IDWriteTextFormat> english = r.text_format(14, 1, FontFamily::Text);
     ASSERT_TRUE(english);
@@ -260,7 +260,7 @@ TEST_F(Renderer, FormatsAreCachedPerSizeWeightFamilyAndLocale) {
     EXPECT_EQ(std::wstring(locale), L"zh-cn");
 }
 
-TEST_F(Renderer, FamiliesFallBackToOneTheSystemHas) {
+TEST_F(RendererDrawing, FamiliesFallBackToOneTheSystemHas) {
     IDWriteFontCollection* fonts = factories_->fonts.Get();
     ASSERT_TRUE(fonts);
     auto installed = [&](const std::wstring& name) {
@@ -277,7 +277,7 @@ TEST_F(Renderer, FamiliesFallBackToOneTheSystemHas) {
         EXPECT_TRUE(installed(family));
 }
 
-TEST_F(Renderer, AWindowWithNoClientAreaStillGetsAFrame) {
+TEST_F(RendererDrawing, AWindowWithNoClientAreaStillGetsAFrame) {
     if (no_display_) GTEST_SKIP() << "wine draws only with an X display";
     HWND window = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
                                   GetModuleHandleW(nullptr), nullptr);

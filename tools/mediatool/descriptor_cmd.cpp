@@ -27,10 +27,10 @@ namespace sw::mediatool {
 
 namespace {
 
-constexpr const char* kUsage =
+constexpr const char* kDescriptorUsage =
     "usage: ortivex-mediatool descriptor IMAGE SECRET-KEY [--url URL] [--out FILE]\n";
 
-int fail(const std::string& text) {
+int descriptor_failed(const std::string& text) {
     std::fprintf(stderr, "descriptor: %s\n", text.c_str());
     return 1;
 }
@@ -39,14 +39,14 @@ int fail(const std::string& text) {
 
 int descriptor_command(const std::vector<std::string>& args) {
     if (args.size() < 2) {
-        std::fputs(kUsage, stderr);
+        std::fputs(kDescriptorUsage, stderr);
         return 2;
     }
     std::optional<std::string> url;
     std::string out_path(kDescriptorName);
     for (size_t i = 2; i < args.size(); i += 2) {
         if (i + 1 >= args.size() || (args[i] != "--url" && args[i] != "--out")) {
-            std::fputs(kUsage, stderr);
+            std::fputs(kDescriptorUsage, stderr);
             return 2;
         }
         if (args[i] == "--url") url = args[i + 1];
@@ -58,22 +58,24 @@ int descriptor_command(const std::vector<std::string>& args) {
         std::fprintf(stderr, "descriptor: %s\n", reason.c_str());
         return 2;
     }
-    if (url && !parse_https_url(*url)) return fail("--url must be an https:// address: " + *url);
+    if (url && !parse_https_url(*url))
+        return descriptor_failed("--url must be an https:// address: " + *url);
 
     auto image = open_image_file(args[0]);
-    if (!image) return fail(fmt("cannot open {}: {}", args[0], image.error()));
+    if (!image) return descriptor_failed(fmt("cannot open {}: {}", args[0], image.error()));
     auto inspection = inspect_image(**image);
-    if (!inspection) return fail("the image is refused: " + inspection.error().message());
-    if (!inspection->is_signed()) return fail("the image carries no signature block");
+    if (!inspection)
+        return descriptor_failed("the image is refused: " + inspection.error().message());
+    if (!inspection->is_signed()) return descriptor_failed("the image carries no signature block");
     std::atomic<bool> never{false};
     if (auto content = verify_image_content(**image, *inspection, never); !content)
-        return fail("the image is refused: " + content.error().message());
+        return descriptor_failed("the image is refused: " + content.error().message());
 
     auto block = parse_signature_block(inspection->block);
-    if (!block || !*block) return fail("the signature block cannot be read back");
+    if (!block || !*block) return descriptor_failed("the signature block cannot be read back");
     const std::string& manifest_line = (*block)->manifest_line;
     if (!verify_manifest_signature(ed25519_public_key(*seed), manifest_line, (*block)->signature))
-        return fail("the image was not signed with this key");
+        return descriptor_failed("the image was not signed with this key");
     std::string message = signed_message(manifest_line);
     Ed25519Signature signature = ed25519_sign(
         *seed, std::span(reinterpret_cast<const uint8_t*>(message.data()), message.size()));
@@ -86,7 +88,7 @@ int descriptor_command(const std::vector<std::string>& args) {
     // What this build's download job would make of it, on its default base.
     auto checked = check_release_descriptor(default_download_base(), text);
     if (!checked && checked.error() != DescriptorRefusal::UntrustedUrl)
-        return fail(
+        return descriptor_failed(
             fmt("this build would refuse the descriptor: {}", refusal_name(checked.error())));
     if (!checked) {
         std::fprintf(stderr,
@@ -98,7 +100,7 @@ int descriptor_command(const std::vector<std::string>& args) {
     std::ofstream out(path_from_utf8(out_path), std::ios::binary | std::ios::trunc);
     out.write(text.data(), static_cast<std::streamsize>(text.size()));
     out.close();
-    if (!out) return fail("cannot write " + out_path);
+    if (!out) return descriptor_failed("cannot write " + out_path);
     std::printf("%s %s\n", inspection->manifest->version.c_str(),
                 inspection->manifest->sha256.c_str());
     return 0;

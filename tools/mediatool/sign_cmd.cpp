@@ -24,11 +24,11 @@ namespace sw::mediatool {
 
 namespace {
 
-constexpr const char* kUsage =
+constexpr const char* kSignUsage =
     "usage: ortivex-mediatool sign IMAGE SECRET-KEY --version V --build B "
     "--architecture A --channel C --created T\n";
 
-int fail(const std::string& text) {
+int sign_failed(const std::string& text) {
     std::fprintf(stderr, "sign: %s\n", text.c_str());
     return 1;
 }
@@ -54,7 +54,7 @@ std::optional<Ed25519Seed> read_secret_key(const std::string& path, std::string&
 
 int sign_command(const std::vector<std::string>& args) {
     if (args.size() < 2) {
-        std::fputs(kUsage, stderr);
+        std::fputs(kSignUsage, stderr);
         return 2;
     }
     std::map<std::string, std::string> fields;
@@ -64,7 +64,7 @@ int sign_command(const std::vector<std::string>& args) {
         for (const char* n : names)
             known = known || args[i] == std::string("--") + n;
         if (!known || i + 1 >= args.size()) {
-            std::fputs(kUsage, stderr);
+            std::fputs(kSignUsage, stderr);
             return 2;
         }
         fields[args[i].substr(2)] = args[i + 1];
@@ -88,15 +88,15 @@ int sign_command(const std::vector<std::string>& args) {
     std::string digest_hex;
     {
         auto image = open_image_file(image_path);
-        if (!image) return fail(fmt("cannot open {}: {}", image_path, image.error()));
+        if (!image) return sign_failed(fmt("cannot open {}: {}", image_path, image.error()));
         auto layout = read_image_layout(**image);
-        if (!layout) return fail(layout.error().message());
+        if (!layout) return sign_failed(layout.error().message());
         const std::string_view path[] = {"ortivex", "MEDIA.SUMS"};
         auto found = find_image_file(**image, *layout, path);
-        if (!found) return fail(fmt("ortivex/MEDIA.SUMS: {}", found.error()));
-        if (!*found) return fail("the image has no placeholder file ortivex/MEDIA.SUMS");
+        if (!found) return sign_failed(fmt("ortivex/MEDIA.SUMS: {}", found.error()));
+        if (!*found) return sign_failed("the image has no placeholder file ortivex/MEDIA.SUMS");
         if ((*found)->size != kSignatureBlockBytes) {
-            return fail(fmt("ortivex/MEDIA.SUMS is {} bytes, not 4096", (*found)->size));
+            return sign_failed(fmt("ortivex/MEDIA.SUMS is {} bytes, not 4096", (*found)->size));
         }
         block_offset = (*found)->offset;
         image_size = (*image)->size();
@@ -107,7 +107,7 @@ int sign_command(const std::vector<std::string>& args) {
             size_t n = static_cast<size_t>(std::min<uint64_t>(buffer.size(), image_size - done));
             std::span<uint8_t> chunk(buffer.data(), n);
             if (auto r = (*image)->read_at(done, chunk); !r) {
-                return fail(fmt("read error: {}", r.error().text));
+                return sign_failed(fmt("read error: {}", r.error().text));
             }
             hasher.update(chunk);
             done += n;
@@ -123,7 +123,7 @@ int sign_command(const std::vector<std::string>& args) {
         json_quoted(fields["architecture"]), json_quoted(fields["channel"]),
         json_quoted(fields["created"]), image_size, digest_hex, block_offset, kSignatureBlockBytes);
     if (auto m = parse_media_manifest(manifest); !m) {
-        return fail(fmt("the manifest would be refused: {}", m.error()));
+        return sign_failed(fmt("the manifest would be refused: {}", m.error()));
     }
     std::string message = signed_message(manifest);
     Ed25519Signature sig = ed25519_sign(
@@ -131,7 +131,7 @@ int sign_command(const std::vector<std::string>& args) {
 
     std::string block = message + "\ned25519 " + hex_encode(sig) + "\n";
     if (block.size() > kSignatureBlockBytes - 1)
-        return fail("the manifest is too long for the block");
+        return sign_failed("the manifest is too long for the block");
     block.append(kSignatureBlockBytes - 1 - block.size(), ' ');
     block += '\n';
 
@@ -139,7 +139,7 @@ int sign_command(const std::vector<std::string>& args) {
     out.seekp(static_cast<std::streamoff>(block_offset));
     out.write(block.data(), static_cast<std::streamsize>(block.size()));
     out.flush();
-    if (!out) return fail(fmt("cannot write the block into {}", image_path));
+    if (!out) return sign_failed(fmt("cannot write the block into {}", image_path));
     std::printf("%s\n", digest_hex.c_str());
     return 0;
 }
