@@ -51,6 +51,12 @@ class Restore {
     Result<void, JobError> compare_extent(RawDevice& device, const format::Extent& extent);
     Result<void, JobError> flush(RawDevice& device);
     Result<void, JobError> check_identity(WritePhase phase);
+    Result<void, JobError> compare_from_medium(RawDevice& device,
+                                               std::span<const format::Extent> extents);
+    Result<void, JobError> write_file_system(RawDevice& device, const format::Layout& layout,
+                                             RestoreReport& report);
+    Result<void, JobError> prove_then_write_table(RawDevice& device, const format::Layout& layout,
+                                                  RestoreReport& report);
 
     const RestoreRequest& request_;
     WriteProgress& progress_;
@@ -117,8 +123,68 @@ Result<void, JobError> Restore::flush(RawDevice& device) {
     return {};
 }
 
-RestoreResult Restore::run() {
+// Reads from the medium itself (not the system's cache) and compares.
+Result<void, JobError> Restore::compare_from_medium(RawDevice& device,
+                                                    std::span<const format::Extent> extents) {
+    auto medium = device.read_from_medium();
+    if (!medium)
+        return unexpected(JobError::of_pipeline(device_error(medium.error(), PKind::ReadBack)));
+    for (const auto& extent : extents)
+        if (auto c = compare_extent(device, extent); !c) return c;
+    return {};
+}
+
+// First the old partition tables go, so that a drive left by a failed
+// restore claims no file system at all; then the file system, flushed.
+Result<void, JobError> Restore::write_file_system(RawDevice& device, const format::Layout& layout,
+                                                  RestoreReport& report) {
     Clock& clock = steps_.clock();
+    // The extent at the drive's start, with the partition table, is the last.
+    const format::Extent& table = layout.extents.back();
+    const auto body = std::span(layout.extents).first(layout.extents.size() - 1);
+
+    if (auto same = check_identity(WritePhase::Writing); !same) return same;
+    auto t = clock.now();
+    progress_.set(0, layout.bytes_written(), WritePhase::Writing);
+    steps_.prepare("clearing the old partition tables…");
+    if (auto w = write_extent(device, table, true); !w) return w;
+    if (auto f = flush(device); !f) return f;
+    for (const auto& extent : body)
+        if (auto w = write_extent(device, extent, false); !w) return w;
+    report.write_seconds = elapsed_seconds(t, clock.now());
+
+    if (auto same = check_identity(WritePhase::Flushing); !same) return same;
+    progress_.set(0, 0, WritePhase::Flushing);
+    t = clock.now();
+    if (auto f = flush(device); !f) return f;
+    report.flush_seconds = elapsed_seconds(t, clock.now());
+    return {};
+}
+
+// The file system as the medium holds it, before a table points at it; then
+// the partition table, last, and proven like the rest.
+Result<void, JobError> Restore::prove_then_write_table(RawDevice& device,
+                                                       const format::Layout& layout,
+                                                       RestoreReport& report) {
+    Clock& clock = steps_.clock();
+    const format::Extent& table = layout.extents.back();
+    const auto body = std::span(layout.extents).first(layout.extents.size() - 1);
+
+    if (auto same = check_identity(WritePhase::Verifying); !same) return same;
+    auto t = clock.now();
+    progress_.set(0, layout.bytes_written(), WritePhase::Verifying);
+    if (auto c = compare_from_medium(device, body); !c) return c;
+
+    steps_.prepare("writing the partition table…");
+    if (stopped()) return unexpected(pipeline_error(PKind::Cancelled));
+    if (auto w = write_extent(device, table, false); !w) return w;
+    if (auto f = flush(device); !f) return f;
+    if (auto c = compare_from_medium(device, std::span(&table, 1)); !c) return c;
+    report.verify_seconds = elapsed_seconds(t, clock.now());
+    return {};
+}
+
+RestoreResult Restore::run() {
     steps_.start(restore_start_line(request_));
 
     auto drive = steps_.checked_drive();
@@ -128,10 +194,6 @@ RestoreResult Restore::run() {
         return unexpected(
             JobError::of(JobError::Kind::Message,
                          fmt("cannot restore this drive: {}", format::describe(layout.error()))));
-    const std::vector<format::Extent>& extents = layout->extents;
-    // The extent at the drive's start, with the partition table, is the last.
-    const format::Extent& table = extents.back();
-    const auto body = std::span(extents).first(extents.size() - 1);
     steps_.prepare(
         fmt("laid out {} with {}-byte clusters: partition of {} bytes at {}, {} bytes "
             "to write",
@@ -142,67 +204,26 @@ RestoreResult Restore::run() {
     // Held from here until the job returns.
     JobSteps::Taken taken;
     if (auto took = steps_.take(taken); !took) return unexpected(took.error());
-    std::optional<RawDevice>& device = taken.device;
+    RawDevice& device = *taken.device;
 
     RestoreReport report;
     report.fs = layout->fs;
     report.cluster_bytes = layout->cluster_bytes;
     report.capacity_bytes = layout->capacity_bytes();
 
-    auto fail = [&](JobError error) -> RestoreResult {
+    auto written = write_file_system(device, *layout, report);
+    if (written) written = prove_then_write_table(device, *layout, report);
+    if (!written) {
         // Nothing the device may still be doing outlives the job.
-        device->cancel_all();
-        return unexpected(std::move(error));
-    };
-
-    // Writing: first the old partition tables go, so that a drive left by a
-    // failed restore claims no file system at all; then the file system.
-    if (auto same = check_identity(WritePhase::Writing); !same) return fail(same.error());
-    auto t = clock.now();
-    progress_.set(0, layout->bytes_written(), WritePhase::Writing);
-    steps_.prepare("clearing the old partition tables…");
-    if (auto w = write_extent(*device, table, true); !w) return fail(w.error());
-    if (auto f = flush(*device); !f) return fail(f.error());
-    for (const auto& extent : body)
-        if (auto w = write_extent(*device, extent, false); !w) return fail(w.error());
-    report.write_seconds = elapsed_seconds(t, clock.now());
-
-    if (auto same = check_identity(WritePhase::Flushing); !same) return fail(same.error());
-    progress_.set(0, 0, WritePhase::Flushing);
-    t = clock.now();
-    if (auto f = flush(*device); !f) return fail(f.error());
-    report.flush_seconds = elapsed_seconds(t, clock.now());
-
-    // The file system as the medium holds it, before a table points at it.
-    if (auto same = check_identity(WritePhase::Verifying); !same) return fail(same.error());
-    t = clock.now();
-    progress_.set(0, layout->bytes_written(), WritePhase::Verifying);
-    {
-        auto medium = device->read_from_medium();
-        if (!medium)
-            return fail(JobError::of_pipeline(device_error(medium.error(), PKind::ReadBack)));
-        for (const auto& extent : body)
-            if (auto c = compare_extent(*device, extent); !c) return fail(c.error());
+        device.cancel_all();
+        return unexpected(written.error());
     }
-
-    // The partition table, last, and proven like the rest.
-    steps_.prepare("writing the partition table…");
-    if (stopped()) return fail(pipeline_error(PKind::Cancelled));
-    if (auto w = write_extent(*device, table, false); !w) return fail(w.error());
-    if (auto f = flush(*device); !f) return fail(f.error());
-    {
-        auto medium = device->read_from_medium();
-        if (!medium)
-            return fail(JobError::of_pipeline(device_error(medium.error(), PKind::ReadBack)));
-        if (auto c = compare_extent(*device, table); !c) return fail(c.error());
-    }
-    report.verify_seconds = elapsed_seconds(t, clock.now());
     report.bytes_written = written_;
     progress_.set(0, 0, WritePhase::Finishing);
 
     // The system reads a disk's table only when asked (or when the disk
     // arrives), and not while this job holds it.
-    const uint32_t number = device->number();
+    const uint32_t number = device.number();
     taken.device.reset();
     taken.locked.reset();
     if (auto refreshed = refresh_layout(steps_.machine().disks(), number); !refreshed) {

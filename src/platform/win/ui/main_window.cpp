@@ -56,6 +56,11 @@ int scaled(double base, double scale) {
     return static_cast<int>(v);
 }
 
+// An element of the window as the accessibility thread posts it.
+ElementId element_of(WPARAM wparam, LPARAM lparam) {
+    return ElementId{static_cast<UiAction>(wparam), static_cast<uint32_t>(lparam)};
+}
+
 }  // namespace
 
 ScreenArea work_area(HMONITOR monitor) {
@@ -222,14 +227,11 @@ LRESULT MainWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {
             ui.picker_result(host_.run_picker());
             return 0;
         case kInvokeMessage:
-        case kFocusMessage: {
-            const ElementId element{static_cast<UiAction>(wparam), static_cast<uint32_t>(lparam)};
-            if (message == kInvokeMessage)
-                ui.invoke(element);
-            else
-                ui.focus_element(element);
+            ui.invoke(element_of(wparam, lparam));
             return 0;
-        }
+        case kFocusMessage:
+            ui.focus_element(element_of(wparam, lparam));
+            return 0;
         case WM_GETOBJECT:
             if (auto answer = uia_.get_object(wparam, lparam)) return *answer;
             break;
