@@ -172,6 +172,8 @@ class WindowController {
     void on_content_checked(ImageContentChecked& message);
     void on_write_finished(WriteFinished& message);
     void start_restore_on(const DeviceInfo& drive);
+    void begin_job(std::optional<WriteJob> handles, const DeviceInfo& drive, bool verify,
+                   TextId running_title);
     void on_restore_finished(RestoreFinished& message);
     void image_accepted();
     void image_refused(const ValidationError& error);

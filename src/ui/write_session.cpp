@@ -22,31 +22,23 @@ void WindowController::start_write_on(const DeviceInfo& drive) {
     choice.drive = drive;
     choice.verify = state_.appearance.prefs.verify;
     state_.write = {};
-    auto handles = workers_.start_write(choice, state_.drives.list);
-    if (!handles) {
-        // The drive left the list between the confirmation and the start:
-        // nothing was written; say so on the failure screen.
-        state_.write.failure = JobError::of(JobError::Kind::IdentityChanged,
-                                            "the chosen drive is no longer connected");
-        dispatch_event(AppEvent::of(EventKind::Errored));
-        return;
-    }
-    WriteSession& write = state_.write;
-    write.handles = std::move(*handles);
-    write.drive = drive;
-    write.verify = choice.verify;
-    host_.block_shutdown(
-        text(language_from_value(state_.appearance.prefs.lang), TextId::ProgressTitle));
-    host_.set_taskbar_state(TaskbarState::Indeterminate);
-    write.started_at = now();
-    reset_rate(write.rate, now());
-    update_animation_timer();
+    begin_job(workers_.start_write(choice, state_.drives.list), drive, choice.verify,
+              TextId::ProgressTitle);
 }
 
 void WindowController::start_restore_on(const DeviceInfo& drive) {
     state_.write = {};
     state_.write.restore = true;
-    auto handles = workers_.start_restore(drive, state_.drives.list);
+    // A restore always reads back what it wrote.
+    begin_job(workers_.start_restore(drive, state_.drives.list), drive, true,
+              TextId::RestoreRunningTitle);
+}
+
+// The session of a job that was just asked to start: its handles, or, when
+// the drive left the list between the confirmation and the start (nothing was
+// written), the failure screen that says so.
+void WindowController::begin_job(std::optional<WriteJob> handles, const DeviceInfo& drive,
+                                 bool verify, TextId running_title) {
     if (!handles) {
         state_.write.failure = JobError::of(JobError::Kind::IdentityChanged,
                                             "the chosen drive is no longer connected");
@@ -56,9 +48,8 @@ void WindowController::start_restore_on(const DeviceInfo& drive) {
     WriteSession& write = state_.write;
     write.handles = std::move(*handles);
     write.drive = drive;
-    write.verify = true;  // a restore always reads back what it wrote
-    host_.block_shutdown(
-        text(language_from_value(state_.appearance.prefs.lang), TextId::RestoreRunningTitle));
+    write.verify = verify;
+    host_.block_shutdown(text(language_from_value(state_.appearance.prefs.lang), running_title));
     host_.set_taskbar_state(TaskbarState::Indeterminate);
     write.started_at = now();
     reset_rate(write.rate, now());
