@@ -40,11 +40,11 @@ struct HeadlessRequest {
         NothingToDo,  // prints "nothing to do", exit code 2
     };
     Mode mode = Refused;
-    std::string line;        // Refused
-    std::string image_path;  // VerifyImage, Write
-    bool verify = true;      // Write
-    uint64_t mib = 0;        // Benchmark
-    std::string serial;      // the test drive's modes
+    std::string line{};        // Refused
+    std::string image_path{};  // VerifyImage, Write
+    bool verify = true;        // Write
+    uint64_t mib = 0;          // Benchmark
+    std::string serial{};      // the test drive's modes
 };
 
 bool on_test_drive(const HeadlessRequest& request);

@@ -105,7 +105,7 @@ struct VolumeInfo {
     std::vector<std::string> mount_points;
     // Set when the disks it rests on could not all be found out: then
     // `disks` is not the whole answer, and what lies on it is undetermined.
-    std::optional<std::string> unresolved;
+    std::optional<std::string> unresolved{};
 };
 
 // The letters of each disk: every volume on the disk gives all its letters

@@ -122,7 +122,7 @@ struct BlockNode {
     std::vector<std::string> slaves;          // device-mapper and md members
     std::optional<std::string> loop_backing;  // attached loop devices: the backing file
     bool ram = false;
-    std::vector<std::string> holders;  // what the kernel stacked on it (sysfs "holders")
+    std::vector<std::string> holders{};  // what the kernel stacked on it (sysfs "holders")
 };
 
 // Every block device as a volume (partitions, whole disks, stacked devices),

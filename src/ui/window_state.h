@@ -60,7 +60,7 @@ struct HitRegion {
     ElementId id;
     Rect rect;  // the part of the element in sight: what a pointer can press
     bool enabled = false;
-    Rect whole;  // all of it where it lies now, in sight or not: what the keys scroll to
+    Rect whole{};  // all of it where it lies now, in sight or not: what the keys scroll to
 };
 
 // The image the operator chose and what validation said of it so far.

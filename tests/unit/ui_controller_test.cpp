@@ -712,8 +712,9 @@ TEST_F(UiController, FailedDownloadSaysWhatWentWrong) {
         for (const char* other :
              {"The download did not complete.", "Check your internet connection and try again.",
               "This image is damaged. Download it again."})
-            if (std::string_view(other) != c.title && std::string_view(other) != c.hint)
+            if (std::string_view(other) != c.title && std::string_view(other) != c.hint) {
                 EXPECT_FALSE(test::has_text(h.canvas, other)) << other;
+            }
     }
 }
 

@@ -221,8 +221,9 @@ TEST(UiView, EveryTextFitsEveryScreenInEveryLanguage) {
                     EXPECT_GE(op.rect.x, 0) << name << ": " << op.text;
                     EXPECT_LE(op.rect.right(), kClientWidth) << name << ": " << op.text;
                     // Screen content may reach below the window: it scrolls.
-                    if (clip == 0)
+                    if (clip == 0) {
                         EXPECT_LE(op.rect.bottom(), kClientHeight) << name << ": " << op.text;
+                    }
                 }
                 EXPECT_GT(texts, 3) << name;
                 for (const auto& r : d.screen.state.last_frame.regions) {
